@@ -1,0 +1,38 @@
+// The platform layer: every call the library makes into the operating system goes through the
+// installed vr_platform table (see vr.h). Modules call these thin wrappers, never the system.
+#pragma once
+
+#include "vr.h"
+
+namespace vr::os {
+
+const vr_platform &table();
+
+inline long long hrtime() { return table().hrtime(table().user); }
+inline long long hrvtime() { return table().hrvtime(table().user); }
+inline void sleep_seconds(unsigned s) { table().sleep_seconds(table().user, s); }
+inline int line_open(const char *path) { return table().line_open(table().user, path); }
+inline int line_write(int fd, const void *bytes, int n) {
+  return table().line_write(table().user, fd, bytes, n);
+}
+inline void line_close(int fd) { table().line_close(table().user, fd); }
+inline int line_get(int fd, vr_line_settings *out) { return table().line_get(table().user, fd, out); }
+inline int line_set(int fd, const vr_line_settings *s) {
+  return table().line_set(table().user, fd, s);
+}
+inline int line_modem(int fd, int lines, int raise) {
+  return table().line_modem(table().user, fd, lines, raise);
+}
+inline int line_flush(int fd) { return table().line_flush(table().user, fd); }
+inline int line_nodelay(int fd) { return table().line_nodelay(table().user, fd); }
+inline int line_top_module(int fd, char *name, int size) {
+  return table().line_top_module(table().user, fd, name, size);
+}
+inline int line_pop_module(int fd) { return table().line_pop_module(table().user, fd); }
+inline int capture_open(const char *path) { return table().capture_open(table().user, path); }
+inline unsigned char *capture_map(int fd) { return table().capture_map(table().user, fd); }
+
+// The Linux/POSIX implementation (vr_platform_posix.cpp).
+const vr_platform &posix_platform();
+
+}  // namespace vr::os

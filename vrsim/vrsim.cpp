@@ -1,0 +1,1 @@
+#include "vrsim/vrsim.h"
