@@ -1,0 +1,1 @@
+#include "vr_lt_internal.h"
