@@ -11,6 +11,11 @@ namespace vr::lt {
 // it (vr_lt.cpp). It is never unmapped.
 const unsigned char *capture_area();
 
+// Maps the Logitech driver's capture area when it is not mapped yet (the pauses around the
+// mapping belong to the caller). False when the capture driver cannot be opened or mapped; the
+// message has been printed then. (vr_lt.cpp)
+bool map_serial();
+
 // The capture ring of a unit's port, in the Logitech driver's mapping.
 inline capture::RingView ring(const vr_lt_unit *unit) {
   return capture::RingView(capture_area(), unit->port);
