@@ -38,6 +38,11 @@ void set_translation(dmat m, double tx, double ty, double tz) {
 
 // A rotation in the plane of axes a and b: M[a][a] = M[b][b] = cos, M[a][b] = sin,
 // M[b][a] = -sin, which turns a point from axis a toward axis b.
+void set_zero(dmat m) {
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) m[i][j] = 0.0;
+}
+
 void set_rotation(double angle, int a, int b, dmat out) {
   const double c = std::cos(angle);
   const double s = std::sin(angle);
@@ -140,6 +145,77 @@ void swap_through_float(double &a, double &b) {
   const float t = static_cast<float>(a);
   a = b;
   b = t;
+}
+
+// ---- Quaternions and poses ---------------------------------------------------------------
+
+enum { qx, qy, qz, qw };
+
+// A pose: x, y, z (cm), roll (about z), pitch (about x), yaw (about y), radians.
+enum { pose_roll = 3, pose_pitch = 4, pose_yaw = 5 };
+
+// The quaternion of the rotation block of m. A squared component that rounding pushed below
+// zero (a half turn gives w² of about -1e-17) counts as small like any other tiny value, so no
+// square root of a negative number is taken.
+void rotation_to_quat(cmat m, dquat q) {
+  const double w2 = 0.25 * (1.0 + m[0][0] + m[1][1] + m[2][2]);
+  if (w2 >= small_value) {
+    q[qw] = std::sqrt(w2);
+    const double s = 1.0 / (4.0 * q[qw]);
+    q[qx] = (m[2][1] - m[1][2]) * s;
+    q[qy] = (m[0][2] - m[2][0]) * s;
+    q[qz] = (m[1][0] - m[0][1]) * s;
+    return;
+  }
+  q[qw] = 0.0;
+  const double x2 = -0.5 * (m[1][1] + m[2][2]);
+  if (x2 >= small_value) {
+    q[qx] = std::sqrt(x2);
+    const double s = 1.0 / (2.0 * q[qx]);
+    q[qy] = m[1][0] * s;
+    q[qz] = m[2][0] * s;
+    return;
+  }
+  q[qx] = 0.0;
+  const double y2 = 0.5 * (1.0 - m[2][2]);
+  if (y2 >= small_value) {
+    q[qy] = std::sqrt(y2);
+    q[qz] = m[2][1] / (2.0 * q[qy]);
+    return;
+  }
+  q[qy] = 0.0;
+  q[qz] = 1.0;
+}
+
+// All four components set to 0 unless the squared length is positive (zero or not a number).
+void normalize_quat(dquat q) {
+  const double n2 = q[qx] * q[qx] + q[qy] * q[qy] + q[qz] * q[qz] + q[qw] * q[qw];
+  const double k = n2 > 0.0 ? 1.0 / std::sqrt(n2) : 0.0;
+  for (int i = 0; i < 4; ++i) q[i] *= k;
+}
+
+// ---- Calibration frames --------------------------------------------------------------------
+
+constexpr double cm_per_inch = 2.54;
+// Where the head-mounted coexistence frame sits below and behind the transmitter.
+constexpr double hmd_coexistence_drop_cm = -12 * cm_per_inch - 45;
+constexpr double hmd_coexistence_back_cm = 18 * cm_per_inch;
+// Distance from the head sensor to each eye's display plate.
+constexpr double hmd_plate_distance_cm = 13 * cm_per_inch;
+
+// The transmitter tilted by angle about the plate's x axis with its origin at (x, y, z).
+void leaning_frame(double angle, double x, double y, double z, double (*m)[4]) {
+  set_identity(m);
+  m[1][1] = std::cos(angle);
+  m[2][2] = std::cos(angle);
+  m[1][2] = std::sin(angle);
+  m[2][1] = -std::sin(angle);
+  set_translation(m, x, y, z);
+}
+
+void eye_plate(const vr_ctx *ctx, const dpt eye_offset, dmat m) {
+  set_translation(m, eye_offset[0] + ctx->screen_width_cm / 2,
+                  eye_offset[1] + ctx->screen_height_cm / 2, eye_offset[2] + hmd_plate_distance_cm);
 }
 
 }  // namespace
@@ -430,4 +506,198 @@ VR_API void vr_look_at(const dpt eye, const dpt target, dmat out) {
   pevalvieworientationmatrix3(eye, vpn, vup, out);
 }
 
+// ---- Quaternions -------------------------------------------------------------------------
+
+VR_API void vr_mat_to_quat(dmat m, dquat q) {
+  rotation_to_quat(m, q);
+}
+
+// Splits a similarity matrix into rotation, translation and the uniform scale of row 0.
+VR_API void vr_mat_to_quat_center_scale(dmat m, dquat q, dpt center, double *scale) {
+  *scale = std::sqrt(m[0][0] * m[0][0] + m[0][1] * m[0][1] + m[0][2] * m[0][2]);
+  const double k = 1.0 / *scale;
+  dmat rotation;
+  set_identity(rotation);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) rotation[i][j] = m[i][j] * k;
+  for (int j = 0; j < 3; ++j) center[j] = m[3][j];
+  rotation_to_quat(rotation, q);
+}
+
+// Exact for unit quaternions; q is not normalised first.
+VR_API void vr_quat_to_mat(const dquat q, dmat m) {
+  const double x = q[qx], y = q[qy], z = q[qz], w = q[qw];
+  set_identity(m);
+  m[0][0] = 1 - 2 * y * y - 2 * z * z;
+  m[0][1] = 2 * (x * y - w * z);
+  m[0][2] = 2 * (x * z + w * y);
+  m[1][0] = 2 * (x * y + w * z);
+  m[1][1] = 1 - 2 * x * x - 2 * z * z;
+  m[1][2] = 2 * (y * z - w * x);
+  m[2][0] = 2 * (x * z - w * y);
+  m[2][1] = 2 * (y * z + w * x);
+  m[2][2] = 1 - 2 * x * x - 2 * y * y;
+}
+
+// The Hamilton product a ⊗ b; out may be a or b.
+VR_API void vr_quat_add(const dquat a, const dquat b, dquat out) {
+  const double w = a[qw] * b[qw] - a[qx] * b[qx] - a[qy] * b[qy] - a[qz] * b[qz];
+  const double x = a[qw] * b[qx] + b[qw] * a[qx] + a[qy] * b[qz] - a[qz] * b[qy];
+  const double y = a[qw] * b[qy] + b[qw] * a[qy] - a[qx] * b[qz] + a[qz] * b[qx];
+  const double z = a[qw] * b[qz] + b[qw] * a[qz] + a[qx] * b[qy] - a[qy] * b[qx];
+  out[qw] = w;
+  out[qx] = x;
+  out[qy] = y;
+  out[qz] = z;
+}
+
+// The conjugate over the squared length; out may be q. A zero quaternion is not caught.
+VR_API void vr_quat_inverse(const dquat q, dquat out) {
+  const double k = 1.0 / (q[qw] * q[qw] + q[qx] * q[qx] + q[qy] * q[qy] + q[qz] * q[qz]);
+  const double w = q[qw];
+  for (int i = qx; i <= qz; ++i) out[i] = -q[i] * k;
+  out[qw] = w * k;
+}
+
+// a ⊗ b⁻¹: the rotation that takes b to a.
+VR_API void vr_quat_sub(const dquat a, const dquat b, dquat out) {
+  dquat b_inverse;
+  vr_quat_inverse(b, b_inverse);
+  vr_quat_add(a, b_inverse, out);
+}
+
+// The component difference a - b. With a scalar part left, the vector part is scaled by
+// l·√(1 - dw²) (l its length), which gives a unit quaternion only when l is 1; without one, the
+// vector part is made unit length. Equal vector parts divide by zero in the second case.
+VR_API void vr_quat_ssub(const dquat a, const dquat b, dquat out) {
+  double d[4];
+  for (int i = 0; i < 4; ++i) d[i] = a[i] - b[i];
+  const double l = std::sqrt(d[qx] * d[qx] + d[qy] * d[qy] + d[qz] * d[qz]);
+  double k;
+  if (std::fabs(d[qw]) >= small_value) {
+    k = l * std::sqrt(1.0 - d[qw] * d[qw]);
+  } else {
+    k = 1.0 / l;
+    d[qw] = 0.0;
+  }
+  for (int i = qx; i <= qz; ++i) out[i] = d[i] * k;
+  out[qw] = d[qw];
+}
+
+VR_API void vr_normalize_quat(dquat q) {
+  normalize_quat(q);
+}
+
+// A plain linear blend: no shortest-arc sign flip, and t outside 0..1 extrapolates. Opposite
+// quaternions blended half way give the zero quaternion.
+VR_API void vr_interpolate_quat(const dquat a, const dquat b, double t, dquat out) {
+  for (int i = 0; i < 4; ++i) out[i] = (1.0 - t) * a[i] + t * b[i];
+  normalize_quat(out);
+}
+
+// Kept as an exported entry for applications that link it; it has nothing to convert.
+VR_API void vr_euler_to_quat(void) {}
+
+// ---- Calibration frames ------------------------------------------------------------------
+
+// Writes the context's dig_to_plate through the pointer that the attribute interface hands out.
+VR_API void leaning_triangle_make_dig_to_plate(vr_ctx *ctx, double angle, double x, double y,
+                                               double z) {
+  double(*dig_to_plate)[4] = nullptr;
+  vr_object_get(ctx, VR_DIG_TO_PLATE, &dig_to_plate);
+  if (dig_to_plate) leaning_frame(angle, x, y, z, dig_to_plate);
+}
+
+// rot_x(angle) x translation(x, y, z).
+VR_API void fake_make_dig_to_plate(double angle, double x, double y, double z, dmat out) {
+  dmat rotation;
+  vr_mat_trans(x, y, z, out);
+  vr_mat_rot_x(angle, rotation);
+  vr_mat_mul_mat(rotation, out, out);
+}
+
+// A coexistence point (x, y, z) maps to the digitiser point (x, z - 75.48, d - 45.72 - y).
+VR_API void make_coexistence_to_dig(vr_ctx *ctx, double d) {
+  dmat &m = ctx->coexistence_to_dig;
+  set_zero(m);
+  m[0][0] = 1.0;
+  m[2][1] = 1.0;
+  m[1][2] = -1.0;
+  m[3][3] = 1.0;
+  m[3][1] = hmd_coexistence_drop_cm;
+  m[3][2] = d - hmd_coexistence_back_cm;
+}
+
+// A head point (x, y, z) maps to (tx - x, ty - z, tz - y) on each eye's display plate, where
+// t is the eye offset moved to the plate's centre and out by the plate distance.
+VR_API void make_head_to_lr_plate(vr_ctx *ctx) {
+  dmat &left = ctx->head_to_lr_plate[0];
+  set_zero(left);
+  left[0][0] = -1.0;
+  left[2][1] = -1.0;
+  left[1][2] = -1.0;
+  left[3][3] = 1.0;
+  vr_dmat_to_dmat(left, ctx->head_to_lr_plate[1]);
+  eye_plate(ctx, ctx->left_eye_offset, left);
+  eye_plate(ctx, ctx->right_eye_offset, ctx->head_to_lr_plate[1]);
+}
+
+// Only yaw after pitch: roll and the position do not enter this matrix (the receiver pose
+// builder of the tracker front-end is the one that forms the full pose).
+VR_API void build_sim_mat(const double pose[6], dmat out) {
+  dmat rx;
+  dmat ry;
+  vr_mat_rot_x(pose[pose_pitch], rx);
+  vr_mat_rot_y(pose[pose_yaw], ry);
+  vr_mat_mul_mat(ry, rx, out);
+}
+
+// Follows (0, 0, -1) through roll, pitch and yaw one at a time, then through their product,
+// so the two paths can be compared by eye.
+VR_API void print_matt(const double pose[6]) {
+  dmat rx;
+  dmat ry;
+  dmat rz;
+  vr_mat_rot_x(pose[pose_pitch], rx);
+  vr_mat_rot_y(pose[pose_yaw], ry);
+  vr_mat_rot_z(pose[pose_roll], rz);
+
+  const dpt p0 = {0.0, 0.0, -1.0};
+  dpt p1;
+  dpt p2;
+  dpt p3;
+  print_pt(p0, "pl");
+  vr_mat_mul_dpt(p0, rz, p1);
+  print_pt(p1, "pl_I");
+  vr_mat_mul_dpt(p1, rx, p2);
+  print_pt(p2, "pl_II");
+  vr_mat_mul_dpt(p2, ry, p3);
+  print_pt(p3, "pl_III");
+
+  dmat m;
+  vr_mat_mul_mat(rz, rx, m);
+  vr_mat_mul_mat(m, ry, m);
+  dpt p;
+  vr_mat_mul_dpt(p0, m, p);
+  print_pt(p, "pl_III'");
+
+  std::printf("\n");
+  std::fflush(stdout);
+  vr::os::sleep_seconds(1);
+}
+
 }  // extern "C"
+
+// The inverse of fake_make_dig_to_plate, preceded by a shift of d along y.
+void fake_make_plate_to_dig(double angle, double x, double y, double z, double d, dmat out) {
+  dmat m;
+  vr_mat_trans(-x, -y, -z, out);
+  vr_mat_rot_x(-angle, m);
+  vr_mat_mul_mat(out, m, out);
+  vr_mat_trans(0.0, d, 0.0, m);
+  vr_mat_mul_mat(m, out, out);
+}
+
+void print_pt(const double *p, const char *label) {
+  std::printf("%s\t%6.3f\t%6.3f\t%6.3f\n", label, p[0], p[1], p[2]);
+}
