@@ -1,1 +1,735 @@
+// The viewing context: its attribute interface, the default settings, eye-position caching, the
+// coexistence centre and shutdown.
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <numbers>
+
 #include "vr.h"
+#include "vr_internal.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// The attribute table: one row per identifier, saying what the value is, where it lives in the
+// context, who may touch it, and what setting it sets off.
+// ---------------------------------------------------------------------------------------------
+
+enum class Kind : unsigned char {
+  none,            // no attribute: 0 and 128
+  real,            // a double in the context
+  integer,         // an int in the context
+  point,           // a dpt, copied both ways
+  block,           // a matrix or block: get hands out the address of the context's storage
+  callback,        // a vr_fn slot
+  geom_override,   // a receiver/transmitter override: set also raises the entry's flag
+  interocular,     // derived: the distance between the two eye offsets
+  left_offset_x,   // the left eye offset's x, kept on the left of the head
+  right_offset_x,  // the right eye offset's x, kept on the right of the head
+};
+
+enum Access : unsigned char { get_only = 1, set_only = 2, set_get = 3 };
+
+enum class Effect : unsigned char { none, cache_eyes, consistify };
+
+struct Attribute {
+  Kind kind = Kind::none;
+  unsigned char access = 0;
+  Effect effect = Effect::none;
+  std::size_t offset = 0;
+
+  bool settable() const { return kind != Kind::none && (access & set_only); }
+  bool gettable() const { return kind != Kind::none && (access & get_only); }
+};
+
+constexpr int last_attribute_id = VR_EYE_HOOK_REMOVE_FN;
+constexpr std::size_t dpt_x = 0, dpt_y = 1, dpt_z = 2;
+
+constexpr Attribute row(Kind kind, std::size_t offset, Access access = set_get,
+                        Effect effect = Effect::none) {
+  return Attribute{kind, access, effect, offset};
+}
+
+// Offset of one coordinate of a dpt field.
+constexpr std::size_t coordinate(std::size_t point_offset, std::size_t axis) {
+  return point_offset + axis * sizeof(double);
+}
+
+#define VR_AT(field) offsetof(vr_ctx, field)
+
+constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
+  using enum Kind;
+  constexpr Effect cache = Effect::cache_eyes;
+  constexpr Effect consistify = Effect::consistify;
+  std::array<Attribute, last_attribute_id + 1> t{};
+
+  t[VR_SCREEN_WIDTH_PIXELS] = row(real, VR_AT(screen_width_pixels));
+  t[VR_SCREEN_HEIGHT_PIXELS] = row(real, VR_AT(screen_height_pixels));
+  t[VR_SCREEN_WIDTH_CM] = row(real, VR_AT(screen_width_cm));
+  t[VR_SCREEN_HEIGHT_CM] = row(real, VR_AT(screen_height_cm));
+  t[VR_GAZE_MODE] = row(integer, VR_AT(gaze_mode));
+  t[VR_CRT_CORRECTION] = row(integer, VR_AT(crt_correction));
+  t[VR_CRT_CURVATURE] = row(integer, VR_AT(crt_curvature));
+  t[VR_CRT_GLASS_THICKNESS] = row(real, VR_AT(crt_glass_thickness));
+  t[VR_CRT_REFRACTION_INDEX] = row(real, VR_AT(crt_refraction_index));
+  t[VR_CRT_RADIUS] = row(real, VR_AT(crt_radius));
+  t[VR_WINDOW_WIDTH] = row(real, VR_AT(window_width_pixels));
+  t[VR_WINDOW_HEIGHT] = row(real, VR_AT(window_height_pixels));
+  t[VR_WINDOW_X] = row(real, VR_AT(window_x_pixels));
+  t[VR_WINDOW_Y] = row(real, VR_AT(window_y_pixels));
+  t[VR_WINDOW_CENTER] = row(point, VR_AT(window_center), get_only);
+  t[VR_STEREO] = row(integer, VR_AT(stereo), set_get, cache);
+  t[VR_HEAD_RELATIVE_VIEWS] = row(integer, VR_AT(head_relative_views));
+  t[VR_PREDICT_RAMP_START] = row(real, VR_AT(predict_ramp_start));
+  t[VR_PREDICT_RAMP_END] = row(real, VR_AT(predict_ramp_end));
+
+  t[VR_HEAD_TO_DIG] = row(block, VR_AT(head_to_dig), get_only);
+  t[VR_DIG_TO_PLATE] = row(block, VR_AT(dig_to_plate), get_only);
+  t[VR_PLATE_TO_GODS_EYE] = row(block, VR_AT(plate_to_gods_eye), get_only);
+  t[VR_PLATE_TO_COEXISTENCE] = row(block, VR_AT(plate_to_coexistence), get_only);
+  t[VR_COEXISTENCE_TO_PLATE] = row(block, VR_AT(coexistence_to_plate), get_only);
+  t[VR_WORLD_TO_COEXISTENCE] = row(block, VR_AT(world_to_coexistence), get_only);
+  t[VR_COEXISTENCE_TO_WORLD] = row(block, VR_AT(coexistence_to_world), get_only);
+  t[VR_HEAD_VIEW_BASE] = row(block, VR_AT(head_view_base), get_only);
+  t[VR_CORNER_DIR_MATRIX] = row(block, VR_AT(corner_dir_matrix), get_only);
+  t[VR_GODS_EYE_TO_DIG] = row(block, VR_AT(gods_eye_to_dig), get_only);
+  t[VR_COEXISTENCE_TO_DIG] = row(block, VR_AT(coexistence_to_dig), get_only);
+  t[VR_MOUSE_TO_DIG] = row(block, VR_AT(mouse_to_dig), get_only);
+
+  t[VR_COEXISTENCE_CENTER] = row(integer, VR_AT(coexistence_center), set_get, consistify);
+  t[VR_COEXISTENCE_BASE] = row(integer, VR_AT(coexistence_base), set_get, consistify);
+  t[VR_HEAD_TO_WORLD_WANTED] = row(integer, VR_AT(head_to_world_wanted));
+  t[VR_HEAD_TO_WORLD] = row(block, VR_AT(head_to_world), get_only);
+  t[VR_MOUSE_TO_WORLD_WANTED] = row(integer, VR_AT(mouse_to_world_wanted));
+  t[VR_MOUSE_TO_WORLD] = row(block, VR_AT(mouse_to_world), get_only);
+  t[VR_TRACKING_MODE] = row(integer, VR_AT(tracking_mode));
+  t[VR_TRACKING_AUX] = row(integer, VR_AT(tracking_aux));
+  t[VR_GLASSES_SOURCE] = row(integer, VR_AT(glasses_source));
+  t[VR_MOUSE_SOURCE] = row(integer, VR_AT(mouse_source));
+  t[VR_EVENT_FILTER_LENGTH] = row(integer, VR_AT(event_filter_length));
+  t[VR_STREAMING] = row(integer, VR_AT(streaming));
+  t[VR_RAW_INTERPOLATE] = row(integer, VR_AT(raw_interpolate));
+  t[VR_PREDICT_FROM_FRAME_TIME] = row(integer, VR_AT(predict_from_frame_time));
+  t[VR_PREDICT_LEAD] = row(real, VR_AT(predict_lead));
+  t[VR_PREDICT_LEAD_LIMIT] = row(real, VR_AT(predict_lead_limit));
+  t[VR_RAW_LIMIT] = row(real, VR_AT(raw_limit));
+
+  for (std::size_t k = 0; k < 4; ++k) {
+    const std::size_t entry = k * sizeof(vr_geom_override);
+    t[VR_GLASSES_RX_GEOM_0 + k] = row(geom_override, VR_AT(glasses_rx_geom) + entry);
+    t[VR_MOUSE_RX_GEOM_0 + k] = row(geom_override, VR_AT(mouse_rx_geom) + entry);
+    t[VR_TX_GEOM_0 + k] = row(geom_override, VR_AT(tx_geom) + entry);
+  }
+
+  t[VR_COEXISTENCE_HEIGHT] = row(real, VR_AT(coexistence_height), set_get, consistify);
+  t[VR_COEXISTENCE_DISTANCE] = row(real, VR_AT(coexistence_distance), set_get, consistify);
+  t[VR_LEFT_EYE_OFFSET] = row(point, VR_AT(left_eye_offset), set_get, cache);
+  t[VR_RIGHT_EYE_OFFSET] = row(point, VR_AT(right_eye_offset), set_get, cache);
+  t[VR_INTEROCULAR] = row(interocular, 0, set_get, cache);
+  t[VR_LEFT_EYE_OFFSET_X] =
+      row(left_offset_x, coordinate(VR_AT(left_eye_offset), dpt_x), set_get, cache);
+  t[VR_RIGHT_EYE_OFFSET_X] =
+      row(right_offset_x, coordinate(VR_AT(right_eye_offset), dpt_x), set_get, cache);
+  t[VR_SCREEN_LEFT_EYE] = row(point, VR_AT(screen_left_eye), set_get, cache);
+  t[VR_SCREEN_RIGHT_EYE] = row(point, VR_AT(screen_right_eye), set_get, cache);
+  for (std::size_t axis = dpt_x; axis <= dpt_z; ++axis) {
+    t[VR_SCREEN_LEFT_EYE_X + axis] =
+        row(real, coordinate(VR_AT(screen_left_eye), axis), set_get, cache);
+    t[VR_SCREEN_RIGHT_EYE_X + axis] =
+        row(real, coordinate(VR_AT(screen_right_eye), axis), set_get, cache);
+    t[VR_MOUSE_TIP_OFFSET_X + axis] = row(real, coordinate(VR_AT(mouse_tip_offset), axis));
+  }
+  t[VR_LEFT_EYE] = row(point, VR_AT(left_eye), get_only);
+  t[VR_RIGHT_EYE] = row(point, VR_AT(right_eye), get_only);
+
+  t[VR_QUANTIZE_STEPS] = row(integer, VR_AT(quantize_steps));
+  t[VR_QUANTIZE_STEP] = row(real, VR_AT(quantize_step));
+  t[VR_QUANTIZE_LEFT_INDEX] = row(integer, VR_AT(quantize_left_index));
+  t[VR_QUANTIZE_RIGHT_INDEX] = row(integer, VR_AT(quantize_right_index));
+  t[VR_QUANTIZE_DISTANCE] = row(real, VR_AT(quantize_distance));
+  t[VR_QUANTIZE_SPACE] = row(integer, VR_AT(quantize_space));
+  t[VR_QUANTIZE_FORCE] = row(integer, VR_AT(quantize_force));
+  t[VR_MONO_EYE] = row(integer, VR_AT(mono_eye), set_get, cache);
+  t[VR_MOUSE_TIP_OFFSET] = row(point, VR_AT(mouse_tip_offset));
+
+  t[VR_GODS_EYE_Z_FACTOR] = row(real, VR_AT(gods_eye_z_factor));
+  t[VR_GODS_EYE_SCALE] = row(real, VR_AT(gods_eye_scale));
+  t[VR_GODS_EYE_SIZE_MODE] = row(integer, VR_AT(gods_eye_size_mode));
+  t[VR_GODS_EYE_CENTER_MODE] = row(integer, VR_AT(gods_eye_center_mode));
+  t[VR_EYE_POS_MODE] = row(integer, VR_AT(eye_pos_mode), set_get, cache);
+  t[VR_FIELD_OF_VIEW] = row(real, VR_AT(field_of_view));
+
+  t[VR_HITHER_RELATIVE] = row(integer, VR_AT(hither_relative));
+  t[VR_HITHER_SCALE_MODE] = row(integer, VR_AT(hither_scale_mode));
+  t[VR_HITHER] = row(real, VR_AT(hither));
+  t[VR_YON_RELATIVE] = row(integer, VR_AT(yon_relative));
+  t[VR_YON_SCALE_MODE] = row(integer, VR_AT(yon_scale_mode));
+  t[VR_YON] = row(real, VR_AT(yon));
+  t[VR_DEPTH_FRONT_RELATIVE] = row(integer, VR_AT(depth_front_relative));
+  t[VR_DEPTH_FRONT_SCALE_MODE] = row(integer, VR_AT(depth_front_scale_mode));
+  t[VR_DEPTH_FRONT] = row(real, VR_AT(depth_front));
+  t[VR_DEPTH_FRONT_NDC] = row(real, VR_AT(depth_front_ndc));
+  t[VR_DEPTH_BACK_RELATIVE] = row(integer, VR_AT(depth_back_relative));
+  t[VR_DEPTH_BACK_SCALE_MODE] = row(integer, VR_AT(depth_back_scale_mode));
+  t[VR_DEPTH_BACK] = row(real, VR_AT(depth_back));
+  t[VR_DEPTH_BACK_NDC] = row(real, VR_AT(depth_back_ndc));
+
+  t[VR_LEFT_VIEW] = row(block, VR_AT(left_view), get_only);
+  t[VR_RIGHT_VIEW] = row(block, VR_AT(right_view), get_only);
+  t[VR_LEFT_HEAD_VIEW] = row(block, VR_AT(left_head_view), get_only);
+  t[VR_RIGHT_HEAD_VIEW] = row(block, VR_AT(right_head_view), get_only);
+  t[VR_WINDOW_CORNER_DIRS] = row(block, VR_AT(window_corner_dirs), get_only);
+  t[VR_WORLD_UP] = row(point, VR_AT(world_up));
+  t[VR_MOUSE_TIP_PLATE] = row(point, VR_AT(mouse_tip_plate));
+  t[VR_MOUSE_TIP_COEXISTENCE] = row(point, VR_AT(mouse_tip_coexistence));
+  t[VR_MOUSE_TIP_WORLD] = row(point, VR_AT(mouse_tip_world));
+  t[VR_MOUSE_BUTTONS] = row(integer, VR_AT(mouse_buttons));
+  t[VR_MOUSE_TO_PLATE] = row(block, VR_AT(mouse_to_plate), get_only);
+  t[VR_CYBERMAN_STATE] = row(block, VR_AT(cyberman_state), get_only);
+  t[VR_PWORLD_TIME] = row(block, VR_AT(pworld_time_now), get_only);
+
+  t[VR_MOUSE_EVENT_FN] = row(callback, VR_AT(mouse_event_fn), set_only);
+  t[VR_MOUSE_REMOVE_FN] = row(callback, VR_AT(mouse_remove_fn), set_only);
+  t[VR_GLASSES_EVENT_FN] = row(callback, VR_AT(glasses_event_fn), set_only);
+  t[VR_GLASSES_REMOVE_FN] = row(callback, VR_AT(glasses_remove_fn), set_only);
+  t[VR_EYE_HOOK_FN] = row(callback, VR_AT(eye_hook_fn), set_only);
+  t[VR_EYE_HOOK_REMOVE_FN] = row(callback, VR_AT(eye_hook_remove_fn), set_only);
+  return t;
+}
+
+#undef VR_AT
+
+constexpr auto attribute_table = make_attribute_table();
+
+// The row of an identifier, or nullptr for anything outside the table (any int is safe here).
+const Attribute *attribute_row(int id) {
+  if (id < 0 || id > last_attribute_id) return nullptr;
+  return &attribute_table[static_cast<std::size_t>(id)];
+}
+
+template <class T>
+T &field(vr_ctx *ctx, std::size_t offset) {
+  return *reinterpret_cast<T *>(reinterpret_cast<unsigned char *>(ctx) + offset);
+}
+
+// Converted to a 32-bit float and back: the precision in which the eye offsets are kept.
+double single_precision(double v) {
+  return static_cast<double>(static_cast<float>(v));
+}
+
+// The three eye-offset rows move each screen eye by exactly the change of its offset, so that a
+// tracked or placed viewer does not jump when the offsets are retuned.
+void set_left_offset_x(vr_ctx *ctx, double value) {
+  double v = single_precision(value);
+  if (v > 0.0) v = -v;
+  ctx->screen_left_eye[0] = ctx->screen_left_eye[0] - (ctx->left_eye_offset[0] - v);
+  ctx->left_eye_offset[0] = v;
+}
+
+void set_right_offset_x(vr_ctx *ctx, double value) {
+  double v = single_precision(value);
+  if (v < 0.0) v = -v;
+  ctx->screen_right_eye[0] = ctx->screen_right_eye[0] - (ctx->right_eye_offset[0] - v);
+  ctx->right_eye_offset[0] = v;
+}
+
+void set_interocular(vr_ctx *ctx, double value) {
+  const double half = single_precision(value) / 2.0;
+  ctx->screen_left_eye[0] = ctx->screen_left_eye[0] - (ctx->left_eye_offset[0] + half);
+  ctx->left_eye_offset[0] = -half;
+  ctx->screen_right_eye[0] = ctx->screen_right_eye[0] - (ctx->right_eye_offset[0] - half);
+  ctx->right_eye_offset[0] = half;
+}
+
+// Takes the row's value from the list and stores it. False when the value cannot be used (a
+// null point pointer); nothing is stored then.
+bool take_and_store(vr_ctx *ctx, const Attribute &a, va_list *args) {
+  switch (a.kind) {
+    case Kind::real:
+      field<double>(ctx, a.offset) = va_arg(*args, double);
+      return true;
+    case Kind::integer:
+      field<int>(ctx, a.offset) = va_arg(*args, int);
+      return true;
+    case Kind::point: {
+      const double *p = va_arg(*args, const double *);
+      if (p == nullptr) return false;
+      std::memmove(&field<double>(ctx, a.offset), p, sizeof(dpt));
+      return true;
+    }
+    case Kind::callback:
+      field<vr_fn>(ctx, a.offset) = va_arg(*args, vr_fn);
+      return true;
+    case Kind::geom_override: {
+      auto &entry = field<vr_geom_override>(ctx, a.offset);
+      entry.value = va_arg(*args, double);
+      entry.set = 1;
+      return true;
+    }
+    case Kind::interocular:
+      set_interocular(ctx, va_arg(*args, double));
+      return true;
+    case Kind::left_offset_x:
+      set_left_offset_x(ctx, va_arg(*args, double));
+      return true;
+    case Kind::right_offset_x:
+      set_right_offset_x(ctx, va_arg(*args, double));
+      return true;
+    case Kind::block:
+    case Kind::none:
+      break;
+  }
+  return false;
+}
+
+void run_effect(vr_ctx *ctx, Effect effect) {
+  switch (effect) {
+    case Effect::cache_eyes:
+      vr_cache_eye_pos(ctx);
+      break;
+    case Effect::consistify:
+      consistify_coexistence_center(ctx);
+      break;
+    case Effect::none:
+      break;
+  }
+}
+
+void load(vr_ctx *ctx, const Attribute &a, void *value) {
+  switch (a.kind) {
+    case Kind::real:
+    case Kind::geom_override:  // the value comes first in the entry
+    case Kind::left_offset_x:
+    case Kind::right_offset_x:
+      std::memcpy(value, &field<double>(ctx, a.offset), sizeof(double));
+      break;
+    case Kind::integer:
+      std::memcpy(value, &field<int>(ctx, a.offset), sizeof(int));
+      break;
+    case Kind::point:
+      std::memcpy(value, &field<double>(ctx, a.offset), sizeof(dpt));
+      break;
+    case Kind::block: {
+      void *address = &field<unsigned char>(ctx, a.offset);
+      std::memcpy(value, &address, sizeof address);
+      break;
+    }
+    case Kind::interocular: {
+      const double d = ctx->right_eye_offset[0] - ctx->left_eye_offset[0];
+      std::memcpy(value, &d, sizeof d);
+      break;
+    }
+    case Kind::callback:
+    case Kind::none:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Eye-position caching helpers
+// ---------------------------------------------------------------------------------------------
+
+enum MonoEye { mono_between = 1, mono_left = 2, mono_right = 3 };
+enum EyePosMode { eyes_fixed_field = 1, eyes_screen_relative = 2, eyes_window_relative = 3 };
+
+// The single eye of the fixed-field and window-relative modes. Both put "right" at the window
+// centre like "between": only the screen-relative mode knows where a right eye is.
+void place_mono_eye_x(vr_ctx *ctx) {
+  const double cx = ctx->window_center[0];
+  switch (ctx->mono_eye) {
+    case mono_between:
+    case mono_right:
+      ctx->left_eye[0] = cx;
+      break;
+    case mono_left:
+      ctx->left_eye[0] = cx + ctx->left_eye_offset[0];
+      break;
+    default:
+      break;
+  }
+  ctx->right_eye[0] = ctx->left_eye[0];
+}
+
+void place_stereo_eyes_x(vr_ctx *ctx) {
+  const double cx = ctx->window_center[0];
+  ctx->left_eye[0] = cx + ctx->left_eye_offset[0];
+  ctx->right_eye[0] = cx + ctx->right_eye_offset[0];
+}
+
+// A grid coordinate truncated toward zero. Coordinates that no int can hold (a degenerate grid
+// or window gives infinities or NaN) are pinned to the ends of the int range first, so the
+// conversion is always defined; the clamp to the grid follows.
+int grid_index(double g) {
+  if (std::isnan(g)) return 0;
+  if (g >= static_cast<double>(INT_MAX)) return INT_MAX;
+  if (g <= static_cast<double>(INT_MIN)) return INT_MIN;
+  return static_cast<int>(g);
+}
+
+// Into 0..steps-1; a grid without positions keeps index 0.
+int clamp_index(int i, int steps) {
+  if (i < 0) return 0;
+  if (i >= steps) return steps > 0 ? steps - 1 : 0;
+  return i;
+}
+
+struct Grid {
+  double half_steps;  // n/2 in floating point: an odd count gives a half-step offset
+  double step;
+  double center_x;
+
+  explicit Grid(const vr_ctx *ctx)
+      : half_steps(static_cast<double>(ctx->quantize_steps) / 2.0),
+        step(ctx->quantize_step),
+        center_x(ctx->window_center[0]) {}
+
+  double x_of(int index) const { return (index - half_steps) * step + center_x; }
+  double coordinate_of(double x) const { return (x - center_x) / step + half_steps; }
+};
+
+void place_quantized_y_z(vr_ctx *ctx) {
+  ctx->left_eye[1] = ctx->right_eye[1] = ctx->window_center[1];
+  ctx->left_eye[2] = ctx->right_eye[2] = ctx->quantize_distance;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Coexistence centre
+// ---------------------------------------------------------------------------------------------
+
+constexpr int head_mounted_tracking_mode = 5;
+
+enum CoexistencePosition { at_gods_eye = 1, in_front = 2, raised = 3 };
+
+// Moves W's origin from the position the base stands for to the wanted one. Every run starts
+// from a fresh copy of the base, so offsets never pile up.
+void offset_coexistence_origin(vr_ctx *ctx, dmat w) {
+  const int base = ctx->coexistence_base;
+  const int center = ctx->coexistence_center;
+  const double s = std::sqrt(w[0][0] * w[0][0] + w[0][1] * w[0][1] + w[0][2] * w[0][2]);
+  const double up = s * ctx->coexistence_height;
+  const double forward = s * ctx->coexistence_distance;
+  double &ty = w[3][1];
+  double &tz = w[3][2];
+
+  if (base == at_gods_eye && center == in_front) {
+    tz -= forward;
+  } else if (base == at_gods_eye && center == raised) {
+    ty -= up;
+    tz -= forward;
+  } else if (base == in_front && center == at_gods_eye) {
+    tz += forward;
+  } else if (base == in_front && center == raised) {
+    ty -= up;
+  } else if (base == raised && center == at_gods_eye) {
+    ty += up;
+    tz += forward;
+  } else if (base == raised && center == in_front) {
+    ty += up;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Defaults
+// ---------------------------------------------------------------------------------------------
+
+constexpr double cm_per_inch = 2.54;
+constexpr double default_world_scale = 2.0 / 25.9;  // one world unit per plate cm
+constexpr double transmitter_lean_rad = 50.0 * std::numbers::pi / 180.0;
+constexpr double transmitter_x_cm = 18.28;
+constexpr double transmitter_y_cm = 37.71;
+constexpr double transmitter_z_cm = 4.6;
+
+void set_point(dpt p, double x, double y, double z) {
+  p[0] = x;
+  p[1] = y;
+  p[2] = z;
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---------------------------------------------------------------------------------------------
+// Context and attributes
+// ---------------------------------------------------------------------------------------------
+
+VR_API vr_ctx *vr_ctx_create(void) {
+  auto *ctx = static_cast<vr_ctx *>(std::calloc(1, sizeof(vr_ctx)));
+  if (ctx == nullptr) return nullptr;
+  vr_init_attributes(ctx);
+  return ctx;
+}
+
+VR_API void vr_object_set(vr_ctx *ctx, ...) {
+  va_list args;
+  va_start(args, ctx);
+  ctx->attributes_changed = 1;
+  for (int id = va_arg(args, int); id != 0; id = va_arg(args, int)) {
+    const Attribute *a = attribute_row(id);
+    // A rejected identifier takes no value: the next item is read as an identifier.
+    if (a == nullptr || !a->settable() || !take_and_store(ctx, *a, &args)) {
+      std::fprintf(stderr, "Bad argument to vr_object_set %d\n", id);
+      continue;
+    }
+    run_effect(ctx, a->effect);
+  }
+  va_end(args);
+}
+
+VR_API void vr_object_get(vr_ctx *ctx, int id, void *value) {
+  const Attribute *a = attribute_row(id);
+  if (a == nullptr || !a->gettable() || value == nullptr) {
+    std::fprintf(stderr, "Bad argument to vr_object_get %d\n", id);
+    return;
+  }
+  load(ctx, *a, value);
+}
+
+VR_API void vr_init_attributes(vr_ctx *ctx) {
+  vr_init_pworld_time(ctx);
+
+  ctx->gaze_mode = 1;
+  ctx->crt_correction = 1;
+  ctx->crt_curvature = 2;
+  ctx->crt_glass_thickness = 1.3;
+  ctx->crt_refraction_index = 1.52;
+  ctx->crt_radius = 117.3;
+
+  ctx->screen_width_pixels = 960.0;
+  ctx->screen_height_pixels = 680.0;
+  ctx->screen_width_cm = 36.5;
+  ctx->screen_height_cm = 25.9;
+  ctx->window_width_pixels = 960.0;
+  ctx->window_height_pixels = 680.0;
+  ctx->window_x_pixels = 0.0;
+  ctx->window_y_pixels = 0.0;
+  vr_window_comp(ctx);
+
+  ctx->stereo = 0;
+  ctx->head_relative_views = 0;
+  ctx->head_to_world_wanted = 0;
+  ctx->mouse_to_world_wanted = 0;
+  ctx->predict_ramp_start = 2.0;
+  ctx->predict_ramp_end = 4.0;
+
+  ctx->tracking_mode = 1;
+  ctx->tracking_aux = 1;
+  ctx->glasses_source = 1;
+  ctx->mouse_source = 1;
+  ctx->event_filter_length = 8;
+  ctx->streaming = 1;
+  ctx->raw_interpolate = 0;
+  ctx->predict_from_frame_time = 1;
+  ctx->predict_lead = 3.0 / 112.9;
+  ctx->predict_lead_limit = 3.0;
+  ctx->raw_limit = 100.0;
+
+  set_point(ctx->mouse_tip_offset, 0.0, -1.0, -10.0);
+  ctx->coexistence_height = 168.0;
+  ctx->coexistence_distance = 45.0;
+  set_point(ctx->left_eye_offset, -3.3, 2.0, 3.5);
+  set_point(ctx->right_eye_offset, 3.3, 2.0, 3.5);
+  set_point(ctx->screen_left_eye, 17.75, 13.75, 35.0);
+  set_point(ctx->screen_right_eye,
+            ctx->screen_left_eye[0] - ctx->left_eye_offset[0] + ctx->right_eye_offset[0],
+            ctx->screen_left_eye[1], ctx->screen_left_eye[2]);
+
+  ctx->quantize_steps = 32;
+  ctx->quantize_step = 0.25 * cm_per_inch;
+  ctx->quantize_distance = 18.8;
+  ctx->quantize_left_index = 0;
+  ctx->quantize_right_index = 0;
+  ctx->quantize_space = 0;
+  ctx->quantize_force = 0;
+  ctx->mono_eye = mono_between;
+
+  ctx->coexistence_center = at_gods_eye;
+  ctx->coexistence_base = at_gods_eye;
+  ctx->gods_eye_z_factor = 0.0;
+  ctx->gods_eye_size_mode = 1;
+  ctx->gods_eye_center_mode = 1;
+  ctx->eye_pos_mode = eyes_screen_relative;
+  ctx->field_of_view = std::numbers::pi / 2.0;
+
+  // A fixed world scale, deliberately not read from screen_height_cm.
+  constexpr double k = default_world_scale;
+  vr_mat_scale(k, k, k, ctx->world_to_coexistence);
+  vr_mat_scale(1.0 / k, 1.0 / k, 1.0 / k, ctx->coexistence_to_world);
+  vr_mat_identity(ctx->head_view_base);
+  vr_mat_identity(ctx->corner_dir_matrix);
+  for (auto &dir : ctx->window_corner_dirs) set_point(dir, 0.0, 0.0, -1.0);
+  ctx->pworld_time_base = 0.0;
+
+  vr_cache_eye_pos(ctx);
+
+  ctx->hither_relative = 1;
+  ctx->hither_scale_mode = 1;
+  ctx->hither = -5.0;
+  ctx->yon_relative = 2;
+  ctx->yon_scale_mode = 1;
+  ctx->yon = -100.0;
+  ctx->depth_front_relative = 1;
+  ctx->depth_front_scale_mode = 1;
+  ctx->depth_front = ctx->yon;
+  ctx->depth_front_ndc = -1.0;
+  ctx->depth_back_relative = 2;
+  ctx->depth_back_scale_mode = 1;
+  ctx->depth_back = ctx->yon;
+  ctx->depth_back_ndc = 1.0;
+
+  leaning_triangle_make_dig_to_plate(ctx, transmitter_lean_rad, transmitter_x_cm, transmitter_y_cm,
+                                     transmitter_z_cm);
+  consistify_coexistence_center(ctx);
+  ctx->attributes_changed = 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Eye-position caching
+// ---------------------------------------------------------------------------------------------
+
+VR_API void vr_cache_eye_pos(vr_ctx *ctx) {
+  if (ctx->quantize_force == 0) {
+    switch (ctx->eye_pos_mode) {
+      case eyes_fixed_field:
+        vr_cache_eye_pos_fixed_field(ctx);
+        break;
+      case eyes_screen_relative:
+        vr_cache_eye_pos_screen_relitive(ctx);
+        break;
+      case eyes_window_relative:
+        vr_cache_eye_pos_window_relitive(ctx);
+        break;
+      default:
+        break;  // the eyes stay where the application or the tracker left them
+    }
+    if (ctx->quantize_space != 0) vr_cache_eye_pos_quantize_space(ctx);
+  } else {
+    vr_cache_eye_pos_quantize_force(ctx);
+  }
+  if (ctx->eye_hook_fn != nullptr) ctx->eye_hook_fn(ctx);
+}
+
+VR_API void vr_cache_eye_pos_fixed_field(vr_ctx *ctx) {
+  ctx->left_eye[1] = ctx->right_eye[1] = ctx->window_center[1];
+  if (ctx->stereo) {
+    place_stereo_eyes_x(ctx);
+  } else {
+    place_mono_eye_x(ctx);
+  }
+  // The distance at which the window's larger side spans the field of view.
+  const double size =
+      ctx->window_width_cm >= ctx->window_height_cm ? ctx->window_width_cm : ctx->window_height_cm;
+  const double z = size / (std::tan(ctx->field_of_view / 2.0) * 2.0);
+  ctx->left_eye[2] = ctx->right_eye[2] = z;
+}
+
+VR_API void vr_cache_eye_pos_screen_relitive(vr_ctx *ctx) {
+  if (ctx->stereo) {
+    std::memcpy(ctx->left_eye, ctx->screen_left_eye, sizeof(dpt));
+    std::memcpy(ctx->right_eye, ctx->screen_right_eye, sizeof(dpt));
+    return;
+  }
+  switch (ctx->mono_eye) {
+    case mono_between:
+      for (int i = 0; i < 3; ++i) {
+        ctx->left_eye[i] = (ctx->screen_left_eye[i] + ctx->screen_right_eye[i]) / 2.0;
+      }
+      break;
+    case mono_left:
+      std::memcpy(ctx->left_eye, ctx->screen_left_eye, sizeof(dpt));
+      break;
+    case mono_right:
+      std::memcpy(ctx->left_eye, ctx->screen_right_eye, sizeof(dpt));
+      break;
+    default:
+      break;
+  }
+  std::memcpy(ctx->right_eye, ctx->left_eye, sizeof(dpt));
+}
+
+VR_API void vr_cache_eye_pos_window_relitive(vr_ctx *ctx) {
+  ctx->left_eye[1] = ctx->right_eye[1] = ctx->window_center[1];
+  ctx->left_eye[2] = ctx->right_eye[2] = ctx->screen_left_eye[2];
+  if (ctx->stereo) {
+    place_stereo_eyes_x(ctx);
+    ctx->right_eye[2] = ctx->screen_right_eye[2];
+  } else {
+    place_mono_eye_x(ctx);
+  }
+}
+
+VR_API void vr_cache_eye_pos_quantize_space(vr_ctx *ctx) {
+  const Grid grid(ctx);
+  const int steps = ctx->quantize_steps;
+  const double left_x = ctx->screen_left_eye[0];
+  const double right_x = ctx->screen_right_eye[0];
+
+  const double a = grid.coordinate_of(left_x);
+  int li = clamp_index(grid_index(a), steps);
+  int ri = 0;
+  ctx->left_eye[0] = grid.x_of(li);
+  if (a < 0.0) {
+    // Left eye off the low end: the right eye keeps the true eye distance, unsnapped.
+    ctx->right_eye[0] = ctx->left_eye[0] + right_x - left_x;
+    ri = grid_index(li + (right_x - left_x) / grid.step);
+  } else {
+    const double b = grid.coordinate_of(right_x);
+    ri = clamp_index(grid_index(b), steps);
+    ctx->right_eye[0] = grid.x_of(ri);
+    if (b >= static_cast<double>(steps)) {
+      // Right eye off the high end: the left eye keeps the true eye distance instead.
+      ctx->left_eye[0] = ctx->right_eye[0] + left_x - right_x;
+      li = grid_index(ri + (left_x - right_x) / grid.step);
+    }
+  }
+  ctx->quantize_left_index = clamp_index(li, steps);
+  ctx->quantize_right_index = clamp_index(ri, steps);
+  place_quantized_y_z(ctx);
+}
+
+VR_API void vr_cache_eye_pos_quantize_force(vr_ctx *ctx) {
+  const Grid grid(ctx);
+  const int steps = ctx->quantize_steps;
+  ctx->quantize_left_index = clamp_index(ctx->quantize_left_index, steps);
+  ctx->left_eye[0] = grid.x_of(ctx->quantize_left_index);
+  ctx->right_eye[0] = ctx->left_eye[0];
+  place_quantized_y_z(ctx);
+  if (ctx->stereo) {
+    ctx->quantize_right_index = clamp_index(ctx->quantize_right_index, steps);
+    ctx->right_eye[0] = grid.x_of(ctx->quantize_right_index);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Coexistence centre and shutdown
+// ---------------------------------------------------------------------------------------------
+
+VR_API void consistify_coexistence_center(vr_ctx *ctx) {
+  if (ctx->coexistence_base == at_gods_eye) vr_construct_gods_eye_to_plate(ctx);
+
+  if (ctx->tracking_mode != head_mounted_tracking_mode) {
+    vr_mat_copy(ctx->plate_to_gods_eye, ctx->plate_to_coexistence);
+    offset_coexistence_origin(ctx, ctx->plate_to_coexistence);
+    vr_mat_inv2(ctx->plate_to_coexistence, ctx->coexistence_to_plate);
+  } else {
+    vr_mat_copy(ctx->gods_eye_to_dig, ctx->coexistence_to_dig);
+    vr_mat_inv2(ctx->coexistence_to_dig, ctx->dig_to_coexistence);
+    offset_coexistence_origin(ctx, ctx->dig_to_coexistence);
+    vr_mat_inv2(ctx->dig_to_coexistence, ctx->coexistence_to_dig);
+  }
+}
+
+VR_API void vr_quit(vr_ctx *ctx) {
+  if (ctx->mouse_remove_fn != nullptr) ctx->mouse_remove_fn(ctx);
+  // Read again: the Logitech remove function clears both slot pairs when it runs for the mouse,
+  // and must not run a second time for the glasses.
+  if (ctx->glasses_remove_fn != nullptr) ctx->glasses_remove_fn(ctx);
+  if (ctx->eye_hook_remove_fn != nullptr) ctx->eye_hook_remove_fn(ctx);
+}
+
+}  // extern "C"
