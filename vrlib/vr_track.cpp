@@ -1,1 +1,215 @@
+// Tracking front-end: starts the tracker driver that the context names and holds the per-frame
+// handlers that turn the newest tracker data into the mouse pose, the head pose and the two
+// predicted eye positions.
 #include "vr.h"
+#include "vr_track_internal.h"
+
+namespace {
+
+constexpr int source_lt_raw = 1;
+constexpr int source_lt_6d = 2;
+constexpr int source_cyberman = 3;
+constexpr int source_dynasight = 4;
+constexpr int tracking_head_mounted = 5;
+
+// Eye extrapolation: the gain ceiling, the frame rates below which it fades out (per second), and
+// how far each eye point moves along the line of sight to its nodal point (cm).
+constexpr double gain_ceiling = 2.0;
+constexpr double rate_no_prediction_per_s = 2.0;
+constexpr double rate_full_prediction_per_s = 6.0;
+constexpr double nodal_step_cm = 1.1;
+
+// The previous eye points in tracker coordinates, shared by the Logitech 6D and DynaSight paths.
+dpt prev_left;
+dpt prev_right;
+
+bool logitech_source(int s) {
+  return s == source_lt_raw || s == source_lt_6d;
+}
+
+// The mouse frames and tip points that follow from a new mouse_to_dig.
+void derive_mouse_frames(vr_ctx *ctx) {
+  vr_mat_mul_mat(ctx->mouse_to_dig, ctx->dig_to_plate, ctx->mouse_to_plate);
+  vr_mat_mul_dpt(ctx->mouse_tip_offset, ctx->mouse_to_plate, ctx->mouse_tip_plate);
+  vr_mat_mul_dpt(ctx->mouse_tip_plate, ctx->plate_to_coexistence, ctx->mouse_tip_coexistence);
+  vr_mat_mul_dpt(ctx->mouse_tip_coexistence, ctx->coexistence_to_world, ctx->mouse_tip_world);
+}
+
+// Gain of the eye extrapolation for a speed (cm/s) at a frame rate (per second).
+double prediction_gain(const vr_ctx *ctx, double speed, double rate) {
+  double start = ctx->predict_ramp_start;
+  double end = ctx->predict_ramp_end;
+  double k;
+  if (speed < start)
+    k = 0.0;
+  else if (start < speed && speed < end)
+    k = gain_ceiling * (speed - start) / (end - start);
+  else
+    k = gain_ceiling;
+  if (rate < rate_no_prediction_per_s)
+    k = 0.0;
+  else if (rate < rate_full_prediction_per_s)
+    k = k * (rate - rate_no_prediction_per_s) /
+        (rate_full_prediction_per_s - rate_no_prediction_per_s);
+  return k;
+}
+
+// Plate-coordinate eye points moved along the line of sight to the gaze target.
+void to_nodal_points(vr_ctx *ctx, const dpt left_tracker, const dpt right_tracker, dpt left_out,
+                     dpt right_out) {
+  const double *target = ctx->gaze_mode == 1 ? ctx->window_center : ctx->mouse_tip_plate;
+  const double *in[2] = {left_tracker, right_tracker};
+  double *out[2] = {left_out, right_out};
+  for (int e = 0; e < 2; ++e) {
+    dpt plate, gaze;
+    vr_mat_mul_dpt(in[e], ctx->dig_to_plate, plate);
+    vr_dvector_sub(target, plate, gaze);
+    vr_dvector_normalize(gaze);
+    for (int i = 0; i < 3; ++i) out[e][i] = plate[i] + nodal_step_cm * gaze[i];
+  }
+}
+
+}  // namespace
+
+namespace vr::track {
+
+const double *previous_left_eye() {
+  return prev_left;
+}
+const double *previous_right_eye() {
+  return prev_right;
+}
+
+}  // namespace vr::track
+
+extern "C" {
+
+VR_API int vr_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse) {
+  if (!ctx) return 0;
+  if (logitech_source(ctx->glasses_source))
+    return vr_lt_init_glasses_and_mouse_6d(ctx, want_glasses, want_mouse);
+  if (ctx->glasses_source == source_dynasight) return vr_ds_init_glasses(ctx);
+  return 0;
+}
+
+VR_API void vr_re_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse) {
+  if (ctx && logitech_source(ctx->glasses_source))
+    vr_lt_re_init_glasses_and_mouse_6d(ctx, want_glasses, want_mouse);
+}
+
+VR_API void vr_remove_glasses_and_mouse_6d(vr_ctx *ctx) {
+  if (!ctx) return;
+  if (logitech_source(ctx->glasses_source))
+    vr_lt_remove_glasses_and_mouse_6d(ctx);
+  else if (ctx->glasses_source == source_dynasight)
+    vr_ds_remove_glasses(ctx);
+}
+
+VR_API void build_mat_6Dm_to_dig(vr_lt_unit *unit, const vr_lt_6d *pose, dmat out) {
+  if (!pose) return;
+  // Roll first, then pitch, then yaw, then the translation.
+  dmat rx, ry, rz, t, m;
+  vr_mat_rot_x(pose->pitch, rx);
+  vr_mat_rot_y(pose->yaw, ry);
+  vr_mat_rot_z(pose->roll, rz);
+  vr_mat_trans(pose->x, pose->y, pose->z, t);
+  vr_mat_mul_mat(rz, rx, m);
+  vr_mat_mul_mat(m, ry, m);
+  vr_mat_mul_mat(m, t, out);
+}
+
+VR_API void vr_lt_event_mouse3d(vr_ctx *ctx) {
+  vr_lt_unit *unit = vr_lt_mouse_6d_unit;
+  if (!ctx || !unit) return;
+  if (ctx->mouse_source == source_lt_raw) {
+    if (vr_lt_obtain_current_raw_events(ctx, unit) > 0) {
+      int buttons = vr_lt_debounce_buttons(unit);
+      if (buttons != -1) ctx->mouse_buttons = buttons & 15;
+    }
+    // Even without a new record the solver can carry the pose forward from the history.
+    if (comp_mouse_6d_raws(ctx, unit, ctx->mouse_to_dig)) derive_mouse_frames(ctx);
+  } else if (ctx->mouse_source == source_cyberman) {
+    vr_lt_obtain_current_raw_cyberman(unit);
+    vr_lt_cyberman_cvt(unit->record, &ctx->cyberman_state);
+  } else {
+    vr_lt_6d pose;
+    if (!vr_lt_get_6d(unit, &pose)) return;
+    ctx->mouse_buttons = pose.buttons;
+    build_mat_6Dm_to_dig(unit, &pose, ctx->mouse_to_dig);
+    derive_mouse_frames(ctx);
+  }
+}
+
+VR_API void vr_lt_event_glasses(vr_ctx *ctx) {
+  if (!ctx) return;
+  vr_lt_6d pose;
+  switch (ctx->glasses_source) {
+    case source_lt_raw: {
+      vr_lt_unit *unit = vr_lt_glasses_unit;
+      if (!unit || vr_lt_obtain_current_raw_events(ctx, unit) <= 0) return;
+      if (ctx->tracking_mode == tracking_head_mounted)
+        comp_mouse_6d_raws(ctx, unit, ctx->head_to_dig);
+      else
+        vr_lt_new_predict_eye_nodal_points(unit, ctx, nullptr, ctx->screen_left_eye,
+                                           ctx->screen_right_eye);
+      return;
+    }
+    case source_lt_6d:
+      if (vr_lt_glasses_unit && vr_lt_get_6d(vr_lt_glasses_unit, &pose))
+        vr_lt_predict_eye_nodal_points(vr_lt_glasses_unit, ctx, &pose, ctx->screen_left_eye,
+                                       ctx->screen_right_eye);
+      return;
+    case source_dynasight:
+      if (vr_ds_glasses_unit && vr_ds_get_6d(vr_ds_glasses_unit, &pose))
+        vr_lt_predict_eye_nodal_points(vr_ds_glasses_unit, ctx, &pose, ctx->screen_left_eye,
+                                       ctx->screen_right_eye);
+      return;
+    default:
+      return;
+  }
+}
+
+VR_API void vr_lt_predict_eye_nodal_points(vr_lt_unit *unit, vr_ctx *ctx, const vr_lt_6d *pose,
+                                           dpt left_out, dpt right_out) {
+  if (!ctx || !left_out || !right_out) return;
+  if (ctx->glasses_source == source_lt_raw) {
+    if (!vr_lt_glasses_unit) return;
+    comp_mouse_6d_raws(ctx, vr_lt_glasses_unit, ctx->head_to_dig);
+  } else {
+    if (!pose) return;
+    build_mat_6Dm_to_dig(unit, pose, ctx->head_to_dig);
+  }
+
+  dpt left, right;
+  vr_mat_mul_dpt(ctx->left_eye_offset, ctx->head_to_dig, left);
+  vr_mat_mul_dpt(ctx->right_eye_offset, ctx->head_to_dig, right);
+
+  dpt moved;
+  vr_dvector_sub(left, prev_left, moved);
+  double rate = 1.0 / ctx->pworld_time_delta;
+  double speed = vr_dvector_length(moved) * rate;
+  double k = prediction_gain(ctx, speed, rate);
+
+  // Extrapolate each eye one frame ahead along its own motion.
+  dpt left_ahead, right_ahead;
+  for (int i = 0; i < 3; ++i) {
+    left_ahead[i] = left[i] + k * (left[i] - prev_left[i]);
+    right_ahead[i] = right[i] + k * (right[i] - prev_right[i]);
+    prev_left[i] = left[i];
+    prev_right[i] = right[i];
+  }
+  to_nodal_points(ctx, left_ahead, right_ahead, left_out, right_out);
+}
+
+VR_API void vr_lt_new_predict_eye_nodal_points(vr_lt_unit *unit, vr_ctx *ctx, const vr_lt_6d *pose,
+                                               dpt left_out, dpt right_out) {
+  if (!ctx || !left_out || !right_out || !vr_lt_glasses_unit) return;
+  // The raw solver already looks ahead; the eye points are only placed.
+  comp_mouse_6d_raws(ctx, vr_lt_glasses_unit, ctx->head_to_dig);
+  dpt left, right;
+  vr_mat_mul_dpt(ctx->left_eye_offset, ctx->head_to_dig, left);
+  vr_mat_mul_dpt(ctx->right_eye_offset, ctx->head_to_dig, right);
+  to_nodal_points(ctx, left, right, left_out, right_out);
+}
+
+}  // extern "C"
