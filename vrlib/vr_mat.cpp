@@ -190,8 +190,9 @@ void rotation_to_quat(cmat m, dquat q) {
 // All four components set to 0 unless the squared length is positive (zero or not a number).
 void normalize_quat(dquat q) {
   const double n2 = q[qx] * q[qx] + q[qy] * q[qy] + q[qz] * q[qz] + q[qw] * q[qw];
-  const double k = n2 > 0.0 ? 1.0 / std::sqrt(n2) : 0.0;
-  for (int i = 0; i < 4; ++i) q[i] *= k;
+  const bool has_length = n2 > 0.0;
+  const double k = has_length ? 1.0 / std::sqrt(n2) : 0.0;
+  for (int i = 0; i < 4; ++i) q[i] = has_length ? q[i] * k : 0.0;
 }
 
 // ---- Calibration frames --------------------------------------------------------------------
