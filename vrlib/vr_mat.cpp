@@ -36,13 +36,13 @@ void set_translation(dmat m, double tx, double ty, double tz) {
   m[3][2] = tz;
 }
 
-// A rotation in the plane of axes a and b: M[a][a] = M[b][b] = cos, M[a][b] = sin,
-// M[b][a] = -sin, which turns a point from axis a toward axis b.
 void set_zero(dmat m) {
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) m[i][j] = 0.0;
 }
 
+// A rotation in the plane of axes a and b: M[a][a] = M[b][b] = cos, M[a][b] = sin,
+// M[b][a] = -sin, which turns a point from axis a toward axis b.
 void set_rotation(double angle, int a, int b, dmat out) {
   const double c = std::cos(angle);
   const double s = std::sin(angle);
@@ -155,8 +155,8 @@ enum { qx, qy, qz, qw };
 enum { pose_roll = 3, pose_pitch = 4, pose_yaw = 5 };
 
 // The quaternion of the rotation block of m. A squared component that rounding pushed below
-// zero (a half turn gives w² of about -1e-17) counts as small like any other tiny value, so no
-// square root of a negative number is taken.
+// zero (half turns can give w² a few 1e-16 below zero) counts as small like any other tiny value,
+// so no square root of a negative number is taken.
 void rotation_to_quat(cmat m, dquat q) {
   const double w2 = 0.25 * (1.0 + m[0][0] + m[1][1] + m[2][2]);
   if (w2 >= small_value) {
@@ -203,16 +203,6 @@ constexpr double hmd_coexistence_drop_cm = -12 * cm_per_inch - 45;
 constexpr double hmd_coexistence_back_cm = 18 * cm_per_inch;
 // Distance from the head sensor to each eye's display plate.
 constexpr double hmd_plate_distance_cm = 13 * cm_per_inch;
-
-// The transmitter tilted by angle about the plate's x axis with its origin at (x, y, z).
-void leaning_frame(double angle, double x, double y, double z, double (*m)[4]) {
-  set_identity(m);
-  m[1][1] = std::cos(angle);
-  m[2][2] = std::cos(angle);
-  m[1][2] = std::sin(angle);
-  m[2][1] = -std::sin(angle);
-  set_translation(m, x, y, z);
-}
 
 void eye_plate(const vr_ctx *ctx, const dpt eye_offset, dmat m) {
   set_translation(m, eye_offset[0] + ctx->screen_width_cm / 2,
@@ -606,7 +596,10 @@ VR_API void leaning_triangle_make_dig_to_plate(vr_ctx *ctx, double angle, double
                                                double z) {
   double(*dig_to_plate)[4] = nullptr;
   vr_object_get(ctx, VR_DIG_TO_PLATE, &dig_to_plate);
-  if (dig_to_plate) leaning_frame(angle, x, y, z, dig_to_plate);
+  if (!dig_to_plate) return;
+  // The transmitter tilted by angle about the plate's x axis, its origin at (x, y, z).
+  set_rotation(angle, 1, 2, dig_to_plate);
+  set_translation(dig_to_plate, x, y, z);
 }
 
 // rot_x(angle) x translation(x, y, z).
