@@ -1,0 +1,47 @@
+// Fuzzes the DynaSight record search and conversion: a whole capture area and a write offset,
+// both arbitrary. A record yields a finite position within the 16-bit range and zero angles.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "tests/support/ring_area.h"
+#include "vr_track_internal.h"
+
+namespace {
+
+void check(const vr::capture::RingView &ring, int write_offset) {
+  unsigned char record[vr::decode::dynasight_bytes];
+  std::memset(record, 0x22, sizeof record);
+  if (!vr::decode::newest_dynasight_record(ring, write_offset, record)) {
+    for (unsigned char b : record)
+      if (b != 0x22) std::abort();
+    return;
+  }
+  if ((record[0] & 0xF0) != 0x80 || (record[1] & 0xF0) != 0x80) std::abort();
+  vr_lt_6d pose;
+  vr::decode::dynasight_to_6d(record, &pose);
+  for (double v : {pose.x, pose.y, pose.z})
+    if (!std::isfinite(v) || v < -163.84 || v > 163.835) std::abort();
+  if (pose.roll != 0.0 || pose.pitch != 0.0 || pose.yaw != 0.0 || pose.buttons != 0) std::abort();
+}
+
+}  // namespace
+
+// Input: a 32-bit write offset (any value), then the capture area (zero-padded to 4096 bytes).
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  std::int32_t offset = 0;
+  if (size >= sizeof offset) {
+    std::memcpy(&offset, data, sizeof offset);
+    data += sizeof offset;
+    size -= sizeof offset;
+  }
+  ring_test::Area area;
+  std::memcpy(area.bytes.data(), data, size < area.bytes.size() ? size : area.bytes.size());
+  for (int port = 0; port < 2; ++port) {
+    vr::capture::RingView ring = area.ring(port);
+    check(ring, offset);
+    check(ring, ring.write_offset());
+  }
+  return 0;
+}
