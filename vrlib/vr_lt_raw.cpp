@@ -35,13 +35,13 @@ constexpr double unmeasured_value = -11000000.0;
 constexpr float invalid_sample = -100.0f;
 
 // Clock model.
-constexpr double in_time_window_s = 0.1;      // allowed change of the arrival lag
-constexpr double unit_clock_wrap_s = 60.0;    // the unit's millisecond clock wraps here
-constexpr int lost_step = 9;                  // lost counter increase per dropped record
-constexpr int lost_limit = 30;                // beyond this the next record is taken anyway
+constexpr double in_time_window_s = 0.1;    // allowed change of the arrival lag
+constexpr double unit_clock_wrap_s = 60.0;  // the unit's millisecond clock wraps here
+constexpr int lost_step = 9;                // lost counter increase per dropped record
+constexpr int lost_limit = 30;              // beyond this the next record is taken anyway
 constexpr double clock_correction_divisor = 7.0;
-constexpr double restart_gap_s = 1.2;         // a pass this long after the last restarts
-constexpr int caught_up_bytes = 1516;         // a position this far "behind" is ahead of w
+constexpr double restart_gap_s = 1.2;  // a pass this long after the last restarts
+constexpr int caught_up_bytes = 1516;  // a position this far "behind" is ahead of w
 
 // Distances.
 constexpr double max_distance_cm = 160.0;
@@ -56,7 +56,9 @@ constexpr int channel_value[10] = {4, 1, 2, 3, 5, 6, 7, 9, 10, 11};
 constexpr int reference_value = 4;
 constexpr int timestamp_value = 8;
 
-int port_index(const vr_lt_unit *unit) { return unit->port == 0 ? 0 : 1; }
+int port_index(const vr_lt_unit *unit) {
+  return unit->port == 0 ? 0 : 1;
+}
 
 // A record starts where a byte with high nibble 0xF is followed by 0xF0 (the low and high
 // bytes of the first value, 0xF0F0 plus the buttons).
@@ -74,7 +76,9 @@ void take_record(const RingView &ring, int p, unsigned char *record) {
   }
 }
 
-bool has_line(const vr_lt_channel &c) { return !(c.fit_intercept < unmeasured_limit); }
+bool has_line(const vr_lt_channel &c) {
+  return !(c.fit_intercept < unmeasured_limit);
+}
 
 // A clock model that went non-finite (it cannot from sane input, but the time it is fed comes
 // from outside) is set back to unmeasured, so that it is measured again from the next record.
@@ -95,8 +99,8 @@ void restart_history(vr_lt_unit *unit) {
 
 // The nine distances of a record taken into slot s. Returns whether any channel made the
 // record useful.
-bool take_distances(vr_lt_unit *unit, const unsigned v[12], int s, double now,
-                    vr_lt_stat_header *h, vr::lt::RawCounters &count) {
+bool take_distances(vr_lt_unit *unit, const unsigned v[12], int s, double now, vr_lt_stat_header *h,
+                    vr::lt::RawCounters &count) {
   bool useful = false;
   for (int k = 1; k < 10; ++k) {
     vr_lt_channel &c = unit->chan[k];
@@ -144,7 +148,9 @@ bool take_distances(vr_lt_unit *unit, const unsigned v[12], int s, double now,
 
 namespace vr::lt {
 
-RawState &raw_state() { return state; }
+RawState &raw_state() {
+  return state;
+}
 
 void reset_raw_state() {
   state.pworld_time = 0.0;
@@ -153,9 +159,13 @@ void reset_raw_state() {
   state.lost_in_time_counts[1] = 60;
 }
 
-RawCounters &raw_counters(int port) { return counters[port == 0 ? 0 : 1]; }
+RawCounters &raw_counters(int port) {
+  return counters[port == 0 ? 0 : 1];
+}
 
-void reset_raw_counters() { counters[0] = counters[1] = RawCounters{}; }
+void reset_raw_counters() {
+  counters[0] = counters[1] = RawCounters{};
+}
 
 void raw_values(const unsigned char *record, unsigned v[12]) {
   for (int k = 0; k < 12; ++k) {

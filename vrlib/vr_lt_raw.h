@@ -57,8 +57,7 @@ struct RawPass {
 // One capture pass of `unit` over `ring`, with the writer's offset taken once by the caller
 // (outside 0..2043 means no data) and the physical world time `now`. Sends nothing and never
 // pauses: the demand-mode request is the caller's.
-RawPass capture_pass(vr_lt_unit *unit, const capture::RingView &ring, int write_offset,
-                     double now);
+RawPass capture_pass(vr_lt_unit *unit, const capture::RingView &ring, int write_offset, double now);
 
 // Reads the twelve values of a raw record held in a unit's `record` (stored in the machine's
 // byte order by the capture).

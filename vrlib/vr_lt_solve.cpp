@@ -45,16 +45,30 @@ constexpr double avg_window_s = 0.16;
 struct Vec {
   double x, y, z;
 };
-Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec operator+(Vec a, Vec b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vec operator*(double s, Vec a) { return {s * a.x, s * a.y, s * a.z}; }
-double dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec operator-(Vec a, Vec b) {
+  return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec operator+(Vec a, Vec b) {
+  return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vec operator*(double s, Vec a) {
+  return {s * a.x, s * a.y, s * a.z};
+}
+double dot(Vec a, Vec b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 Vec cross(Vec a, Vec b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-double length(Vec a) { return std::sqrt(dot(a, a)); }
-Vec normalised(Vec a) { return (1.0 / length(a)) * a; }
-bool finite(Vec a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z); }
+double length(Vec a) {
+  return std::sqrt(dot(a, a));
+}
+Vec normalised(Vec a) {
+  return (1.0 / length(a)) * a;
+}
+bool finite(Vec a) {
+  return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
+}
 void store(float out[3], Vec a) {
   out[0] = to_float(a.x);
   out[1] = to_float(a.y);
@@ -100,10 +114,8 @@ extern "C" {
 
 VR_API double future_time;
 VR_API double future_sll_to_mll;
-VR_API double past_posA[8][4] = {{-1.0}, {-1.0}, {-1.0}, {-1.0},
-                                 {-1.0}, {-1.0}, {-1.0}, {-1.0}};
-VR_API double past_posB[8][4] = {{-1.0}, {-1.0}, {-1.0}, {-1.0},
-                                 {-1.0}, {-1.0}, {-1.0}, {-1.0}};
+VR_API double past_posA[8][4] = {{-1.0}, {-1.0}, {-1.0}, {-1.0}, {-1.0}, {-1.0}, {-1.0}, {-1.0}};
+VR_API double past_posB[8][4] = {{-1.0}, {-1.0}, {-1.0}, {-1.0}, {-1.0}, {-1.0}, {-1.0}, {-1.0}};
 VR_API int past_pos_iA;
 VR_API int past_pos_iB;
 

@@ -13,7 +13,9 @@ constexpr int recorded_calls = 255;  // records 0..254; record 255 is spare
 constexpr int headers_per_record = 16;
 constexpr int stats_off = 255;
 
-bool recording(int index) { return index >= 0 && index < recorded_calls; }
+bool recording(int index) {
+  return index >= 0 && index < recorded_calls;
+}
 
 void print3(const char *format, const float v[3]) {
   std::printf(format, static_cast<double>(v[0]), static_cast<double>(v[1]),
@@ -27,10 +29,10 @@ struct DistanceLine {
   int channel;
 };
 constexpr DistanceLine distance_lines[9] = {
-    {"sll_to_mll\t%f\t%9.6f\t%f\n", 2},  {"sll_to_mlr\t%f\t%9.6f\t%f\n", 1},
-    {"sll_to_mtop\t%f\t%9.6f\t%f\n", 3}, {"slr_to_mll\t%f\t%9.6f\t%f\n", 5},
-    {"slr_to_mlr\t%f\t%9.6f\t%f\n", 4},  {"slr_to_mtop\t%f\t%9.6f\t%f\n", 6},
-    {"stop_to_mll\t%f\t%9.6f\t%f\n", 8}, {"stop_to_mlr\t%f\t%9.6f\t%f\n", 7},
+    {"sll_to_mll\t%f\t%9.6f\t%f\n", 2},   {"sll_to_mlr\t%f\t%9.6f\t%f\n", 1},
+    {"sll_to_mtop\t%f\t%9.6f\t%f\n", 3},  {"slr_to_mll\t%f\t%9.6f\t%f\n", 5},
+    {"slr_to_mlr\t%f\t%9.6f\t%f\n", 4},   {"slr_to_mtop\t%f\t%9.6f\t%f\n", 6},
+    {"stop_to_mll\t%f\t%9.6f\t%f\n", 8},  {"stop_to_mlr\t%f\t%9.6f\t%f\n", 7},
     {"stop_to_mtop\t%f\t%9.6f\t%f\n", 9},
 };
 
