@@ -15,20 +15,24 @@ constexpr const char *default_device_path[device_count] = {
     "/devices/pseudo/kel@0:kel",
 };
 
-vr_platform installed = vr::os::posix_platform();
+// Zero-initialised, so that the table is usable from any other module's static initialisation:
+// until a platform is installed the default one answers.
+vr_platform installed;
+bool custom_installed;
 char device_path[device_count][device_path_bytes];
 
 bool complete(const vr_platform &p) {
-  return p.hrtime && p.hrvtime && p.sleep_seconds && p.line_open && p.line_write &&
-         p.line_close && p.line_get && p.line_set && p.line_modem && p.line_flush &&
-         p.line_nodelay && p.line_top_module && p.line_pop_module && p.capture_open &&
-         p.capture_map;
+  return p.hrtime && p.hrvtime && p.sleep_seconds && p.line_open && p.line_write && p.line_close &&
+         p.line_get && p.line_set && p.line_modem && p.line_flush && p.line_nodelay &&
+         p.line_top_module && p.line_pop_module && p.capture_open && p.capture_map;
 }
 
 }  // namespace
 
 namespace vr::os {
-const vr_platform &table() { return installed; }
+const vr_platform &table() {
+  return custom_installed ? installed : posix_platform();
+}
 }  // namespace vr::os
 
 extern "C" {
@@ -36,12 +40,17 @@ extern "C" {
 VR_API void vr_platform_install(const vr_platform *platform) {
   // A table with a missing entry would crash the first driver call that needs it; keep the
   // default for such a table rather than installing half a platform.
-  installed = (platform && complete(*platform)) ? *platform : vr::os::posix_platform();
+  custom_installed = platform != nullptr && complete(*platform);
+  if (custom_installed) installed = *platform;
 }
 
-VR_API const vr_platform *vr_platform_current(void) { return &installed; }
+VR_API const vr_platform *vr_platform_current(void) {
+  return &vr::os::table();
+}
 
-VR_API const vr_platform *vr_platform_default(void) { return &vr::os::posix_platform(); }
+VR_API const vr_platform *vr_platform_default(void) {
+  return &vr::os::posix_platform();
+}
 
 VR_API int vr_set_device_path(int which, const char *path) {
   if (which < 0 || which >= device_count) return 0;
@@ -49,8 +58,8 @@ VR_API int vr_set_device_path(int which, const char *path) {
     device_path[which][0] = '\0';
     return 1;
   }
-  if (std::strlen(path) >= device_path_bytes) return 0;
-  std::strcpy(device_path[which], path);
+  if (path[0] == '\0' || std::strlen(path) >= device_path_bytes) return 0;
+  std::memcpy(device_path[which], path, std::strlen(path) + 1);
   return 1;
 }
 

@@ -14,14 +14,23 @@ namespace {
 constexpr off_t capture_map_offset_bytes = 65536;
 constexpr size_t capture_area_bytes = 4096;
 
+// An error number for a call that failed, never 0 (callers take 0 for success).
+int failure() {
+  return errno != 0 ? errno : EIO;
+}
+
 long long clock_ns(clockid_t id) {
   timespec ts{};
   clock_gettime(id, &ts);
   return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
-long long posix_hrtime(void *) { return clock_ns(CLOCK_MONOTONIC); }
-long long posix_hrvtime(void *) { return clock_ns(CLOCK_THREAD_CPUTIME_ID); }
+long long posix_hrtime(void *) {
+  return clock_ns(CLOCK_MONOTONIC);
+}
+long long posix_hrvtime(void *) {
+  return clock_ns(CLOCK_THREAD_CPUTIME_ID);
+}
 
 void posix_sleep(void *, unsigned seconds) {
   // sleep() returns early on a signal; the driver relies on the whole pause.
@@ -39,45 +48,83 @@ int not_zero(int fd) {
 }
 
 int posix_line_open(void *, const char *path) {
-  return not_zero(open(path, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  // A line whose modem status lines are not yet ignored would hold the open until carrier
+  // appears, which a tracker never raises: open without waiting, then make the descriptor
+  // blocking again (the driver chooses the no-delay flag itself later).
+  int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return not_zero(fd);
 }
 
 int posix_line_write(void *, int fd, const void *bytes, int count) {
-  return static_cast<int>(write(fd, bytes, static_cast<size_t>(count)));
+  if (count <= 0) return 0;
+  ssize_t n;
+  do {
+    n = write(fd, bytes, static_cast<size_t>(count));
+  } while (n < 0 && errno == EINTR);
+  return static_cast<int>(n);
 }
 
-void posix_line_close(void *, int fd) { close(fd); }
+void posix_line_close(void *, int fd) {
+  close(fd);
+}
+
+struct baud_speed {
+  int baud;
+  speed_t speed;
+};
+
+constexpr baud_speed speeds[] = {
+    {300, B300},   {600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},
+    {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+};
 
 speed_t to_speed(int baud) {
-  switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    default: return B0;
+  for (const auto &s : speeds)
+    if (s.baud == baud) return s.speed;
+  return B0;
+}
+
+int from_speed(speed_t speed) {
+  for (const auto &s : speeds)
+    if (s.speed == speed) return s.baud;
+  return 0;
+}
+
+int data_bits_of(tcflag_t cflag) {
+  switch (cflag & CSIZE) {
+    case CS5:
+      return 5;
+    case CS6:
+      return 6;
+    case CS7:
+      return 7;
+    default:
+      return 8;
   }
 }
 
-int from_speed(speed_t s) {
-  switch (s) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    default: return 0;
+tcflag_t csize_of(int data_bits) {
+  switch (data_bits) {
+    case 5:
+      return CS5;
+    case 6:
+      return CS6;
+    case 7:
+      return CS7;
+    default:
+      return CS8;
   }
 }
 
 int posix_line_get(void *, int fd, vr_line_settings *out) {
   termios t{};
-  if (tcgetattr(fd, &t) != 0) return errno;
+  if (tcgetattr(fd, &t) != 0) return failure();
   *out = vr_line_settings{};
   out->baud = from_speed(cfgetospeed(&t));
-  out->data_bits = (t.c_cflag & CSIZE) == CS7 ? 7 : (t.c_cflag & CSIZE) == CS8 ? 8 : 0;
+  out->data_bits = data_bits_of(t.c_cflag);
   out->parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 1 : 2) : 0;
   out->stop_bits = (t.c_cflag & CSTOPB) ? 2 : 1;
   out->local = (t.c_cflag & CLOCAL) != 0;
@@ -89,14 +136,18 @@ int posix_line_get(void *, int fd, vr_line_settings *out) {
   return 0;
 }
 
+// The control flags are rebuilt from the settings alone (anything not named there, such as
+// hardware flow control or hang-up on close, ends up off); the input, output and local flags
+// are cleared for a raw line and otherwise kept as the line had them.
 int posix_line_set(void *, int fd, const vr_line_settings *s) {
   termios t{};
-  if (tcgetattr(fd, &t) != 0) return errno;
+  if (tcgetattr(fd, &t) != 0) return failure();
   speed_t speed = to_speed(s->baud);
-  if (speed == B0) return EINVAL;
-  t.c_cflag = (s->data_bits == 7 ? CS7 : CS8) | (s->local ? CLOCAL : 0) |
-              (s->read_enable ? CREAD : 0) | (s->hangup_on_close ? HUPCL : 0) |
-              (s->stop_bits == 2 ? CSTOPB : 0) |
+  if (speed == B0 || s->data_bits < 5 || s->data_bits > 8 || s->parity < 0 || s->parity > 2 ||
+      s->min_read < 0 || s->min_read > 255 || s->read_timeout < 0 || s->read_timeout > 255)
+    return EINVAL;
+  t.c_cflag = csize_of(s->data_bits) | (s->local ? CLOCAL : 0) | (s->read_enable ? CREAD : 0) |
+              (s->hangup_on_close ? HUPCL : 0) | (s->stop_bits == 2 ? CSTOPB : 0) |
               (s->parity ? (PARENB | (s->parity == 1 ? PARODD : 0)) : 0);
   if (s->raw) {
     t.c_iflag = 0;
@@ -105,23 +156,29 @@ int posix_line_set(void *, int fd, const vr_line_settings *s) {
   }
   t.c_cc[VMIN] = static_cast<cc_t>(s->min_read);
   t.c_cc[VTIME] = static_cast<cc_t>(s->read_timeout);
-  cfsetispeed(&t, speed);
-  cfsetospeed(&t, speed);
-  if (tcsetattr(fd, TCSANOW, &t) != 0) return errno;
+  if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return EINVAL;
+  if (tcsetattr(fd, TCSANOW, &t) != 0) return failure();
+  // tcsetattr succeeds when any part of the request took; a line that silently kept another
+  // speed or character size would garble every byte, so such a line counts as rejected.
+  termios now{};
+  if (tcgetattr(fd, &now) != 0) return failure();
+  if (cfgetospeed(&now) != speed || (now.c_cflag & CSIZE) != (t.c_cflag & CSIZE)) return EINVAL;
   return 0;
 }
 
 int posix_line_modem(void *, int fd, int lines, int raise) {
   int bits = ((lines & VR_MODEM_DTR) ? TIOCM_DTR : 0) | ((lines & VR_MODEM_RTS) ? TIOCM_RTS : 0);
-  return ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? 0 : errno;
+  return ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? 0 : failure();
 }
 
-int posix_line_flush(void *, int fd) { return tcflush(fd, TCIOFLUSH) == 0 ? 0 : errno; }
+int posix_line_flush(void *, int fd) {
+  return tcflush(fd, TCIOFLUSH) == 0 ? 0 : failure();
+}
 
 int posix_line_nodelay(void *, int fd) {
   int flags = fcntl(fd, F_GETFL);
-  if (flags < 0) return errno;
-  return fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : errno;
+  if (flags < 0) return failure();
+  return fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : failure();
 }
 
 // Linux has no stream modules on its terminal lines: there is never one to pop.
@@ -130,9 +187,14 @@ int posix_line_top_module(void *, int, char *name, int size) {
   return 0;
 }
 
-int posix_line_pop_module(void *, int) { return EINVAL; }
+int posix_line_pop_module(void *, int) {
+  return EINVAL;
+}
 
-int posix_capture_open(void *, const char *path) { return open(path, O_RDWR | O_CLOEXEC); }
+int posix_capture_open(void *, const char *path) {
+  int fd = open(path, O_RDWR | O_CLOEXEC);
+  return fd < 0 ? -1 : fd;
+}
 
 unsigned char *posix_capture_map(void *, int fd) {
   void *area = mmap(nullptr, capture_area_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
@@ -141,14 +203,28 @@ unsigned char *posix_capture_map(void *, int fd) {
 }
 
 const vr_platform posix = {
-    nullptr,           posix_hrtime,        posix_hrvtime,         posix_sleep,
-    posix_line_open,   posix_line_write,    posix_line_close,      posix_line_get,
-    posix_line_set,    posix_line_modem,    posix_line_flush,      posix_line_nodelay,
-    posix_line_top_module, posix_line_pop_module, posix_capture_open, posix_capture_map,
+    nullptr,
+    posix_hrtime,
+    posix_hrvtime,
+    posix_sleep,
+    posix_line_open,
+    posix_line_write,
+    posix_line_close,
+    posix_line_get,
+    posix_line_set,
+    posix_line_modem,
+    posix_line_flush,
+    posix_line_nodelay,
+    posix_line_top_module,
+    posix_line_pop_module,
+    posix_capture_open,
+    posix_capture_map,
 };
 
 }  // namespace
 
 namespace vr::os {
-const vr_platform &posix_platform() { return posix; }
+const vr_platform &posix_platform() {
+  return posix;
+}
 }  // namespace vr::os

@@ -21,7 +21,7 @@
  *   - the library's whole-second sleep advances it by that many seconds;
  *   - each reading of the processor-time clock (hrvtime, polled by vr_usleep) advances it by one
  *     CPU step (default 1 ms, vrsim_set_cpu_step_ns), except the first reading after any other
- *     platform call or simulator call, which advances nothing. So vr_usleep(u) advances virtual
+ *     platform call or vrsim_advance, which advances nothing. So vr_usleep(u) advances virtual
  *     time by exactly ceil(u / step) steps (at least one step): a pause of 100000 us between a
  *     flush and a write shows as exactly 0.1 s between the two recorded events;
  *   - vrsim_advance moves it explicitly (frame loops in tests);
@@ -91,10 +91,15 @@
  *   "*" F2 raw mode; "*>" 6D mode; "*S" streaming; "*D" demand; "*d" one report or record of the
  *   newest measurement; "*O" transmitter output off; "*A" on; "*H", "*h", "*G", "!T" 01 01 07 are
  *   accepted and change nothing. Anything else is ignored.
+ * Operating information: byte 0 = 0x80 | op_byte0; byte 6 = 2 on the unit carrying the
+ * transmitter, else 0; byte 8 the socket code; byte 9 the transmitter type (on a slave: its slave
+ * type, 0 when none); bytes 10-13 the receiver geometry and 15-20 the transmitter geometry
+ * (every unit reports it), 16-bit little-endian whole bytes; byte 14 = op_byte14; the rest 0.
  * A unit measures once per cycle when it is powered, carries a receiver and the transmitter
  * (plugged into it or into the unit on the other port, which must be powered) has its output on;
  * with strict_slave a unit without the transmitter also needs its slave type set to the
- * transmitter's type. 6D reports and raw records leave the unit 5 ms after their measurement.
+ * transmitter's type. 6D reports and raw records leave the unit 5 ms after their measurement
+ * (2 ms after "*d"). A unit with no receiver (socket code 15) never measures.
  *
  * CyberMan (port B normally): after the start-up sequence (line at 1200 baud 7 bits with DTR
  * raised, a rising edge of RTS, then "*S" written at 1200 baud 7 bits) it sends 5-byte packets
@@ -236,8 +241,8 @@ typedef struct vrsim_lt_state {
   int streaming;      /* 1 after "*S", 0 after "*D" and reset */
   int transmitter_on; /* this unit's own transmitter output (1 also when it has none) */
   int measuring;      /* whether it measures now */
-  int filter_length;  /* last set, 0 = never */
-  int slave_type;     /* last set, -1 = never */
+  int filter_length;  /* in force; 0 = none set since power-on or reset */
+  int slave_type;     /* in force; -1 = none set since power-on or reset */
   int resets, op_info_requests, demands, unknown_commands, commands;
   long long unit_clock_ms; /* the unit's clock now (0..59999) */
 } vrsim_lt_state;
@@ -259,15 +264,18 @@ typedef struct vrsim_imperfections {
   double distance_noise_cm; /* Gaussian sigma on each raw distance and each 6D/DynaSight axis */
   double outlier_rate;      /* probability per raw distance of an outlier */
   double outlier_cm;        /* added to an outlier distance */
-  double drop_rate;         /* probability that a report, record or packet is not sent */
-  double garbage_rate;      /* probability per message of 1..4 garbage bytes sent before it */
-  int stopped;              /* 1: the device sends nothing more (commands still parsed) */
-  int clock_stalled;        /* 1: the unit's millisecond clock stands still */
+  /* The next two apply to measurements (6D reports, raw records, packets, DynaSight records),
+   * not to the operating information. */
+  double drop_rate;    /* probability that a measurement is not sent */
+  double garbage_rate; /* probability per measurement of 1..4 garbage bytes sent before it */
+  int stopped;         /* 1: the device sends nothing at all (commands still parsed) */
+  int clock_stalled;   /* 1: the unit's millisecond clock stands still */
 } vrsim_imperfections;
 
 /* All zero: a perfect device (the default). Applies to the device now on the port. */
 VRSIM_API void vrsim_set_imperfections(vrsim *sim, int port, const vrsim_imperfections *imp);
-/* Queues bytes to arrive on the port's line now, after anything already queued. */
+/* Queues bytes to arrive on the port's line now, after anything already queued, at the line's
+ * byte rate. They enter the ring exactly as given, whatever the state of the line. */
 VRSIM_API void vrsim_inject(vrsim *sim, int port, const unsigned char *bytes, int count);
 
 /* ---- Platform faults ----------------------------------------------------------------------- */
