@@ -1,0 +1,84 @@
+// Window tracking: pixels from the window system to plate centimetres.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <limits>
+
+#include "view_test_util.h"
+
+using namespace view_test;
+
+TEST(Window, DefaultsCoverTheScreen) {
+  Ctx ctx = new_ctx();
+  EXPECT_NEAR(ctx->cm_per_pixel_x, 0.0380208, 1e-7);
+  EXPECT_NEAR(ctx->cm_per_pixel_y, 0.0380882, 1e-7);
+  EXPECT_EQ(ctx->window_left_cm, 0.0);
+  EXPECT_EQ(ctx->window_bottom_cm, 0.0);
+  EXPECT_EQ(ctx->window_width_cm, 36.5);
+  EXPECT_EQ(ctx->window_height_cm, 25.9);
+  EXPECT_EQ(get_point(ctx.get(), VR_WINDOW_CENTER), (Point{18.25, 12.95, 0.0}));
+}
+
+TEST(Window, PixelRowsFlipToThePlate) {
+  Ctx ctx = new_ctx();
+  vr_window_match_ws(ctx.get(), 0, 0, 960, 340);  // touching the top, half the height
+  EXPECT_NEAR(ctx->window_bottom_cm, 25.9 / 2.0, 1e-12);
+  EXPECT_NEAR(ctx->window_center[1], 25.9 * 0.75, 1e-12);
+  EXPECT_EQ(ctx->window_y_pixels, 0.0);
+  EXPECT_EQ(ctx->window_height_pixels, 340.0);
+
+  // Partly off the screen: accepted as given.
+  vr_window_match_ws(ctx.get(), -96, 612, 192, 136);
+  EXPECT_NEAR(ctx->window_left_cm, -3.65, 1e-12);
+  EXPECT_NEAR(ctx->window_bottom_cm, -68 * 25.9 / 680.0, 1e-12);
+  EXPECT_NEAR(ctx->window_center[0], 0.0, 1e-12);
+}
+
+TEST(Window, ComputationIsExplicit) {
+  Ctx ctx = new_ctx();
+  vr_object_set(ctx.get(), VR_WINDOW_X, 480.0, VR_WINDOW_WIDTH, 480.0, VR_SCREEN_WIDTH_CM, 40.0, 0);
+  EXPECT_EQ(ctx->window_left_cm, 0.0);
+  EXPECT_EQ(ctx->window_center[0], 18.25);
+  vr_window_comp(ctx.get());
+  EXPECT_EQ(ctx->window_left_cm, 20.0);
+  EXPECT_EQ(ctx->window_center[0], 30.0);
+  // The eyes and the coexistence frame follow.
+  EXPECT_NEAR(ctx->coexistence_to_plate[3][0], 30.0, 1e-4);
+  vr_object_set(ctx.get(), VR_EYE_POS_MODE, 3, 0);
+  vr_window_match_ws(ctx.get(), 0, 0, 480, 680);
+  EXPECT_NEAR(ctx->left_eye[0], 10.0, 1e-12);
+  EXPECT_NEAR(ctx->coexistence_to_plate[3][0], 10.0, 1e-4);
+}
+
+TEST(Window, FullscreenTruncatesThePixelCounts) {
+  Ctx ctx = new_ctx();
+  int x = -1, y = -1, w = -1, h = -1;
+  vr_object_set(ctx.get(), VR_SCREEN_WIDTH_PIXELS, 1279.9, VR_SCREEN_HEIGHT_PIXELS, 1023.5, 0);
+  vr_window_fullscreen(ctx.get(), &x, &y, &w, &h);
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 0);
+  EXPECT_EQ(w, 1279);
+  EXPECT_EQ(h, 1023);
+  EXPECT_EQ(ctx->window_width_pixels, 960.0);  // the context is not changed
+
+  // Counts no int can hold are pinned instead of converted with undefined results.
+  vr_object_set(ctx.get(), VR_SCREEN_WIDTH_PIXELS, 1e12, VR_SCREEN_HEIGHT_PIXELS,
+                std::numeric_limits<double>::quiet_NaN(), 0);
+  vr_window_fullscreen(ctx.get(), &x, &y, &w, &h);
+  EXPECT_EQ(w, INT_MAX);
+  EXPECT_EQ(h, 0);
+  vr_window_fullscreen(ctx.get(), nullptr, nullptr, nullptr, nullptr);
+}
+
+TEST(Window, ZeroScreenGivesNonFiniteSizesWithoutHarm) {
+  Ctx ctx = new_ctx();
+  vr_object_set(ctx.get(), VR_SCREEN_WIDTH_PIXELS, 0.0, VR_SCREEN_HEIGHT_PIXELS, 0.0,
+                VR_QUANTIZE_SPACE, 1, VR_STEREO, 1, 0);
+  vr_window_comp(ctx.get());
+  EXPECT_FALSE(std::isfinite(ctx->cm_per_pixel_x));
+  vr_object_set(ctx.get(), VR_HEAD_RELATIVE_VIEWS, 1, 0);
+  vr_comp_view(ctx.get());  // returns; the matrices are simply not finite
+  EXPECT_GE(ctx->quantize_left_index, 0);
+  EXPECT_LE(ctx->quantize_left_index, 31);
+}
