@@ -48,7 +48,7 @@ struct Attribute {
 };
 
 constexpr int last_attribute_id = VR_EYE_HOOK_REMOVE_FN;
-constexpr std::size_t dpt_x = 0, dpt_y = 1, dpt_z = 2;
+constexpr std::size_t dpt_x = 0, dpt_z = 2;
 
 constexpr Attribute row(Kind kind, std::size_t offset, Access access = set_get,
                         Effect effect = Effect::none) {
