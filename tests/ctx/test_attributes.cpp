@@ -225,6 +225,16 @@ TEST(Attributes, GetRejectsWithoutTouchingTheCallersStorage) {
   EXPECT_NE(time, nullptr);
 }
 
+TEST(Attributes, EveryIdentifierUpTo122IsReadable) {
+  Ctx ctx = new_ctx();
+  testing::internal::CaptureStderr();
+  for (int id = 1; id <= VR_PWORLD_TIME; ++id) {
+    alignas(double) unsigned char storage[64] = {};
+    vr_object_get(ctx.get(), id, storage);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 TEST(Attributes, SetSweepOfTheIntRangeRejectsCleanly) {
   Ctx ctx = new_ctx();
   testing::internal::CaptureStderr();
