@@ -69,6 +69,17 @@ bool pop_stream_modules(int fd) {
 
 }  // namespace
 
+namespace vr::ds {
+
+const unsigned char *capture_area() {
+  return ztty;
+}
+void forget_capture_area() {
+  ztty = nullptr;
+}
+
+}  // namespace vr::ds
+
 namespace vr::decode {
 
 bool newest_dynasight_record(const RingView &r, int write_offset,

@@ -56,6 +56,10 @@ const unsigned char *capture_area() {
   return ztty;
 }
 
+void forget_capture_area() {
+  ztty = nullptr;
+}
+
 bool map_serial() {
   if (ztty) return true;
   // Both names under which the capture driver may be installed; a fresh mapping starts with
@@ -543,7 +547,8 @@ VR_API int vr_lt_port_open(vr_ctx *ctx, int want_glasses, int want_mouse, int ra
     }
   }
 
-  if (mouse) {
+  // A CyberMan gives no operating information: its record holds nothing read in this set-up.
+  if (mouse && !cybermen_present) {
     if (mouse->op_info.op_byte[8] == op_socket_empty)
       std::fputs("Warning: no mouse device connected\n", stderr);
     else if (mouse->op_info.op_byte[8] == op_socket_glasses)

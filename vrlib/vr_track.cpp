@@ -27,6 +27,12 @@ bool logitech_source(int s) {
   return s == source_lt_raw || s == source_lt_6d;
 }
 
+// A unit reporting on demand sends nothing until asked: each frame asks for the report that the
+// next frame reads.
+void demand_next_report(vr_lt_unit *unit) {
+  if (use_demand_reporting) vr_lt_demand_event(unit);
+}
+
 // The mouse frames and tip points that follow from a new mouse_to_dig.
 void derive_mouse_frames(vr_ctx *ctx) {
   vr_mat_mul_mat(ctx->mouse_to_dig, ctx->dig_to_plate, ctx->mouse_to_plate);
@@ -133,7 +139,9 @@ VR_API void vr_lt_event_mouse3d(vr_ctx *ctx) {
     vr_lt_cyberman_cvt(unit->record, &ctx->cyberman_state);
   } else {
     vr_lt_6d pose;
-    if (!vr_lt_get_6d(unit, &pose)) return;
+    bool got = vr_lt_get_6d(unit, &pose);
+    demand_next_report(unit);
+    if (!got) return;
     ctx->mouse_buttons = pose.buttons;
     build_mat_6Dm_to_dig(unit, &pose, ctx->mouse_to_dig);
     derive_mouse_frames(ctx);
@@ -154,11 +162,16 @@ VR_API void vr_lt_event_glasses(vr_ctx *ctx) {
                                            ctx->screen_right_eye);
       return;
     }
-    case source_lt_6d:
-      if (vr_lt_glasses_unit && vr_lt_get_6d(vr_lt_glasses_unit, &pose))
-        vr_lt_predict_eye_nodal_points(vr_lt_glasses_unit, ctx, &pose, ctx->screen_left_eye,
+    case source_lt_6d: {
+      vr_lt_unit *unit = vr_lt_glasses_unit;
+      if (!unit) return;
+      bool got = vr_lt_get_6d(unit, &pose);
+      demand_next_report(unit);
+      if (got)
+        vr_lt_predict_eye_nodal_points(unit, ctx, &pose, ctx->screen_left_eye,
                                        ctx->screen_right_eye);
       return;
+    }
     case source_dynasight:
       if (vr_ds_glasses_unit && vr_ds_get_6d(vr_ds_glasses_unit, &pose))
         vr_lt_predict_eye_nodal_points(vr_ds_glasses_unit, ctx, &pose, ctx->screen_left_eye,

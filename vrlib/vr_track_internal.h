@@ -43,6 +43,23 @@ void dynasight_to_6d(const unsigned char record[dynasight_bytes], vr_lt_6d *out)
 
 }  // namespace vr::decode
 
+namespace vr::lt {
+
+// Forgets the Logitech driver's mapping so that the next port set-up maps the capture area again
+// (the old mapping is not released). For tests that need a first mapping.
+void forget_capture_area();
+
+}  // namespace vr::lt
+
+namespace vr::ds {
+
+// The DynaSight driver's own mapping of the capture area (null until mapped), and the same test
+// hook as the Logitech driver's.
+const unsigned char *capture_area();
+void forget_capture_area();
+
+}  // namespace vr::ds
+
 namespace vr::track {
 
 // The previous left and right eye points (tracker coordinates) that the 6D-report eye prediction
