@@ -1,6 +1,7 @@
 // The per-frame view computation allocates nothing. Every heap allocation of the process is
 // counted while a frame runs: under AddressSanitizer through its allocator hooks, otherwise by
-// standing in front of the C library's allocator (operator new reaches it through malloc).
+// standing in front of the C library's allocator (operator new reaches it through malloc), which
+// can also be told to refuse, to see a context creation run out of memory.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@ namespace {
 
 bool counting = false;
 long allocations = 0;
+bool refusing = false;  // the C library stand-in answers every request with "out of memory"
 
 void note_allocation() {
   if (counting) ++allocations;
@@ -55,10 +57,18 @@ void __libc_free(void *p);
 
 void *malloc(std::size_t size) noexcept {
   note_allocation();
+  if (refusing) {
+    errno = ENOMEM;
+    return nullptr;
+  }
   return __libc_malloc(size);
 }
 void *calloc(std::size_t count, std::size_t size) noexcept {
   note_allocation();
+  if (refusing) {
+    errno = ENOMEM;
+    return nullptr;
+  }
   return __libc_calloc(count, size);
 }
 void *realloc(void *p, std::size_t size) noexcept {
@@ -96,6 +106,7 @@ void free(void *p) noexcept {
 namespace {
 const int hooks_installed = 1;
 }  // namespace
+#define VIEW_TEST_CAN_REFUSE 1
 
 #endif
 
@@ -159,4 +170,16 @@ TEST(Allocation, FramesAllocateNothingInAnyMode) {
     }
     EXPECT_EQ(allocations_in_frames(ctx.get(), 300), 0) << m.name;
   }
+}
+
+TEST(Allocation, ContextCreationReportsExhaustedMemory) {
+#ifdef VIEW_TEST_CAN_REFUSE
+  refusing = true;
+  vr_ctx *ctx = vr_ctx_create();
+  refusing = false;
+  EXPECT_EQ(ctx, nullptr);
+  std::free(ctx);
+#else
+  GTEST_SKIP() << "the sanitizer's allocator cannot be made to refuse a single request cleanly";
+#endif
 }
