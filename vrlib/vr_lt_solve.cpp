@@ -14,8 +14,6 @@ namespace {
 using vr::lt::raw_history_slots;
 using vr::lt::to_float;
 
-constexpr double unmeasured_limit = -10000000.0;
-
 // Lead: the measurement cycle of the units is 1/112.9 s.
 constexpr double cycle_s = 1.0 / 112.9;
 constexpr double fallback_lead_s = 3.0 / 112.9;
