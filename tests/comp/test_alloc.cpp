@@ -16,7 +16,7 @@ namespace {
 
 bool counting = false;
 long allocations = 0;
-bool refusing = false;  // the C library stand-in answers every request with "out of memory"
+[[maybe_unused]] bool refusing = false;  // the C library stand-in answers "out of memory"
 
 void note_allocation() {
   if (counting) ++allocations;
