@@ -9,7 +9,7 @@ namespace {
 
 using ring_test::Area;
 
-TEST(Dynasight, RecordsAndUnits) {
+TEST(DynasightDecode, RecordsAndUnits) {
   unsigned char r[8] = {0x80, 0x80, 0xFF, 0xFF, 0x7F, 0xFF, 0x80, 0x00};
   vr_lt_6d p;
   p.roll = p.pitch = p.yaw = 9.0;
