@@ -1,0 +1,25 @@
+// Command line of vrdemo.
+#pragma once
+
+#include <string>
+
+namespace vrdemo {
+
+struct DemoOptions {
+  int frames = 600;             // 10 s of the script at 60 frames per second
+  double frame_rate_hz = 60.0;  // virtual time per frame is its inverse
+  std::string out_dir = "vrdemo-out";
+  unsigned long long seed = 1;
+  bool six_d = false;      // 6D-report mode instead of raw times of flight
+  bool predict = false;    // raw mode: fit and extrapolate the distances
+  double noise_cm = 0.02;  // the simulated tracker's distance noise (one sigma)
+  bool help = false;
+};
+
+// Parses argv. False with a message in *error on a bad option or value (the caller prints it
+// with a pointer to --help and exits with status 2).
+bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error);
+
+std::string usage_text(const char *program);
+
+}  // namespace vrdemo
