@@ -598,67 +598,107 @@ VR_API void print_vr_ds_i_event(const vr_lt_event *event);
 /* Extension beyond the fixed interface: the platform layer.                                    */
 /*                                                                                              */
 /* Every call the library makes into the operating system (clocks, whole-second sleep, serial   */
-/* lines, the capture area) goes through one table. The default is Linux/POSIX; a simulator or  */
-/* a test installs its own table to run the real driver code against simulated devices.         */
+/* lines, the capture area) goes through one table of entries. The default table is Linux/POSIX */
+/* (termios lines, CLOCK_MONOTONIC and CLOCK_THREAD_CPUTIME_ID clocks, mmap of the capture      */
+/* device). An application may install its own table, for instance to reach the devices        */
+/* through another system's interfaces; the simulator (vrsim) installs one to run the real      */
+/* drivers against simulated devices in virtual time. Nothing here is needed by an application */
+/* that uses the devices on the default paths of a Linux machine.                               */
+/*                                                                                              */
+/* The table is read on every call, from the application's thread; install it while no tracker */
+/* is running (before vr_init_glasses_and_mouse_6d or after vr_quit).                           */
 /* ------------------------------------------------------------------------------------------ */
 
-/* Serial line settings, independent of the system's terminal interface. */
+/* Serial line settings, independent of the system's terminal interface. The drivers use two
+ * kinds: the Logitech units' line (19200 baud, 8 data bits, no parity, 1 stop bit, local,
+ * receiver on, no hang-up on close, raw, minimum read 0, timeout 1) and the CyberMan's two
+ * start-up stages (1200 baud 7 bits, then 4800 baud 8 bits, not local, starting from the line's
+ * current settings with its processing flags kept: raw = 0). */
 typedef struct vr_line_settings {
   int baud;            /* 1200, 4800, 9600, 19200, ... */
-  int data_bits;       /* 7 or 8 */
+  int data_bits;       /* 5 to 8 */
   int parity;          /* 0 = none, 1 = odd, 2 = even */
   int stop_bits;       /* 1 or 2 */
   int local;           /* non-zero = modem status lines ignored */
   int read_enable;     /* non-zero = receiver enabled */
   int hangup_on_close; /* non-zero = drop the modem lines on the last close */
-  int raw;             /* non-zero = input, output and local processing all off */
-  int min_read;        /* minimum read count */
-  int read_timeout;    /* read timeout, tenths of a second */
+  int raw;             /* set: input, output and local processing all turned off;
+                          0 in line_set: that processing is left as the line has it;
+                          from line_get: 1 when all of it is off */
+  int min_read;        /* minimum read count, 0..255 */
+  int read_timeout;    /* read timeout, tenths of a second, 0..255 */
 } vr_line_settings;
 
+/* Modem control lines, as a bit set. */
 enum { VR_MODEM_DTR = 1, VR_MODEM_RTS = 2 };
 
+/* The entries. Every entry receives `user` first. Entries returning an error number return 0
+ * for success and the system's error number (never 0) for failure. */
 typedef struct vr_platform {
-  void *user; /* handed back as the first argument of every entry */
-  /* monotonic real time, nanoseconds from an arbitrary origin */
+  void *user;
+  /* Monotonic real time in nanoseconds from an arbitrary origin (the physical world time). */
   long long (*hrtime)(void *user);
-  /* processor time consumed by the calling thread, nanoseconds */
+  /* Processor time consumed by the calling thread, nanoseconds (polled by vr_usleep). */
   long long (*hrvtime)(void *user);
+  /* A pause of whole seconds; returns only when all of it has passed. */
   void (*sleep_seconds)(void *user, unsigned seconds);
-  /* serial lines: a descriptor greater than 0, or -1 */
+  /* Opens a serial line read-write, never waiting for carrier and never becoming the
+   * controlling terminal: a descriptor greater than 0 (the drivers take 0 for "closed"), or -1.
+   * The descriptor blocks until line_nodelay is applied. */
   int (*line_open)(void *user, const char *path);
+  /* Writes count bytes: the count written, or -1. */
   int (*line_write)(void *user, int fd, const void *bytes, int count);
+  /* Closes a line; also closes a capture device descriptor that could not be mapped. */
   void (*line_close)(void *user, int fd);
-  /* 0 on success, else the system error number */
+  /* Reads the line's settings; error number. */
   int (*line_get)(void *user, int fd, vr_line_settings *out);
+  /* Applies settings at once; error number. A line that does not take the speed or character
+   * size asked for reports a failure (EINVAL) rather than running at another one. */
   int (*line_set)(void *user, int fd, const vr_line_settings *settings);
+  /* Raises (raise non-zero) or drops the modem lines named in `lines`; error number (a line
+   * without modem lines, such as a pseudo-terminal, reports its error). */
   int (*line_modem)(void *user, int fd, int lines, int raise);
+  /* Discards what is queued on the line in both directions; error number. */
   int (*line_flush)(void *user, int fd);
+  /* Adds the no-delay (non-blocking) flag to the line's file status flags; error number. */
   int (*line_nodelay)(void *user, int fd);
-  /* 1 and the name when a stream module sits on the line, else 0 */
+  /* 1 and the topmost stream module's name (terminated, truncated to size) when a module sits
+   * on the line, else 0 and an empty name. Linux has no stream modules: always 0. */
   int (*line_top_module)(void *user, int fd, char *name, int size);
+  /* Pops the topmost stream module; error number. */
   int (*line_pop_module)(void *user, int fd);
-  /* the capture device: a descriptor (>= 0) or -1; then its 4096-byte area, or NULL */
+  /* Opens the capture device read-write: a descriptor (>= 0) or -1. */
   int (*capture_open)(void *user, const char *path);
+  /* Maps the device's 4096-byte capture area (offset 65536, shared, read-write) for the rest
+   * of the process, or returns NULL (a regular file standing in for the device must hold the
+   * whole area). */
   unsigned char *(*capture_map)(void *user, int fd);
 } vr_platform;
 
-/* Installs a copy of the table; NULL restores the default Linux/POSIX platform. */
+/* Installs a copy of the table. A table with any entry missing (NULL) is refused and the
+ * default platform stays in use; NULL restores the default. */
 VR_API void vr_platform_install(const vr_platform *platform);
-/* The table in use, and the default one. */
+/* The table in use (the default one when nothing is installed), and the default one. */
 VR_API const vr_platform *vr_platform_current(void);
 VR_API const vr_platform *vr_platform_default(void);
 
-/* Device paths: the lines of ports A and B and the two names of the capture device. */
+/* Device paths: the lines of ports A and B and the two names under which the capture device may
+ * be installed (the Logitech driver tries both in turn, the DynaSight driver only the first).
+ * When the capture device cannot be opened or mapped, the drivers print "Open of kel failed,
+ * is driver installed?" to the standard error stream and their set-up returns 0; the process
+ * goes on. */
 enum {
   VR_DEVICE_TTYA = 0,       /* "/dev/ttya" */
   VR_DEVICE_TTYB = 1,       /* "/dev/ttyb" */
   VR_DEVICE_CAPTURE = 2,    /* "/devices/pseudo/kel:kel" */
   VR_DEVICE_CAPTURE_ALT = 3 /* "/devices/pseudo/kel@0:kel" */
 };
-/* Changes one path (copied, up to 255 bytes); NULL restores its default. 1 = done, 0 = bad
- * argument. */
+/* Changes one path (copied; 1 to 255 bytes); NULL restores its default. 1 = done, 0 = bad
+ * argument (unknown device, empty or too long path: the path stays as it was). Set the paths
+ * before the trackers are initialised; the messages of the drivers name the paths in use. */
 VR_API int vr_set_device_path(int which, const char *path);
+/* The path in use for a device, or NULL for an unknown device. The text stays valid until the
+ * path is changed. */
 VR_API const char *vr_device_path(int which);
 
 #ifdef __cplusplus

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -197,6 +198,13 @@ int posix_capture_open(void *, const char *path) {
 }
 
 unsigned char *posix_capture_map(void *, int fd) {
+  // A regular file standing in for the device must hold the whole area: touching a mapped page
+  // beyond its end would kill the process instead of failing here.
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return nullptr;
+  if (S_ISREG(st.st_mode) &&
+      st.st_size < capture_map_offset_bytes + static_cast<off_t>(capture_area_bytes))
+    return nullptr;
   void *area = mmap(nullptr, capture_area_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
                     capture_map_offset_bytes);
   return area == MAP_FAILED ? nullptr : static_cast<unsigned char *>(area);
