@@ -19,7 +19,7 @@ namespace {
 alignas(64) unsigned char capture_area[cap::area_bytes];
 vrsim *installed_sim = nullptr;
 
-constexpr std::size_t max_events = 1u << 20;
+constexpr std::size_t max_events = 1u << 18;
 constexpr char record_magic[8] = {'V', 'R', 'S', 'I', 'M', 'R', 'E', 'C'};
 constexpr std::uint32_t record_version = 1;
 constexpr int record_entry_bytes = 10;  // time (8, little-endian), port, byte

@@ -345,6 +345,7 @@ typedef struct vrsim_event {
   char text[64];
 } vrsim_event;
 
+/* The log keeps the first 262144 events after creation or the last vrsim_events_clear. */
 VRSIM_API int vrsim_event_count(const vrsim *sim);
 /* Event i (0 = oldest); NULL when out of range. Valid until the next call that records. */
 VRSIM_API const vrsim_event *vrsim_event_at(const vrsim *sim, int i);

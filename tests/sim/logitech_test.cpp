@@ -16,7 +16,6 @@ using sim_test::ring_since;
 using sim_test::Sim;
 namespace os = vr::os;
 
-constexpr long long ms = 1000000;
 constexpr double cm_per_thou = 2.54 / 1000.0;
 constexpr double rad_per_wire = std::numbers::pi / (180.0 * 40.0);
 constexpr vr_line_settings logitech_line = {19200, 8, 0, 1, 1, 1, 0, 1, 0, 1};
