@@ -370,7 +370,8 @@ VR_API void vr_lt_pause_glasses_and_mouse_6d(void) {
 }
 
 VR_API void vr_lt_change_filter_length(int n) {
-  goo57 = static_cast<double>(n - 5) / 10.0;
+  // n - 5 taken in double: the same value for every n, and no overflow near the int limit.
+  goo57 = (static_cast<double>(n) - 5.0) / 10.0;
 }
 
 VR_API int vr_lt_obtain_current_offset(vr_lt_unit *unit) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vr_lt_internal.h"
+#include "vr_lt_raw.h"
 #include "vr_track_internal.h"
 #include "vrlib/vr.h"
 #include "vrsim/vrsim.h"
@@ -71,6 +72,9 @@ class TrackTest : public ::testing::Test {
     LT_SET_SLAVE_XMITER_TYPE[4] = 1;
     vr::lt::forget_capture_area();
     vr::ds::forget_capture_area();
+    vr::lt::reset_raw_state();
+    vr::lt::reset_raw_counters();
+    cur_stat = 255;
   }
 
   // The context for the Logitech 6D path: glasses and a 3D mouse in 6D-report mode, streaming.
