@@ -123,6 +123,12 @@ bool line_open(const vr_lt_unit *unit) {
   return unit != nullptr && unit->fd != 0;
 }
 
+void release_line(vr_lt_unit *unit) {
+  if (!line_open(unit)) return;
+  vr::os::line_close(unit->fd);
+  unit->fd = 0;
+}
+
 void pause_us(int usec) {
   // A settle time of zero is no pause at all: the demand for each report must not wait.
   if (usec > 0) vr_usleep(usec);
@@ -443,6 +449,9 @@ VR_API int vr_lt_port_open(vr_ctx *ctx, int want_glasses, int want_mouse, int ra
       vr_lt_mouse_6d_unit = &unit_6d[1];
       vr_lt_device_struct_init(mouse_name, vr_lt_mouse_6d_unit);
     }
+    // A line left open by an earlier set-up that was never removed would be lost on reopening.
+    if (want_glasses) release_line(vr_lt_glasses_unit);
+    if (want_mouse) release_line(vr_lt_mouse_6d_unit);
     if (want_glasses) {
       int fd = vr::os::line_open(path_a);
       if (fd <= 0) {

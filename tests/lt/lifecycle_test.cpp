@@ -222,6 +222,19 @@ TEST_F(LtLifecycle, RemovalStopsTheUnitsAndClosesTheLines) {
   EXPECT_EQ(vrsim_event_count(sim), 0);
 }
 
+TEST_F(LtLifecycle, SecondSetUpWithoutRemovalReleasesTheFirstLines) {
+  start_both();
+  vrsim_events_clear(sim);
+  ASSERT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, 1), 1);
+  EXPECT_EQ(count_events(VRSIM_EV_CLOSE, 0), 1);
+  EXPECT_EQ(count_events(VRSIM_EV_CLOSE, 1), 1);
+  EXPECT_EQ(count_events(VRSIM_EV_OPEN), 2);
+  EXPECT_LT(vrsim_event_find(sim, 0, VRSIM_EV_CLOSE, 0),
+            vrsim_event_find(sim, 0, VRSIM_EV_OPEN, 0));
+  frames(3);
+  EXPECT_NEAR(ctx->head_to_dig[3][2], 55.0, 0.00254);  // the default head truth
+}
+
 int remove_calls = 0;
 void counting_remove(vr_ctx *c) {
   ++remove_calls;
