@@ -48,7 +48,9 @@ bool parse_double(std::string_view text, double lo, double hi, double *out) {
 }  // namespace
 
 std::string usage_text(const char *program) {
-  std::string p = program ? program : "vrdemo";
+  // The bare name: the full path of the build folder says nothing useful here.
+  std::string p = program && *program ? program : "vrdemo";
+  if (const auto slash = p.rfind('/'); slash != std::string::npos) p = p.substr(slash + 1);
   return "Usage: " + p +
          " [options]\n"
          "\n"

@@ -1,0 +1,187 @@
+// The demo's picture helpers: PNG files that read back exactly and are refused when damaged,
+// the anaglyph's channel assignment, and the plot's axis ticks.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "image.h"
+#include "plot.h"
+#include "png_io.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vrdemo::Image;
+using vrdemo::Rgb;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "vrdemo-pictures-XXXXXX").string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  const fs::path &path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+Image gradient(int w, int h) {
+  Image img(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      img.set(x, y,
+              {static_cast<std::uint8_t>(x * 7), static_cast<std::uint8_t>(y * 13),
+               static_cast<std::uint8_t>((x + y) * 3)});
+  return img;
+}
+
+std::vector<char> read_file(const fs::path &p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void write_file(const fs::path &p, const std::vector<char> &bytes) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(Png, WrittenPictureReadsBackPixelForPixel) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const Image img = gradient(37, 23);
+  std::string error;
+  ASSERT_TRUE(vrdemo::write_png((dir.path() / "a.png").string(), img, &error)) << error;
+  Image back;
+  ASSERT_TRUE(vrdemo::read_png((dir.path() / "a.png").string(), &back, &error)) << error;
+  EXPECT_EQ(back.width, 37);
+  EXPECT_EQ(back.height, 23);
+  EXPECT_EQ(back.pixels, img.pixels);
+}
+
+TEST(Png, DamagedOrForeignFilesAreRefusedWithAReason) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const fs::path good = dir.path() / "good.png";
+  ASSERT_TRUE(vrdemo::write_png(good.string(), gradient(64, 48)));
+  const std::vector<char> bytes = read_file(good);
+  ASSERT_GT(bytes.size(), 100u);
+
+  Image out;
+  std::string error;
+  EXPECT_FALSE(vrdemo::read_png((dir.path() / "missing.png").string(), &out, &error));
+  EXPECT_NE(error.find("cannot open"), std::string::npos);
+
+  write_file(dir.path() / "text.png", {'h', 'e', 'l', 'l', 'o', ' ', 'p', 'n', 'g', '\n'});
+  error.clear();
+  EXPECT_FALSE(vrdemo::read_png((dir.path() / "text.png").string(), &out, &error));
+  EXPECT_NE(error.find("not a PNG"), std::string::npos);
+
+  // Cut short in the middle of the image data.
+  write_file(dir.path() / "short.png", {bytes.begin(), bytes.begin() + bytes.size() / 2});
+  error.clear();
+  EXPECT_FALSE(vrdemo::read_png((dir.path() / "short.png").string(), &out, &error));
+  EXPECT_FALSE(error.empty());
+
+  // One flipped bit in the image data: the chunk's checksum no longer matches.
+  std::vector<char> flipped = bytes;
+  flipped[bytes.size() / 2] ^= 0x10;
+  write_file(dir.path() / "flipped.png", flipped);
+  error.clear();
+  EXPECT_FALSE(vrdemo::read_png((dir.path() / "flipped.png").string(), &out, &error));
+  EXPECT_FALSE(error.empty());
+
+  // A failed read leaves the caller's picture alone.
+  Image kept(3, 2, {1, 2, 3});
+  EXPECT_FALSE(vrdemo::read_png((dir.path() / "flipped.png").string(), &kept, nullptr));
+  EXPECT_EQ(kept.width, 3);
+  EXPECT_EQ(kept.height, 2);
+}
+
+TEST(Png, UnwritablePlaceAndEmptyPictureFail) {
+  std::string error;
+  EXPECT_FALSE(vrdemo::write_png("/nonexistent-folder/x.png", gradient(4, 4), &error));
+  EXPECT_NE(error.find("cannot create"), std::string::npos);
+  TempDir dir;
+  EXPECT_FALSE(vrdemo::write_png((dir.path() / "empty.png").string(), Image(), &error));
+}
+
+TEST(Anaglyph, LeftViewGoesToRedAsLuminanceRightViewKeepsGreenAndBlue) {
+  Image left(2, 1), right(2, 1);
+  left.set(0, 0, {255, 0, 0});
+  left.set(1, 0, {0, 0, 255});
+  right.set(0, 0, {10, 20, 30});
+  right.set(1, 0, {200, 100, 50});
+  const Image a = vrdemo::make_anaglyph(left, right);
+  ASSERT_EQ(a.width, 2);
+  EXPECT_EQ(a.get(0, 0).r, 76);  // 0.299 * 255
+  EXPECT_EQ(a.get(1, 0).r, 29);  // 0.114 * 255
+  EXPECT_EQ(a.get(0, 0).g, 20);
+  EXPECT_EQ(a.get(0, 0).b, 30);
+  EXPECT_EQ(a.get(1, 0).g, 100);
+  EXPECT_EQ(a.get(1, 0).b, 50);
+  EXPECT_TRUE(vrdemo::make_anaglyph(Image(2, 1), Image(3, 1)).empty());
+}
+
+TEST(Pictures, DownscaleAveragesBlocksIncludingTheRaggedEdge) {
+  Image img(3, 1);
+  img.set(0, 0, {0, 0, 0});
+  img.set(1, 0, {100, 100, 100});
+  img.set(2, 0, {31, 31, 31});
+  const Image half = vrdemo::downscale(img, 2);
+  ASSERT_EQ(half.width, 2);
+  ASSERT_EQ(half.height, 1);
+  EXPECT_EQ(half.get(0, 0).r, 50);
+  EXPECT_EQ(half.get(1, 0).r, 31);
+}
+
+TEST(Pictures, DrawingOutsideThePictureIsClipped) {
+  Image img(10, 10, {0, 0, 0});
+  vrdemo::fill_rect(img, -5, -5, 8, 8, {255, 255, 255});
+  vrdemo::draw_text(img, 7, 7, "X\x01", {9, 9, 9}, 3);
+  vrdemo::draw_line(img, -100, -100, 100, 100, 3.0, {1, 2, 3});
+  vrdemo::blit(img, Image(20, 20, {5, 5, 5}), 8, -3);
+  EXPECT_EQ(img.get(9, 0).r, 5);
+  EXPECT_EQ(vrdemo::text_width("ab", 2), 22);
+  EXPECT_EQ(vrdemo::text_width("", 2), 0);
+}
+
+TEST(Plot, TicksAreRoundNumbersCoveringTheRange) {
+  double step = 0;
+  auto ticks = vrdemo::nice_ticks(0.017, 10.0, 10, &step);
+  EXPECT_DOUBLE_EQ(step, 1.0);
+  ASSERT_FALSE(ticks.empty());
+  EXPECT_DOUBLE_EQ(ticks.front(), 1.0);
+  EXPECT_DOUBLE_EQ(ticks.back(), 10.0);
+  ticks = vrdemo::nice_ticks(-0.37, 0.52, 5, &step);
+  EXPECT_DOUBLE_EQ(step, 0.2);
+  EXPECT_NEAR(ticks.front(), -0.2, 1e-12);
+  EXPECT_NEAR(ticks.back(), 0.4, 1e-12);
+  EXPECT_TRUE(vrdemo::nice_ticks(3.0, 3.0, 5, &step).empty());
+  EXPECT_TRUE(vrdemo::nice_ticks(0.0, NAN, 5, &step).empty());
+}
+
+TEST(Plot, SeriesWithGapsAndFlatValuesStillDraw) {
+  vrdemo::PlotPanel panel{"flat", "cm", {{"a", {200, 0, 0}, 2.0, {0, 1, 2, 3}, {5, 5, NAN, 5}}}};
+  const Image img = vrdemo::render_plot({"t", "x", 400, 100}, {panel, vrdemo::PlotPanel{}});
+  ASSERT_FALSE(img.empty());
+  int red = 0;
+  for (int y = 0; y < img.height; ++y)
+    for (int x = 0; x < img.width; ++x)
+      if (img.get(x, y).r > 150 && img.get(x, y).g < 80) ++red;
+  EXPECT_GT(red, 100);
+}
+
+}  // namespace
