@@ -376,6 +376,64 @@ TEST_P(RawE2eFit, GarbageOnTheLineIsSurvived) {
   EXPECT_LE(f, 60);
 }
 
+TEST_F(RawE2e, DemandModeAsksForEachRecordAndPausesOnlyWhenNothingWholeArrived) {
+  ctx->streaming = 0;
+  start(0);
+  ASSERT_EQ(use_demand_reporting, 1);
+  frames(3);
+  // Everything in both rings taken: nothing whole is pending. Each pass asks for a record and
+  // gives the unit 30 ms to answer.
+  vrsim_advance(sim, frame_s);
+  unit_6d[0].ring_pos = vrsim_ring_offset(0);
+  unit_6d[1].ring_pos = vrsim_ring_offset(1);
+  vrsim_events_clear(sim);
+  double t0 = vrsim_now(sim);
+  vr_comp_view(ctx);
+  EXPECT_GE(vrsim_now(sim) - t0, 2 * 0.030);
+  EXPECT_LT(vrsim_now(sim) - t0, 2 * 0.030 + 0.005);
+  const std::string ask = "*d";
+  EXPECT_EQ(written_on(0), std::vector<std::string>{ask});
+  EXPECT_EQ(written_on(1), std::vector<std::string>{ask});
+  // From then on a record answers each request; one "*d" per pass and unit, and no pause.
+  frames(10);
+  vrsim_events_clear(sim);
+  t0 = vrsim_now(sim);
+  frames(30);
+  EXPECT_NEAR(vrsim_now(sim) - t0, 30 * frame_s, 1e-6);
+  EXPECT_EQ(written_on(0).size(), 30u);
+  EXPECT_EQ(written_on(1).size(), 30u);
+  dmat head;
+  truth(VRSIM_HEAD, vrsim_now(sim), head);
+  EXPECT_LT(translation_error(ctx->head_to_dig, head), 0.2);
+  EXPECT_EQ(raw_counters(0).out_of_time, 0);
+}
+
+TEST_F(RawE2e, NewestWholeRawRecordIsFoundInTheRing) {
+  start(0);
+  vr_lt_unit probe = unit_6d[0];
+  // Only the glasses unit's mapping exists once the set-up ran; before any raw record there is
+  // the operating information, which holds no raw record start.
+  frames(10);
+  ASSERT_EQ(vr_lt_obtain_current_raw_event(&probe), 1);
+  unsigned v[12];
+  vr::lt::raw_values(probe.record, v);
+  EXPECT_EQ(v[0] & 0xFFF0u, 0xF0F0u);
+  EXPECT_EQ(v[4], 4800u);
+  vrsim_transmitter tx;
+  vrsim_get_transmitter(sim, &tx);
+  double d[9];
+  vrsim_true_distances(sim, 0, vrsim_now(sim), d);
+  const int value_of_wire[9] = {1, 2, 3, 5, 6, 7, 9, 10, 11};
+  for (int w = 0; w < 9; ++w)
+    EXPECT_EQ(v[value_of_wire[w]], static_cast<unsigned>(std::llround(d[w] / tx.cm_per_count)));
+  // The time stamp is the newest whole record's: the unit's clock now, less at most one cycle
+  // and the transit.
+  vrsim_lt_state st;
+  ASSERT_EQ(vrsim_lt_get_state(sim, 0, &st), 1);
+  const long long age_ms = (st.unit_clock_ms - v[8] + 60000) % 60000;
+  EXPECT_LE(age_ms, 20 + 18 + 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fitting, RawE2eFit, ::testing::Values(0, 1));
 
 }  // namespace
