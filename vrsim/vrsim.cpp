@@ -20,6 +20,7 @@ alignas(64) unsigned char capture_area[cap::area_bytes];
 vrsim *installed_sim = nullptr;
 
 constexpr std::size_t max_events = 1u << 18;
+constexpr double max_rate_hz = 1000.0;  // a device's message rate; more would flood the line
 constexpr char record_magic[8] = {'V', 'R', 'S', 'I', 'M', 'R', 'E', 'C'};
 constexpr std::uint32_t record_version = 1;
 constexpr int record_entry_bytes = 10;  // time (8, little-endian), port, byte
@@ -159,8 +160,13 @@ void run_until(vrsim *sim, long long t) {
   sim->now_ns = std::max(sim->now_ns, t);
 }
 
+// Virtual time never runs past this (about 27.8 hours): line times are kept in ns times the
+// baud rate, which must stay within 64 bits.
+constexpr long long time_limit_ns = 100000000000000LL;
+
 void advance_ns(vrsim *sim, long long ns) {
-  if (ns > 0) run_until(sim, sim->now_ns + ns);
+  if (ns <= 0) return;
+  run_until(sim, std::min(time_limit_ns, sim->now_ns + std::min(ns, time_limit_ns)));
 }
 
 // ---- The platform table ------------------------------------------------------------------------
@@ -535,7 +541,8 @@ VRSIM_API void vrsim_advance(vrsim *sim, double seconds) {
     sim->last_call_hrv = false;
     return;
   }
-  vrsim_advance_ns(sim, std::llround(seconds * static_cast<double>(ns_per_s)));
+  double ns = std::fmin(seconds * static_cast<double>(ns_per_s), 1e15);
+  vrsim_advance_ns(sim, std::llround(ns));
 }
 
 VRSIM_API void vrsim_advance_ns(vrsim *sim, long long ns) {
@@ -605,7 +612,8 @@ VRSIM_API void vrsim_transmitter_init(vrsim_transmitter *tx) {
 
 VRSIM_API void vrsim_set_transmitter(vrsim *sim, const vrsim_transmitter *tx) {
   sim->tx = *tx;
-  if (!(sim->tx.cycle_s > 0.0)) sim->tx.cycle_s = 0.02;
+  if (!(sim->tx.cycle_s >= 0.001 && sim->tx.cycle_s <= 10.0)) sim->tx.cycle_s = 0.02;
+  if (!(std::fabs(sim->tx.phase_s) <= 10.0)) sim->tx.phase_s = 0.0;
   if (!(sim->tx.cm_per_count > 0.0)) sim->tx.cm_per_count = 25.4 / 4800.0;
   for (auto &p : sim->port)
     if (p.kind == VRSIM_LOGITECH) lt_align_cycle(sim, p);
@@ -638,13 +646,13 @@ VRSIM_API void vrsim_plug_logitech(vrsim *sim, int port, const vrsim_lt_config *
 VRSIM_API void vrsim_plug_cyberman(vrsim *sim, int port, double rate_hz) {
   if (!valid_port(port)) return;
   reset_port_device(sim, sim->port[port], VRSIM_CYBERMAN);
-  if (rate_hz > 0.0) sim->port[port].cm.rate_hz = rate_hz;
+  if (rate_hz > 0.0) sim->port[port].cm.rate_hz = std::fmin(rate_hz, max_rate_hz);
 }
 
 VRSIM_API void vrsim_plug_dynasight(vrsim *sim, int port, double rate_hz) {
   if (!valid_port(port)) return;
   reset_port_device(sim, sim->port[port], VRSIM_DYNASIGHT);
-  if (rate_hz > 0.0) sim->port[port].ds.rate_hz = rate_hz;
+  if (rate_hz > 0.0) sim->port[port].ds.rate_hz = std::fmin(rate_hz, max_rate_hz);
   device_power_on(sim, sim->port[port]);  // again, on the grid of the new rate
 }
 

@@ -25,6 +25,7 @@
  *     time by exactly ceil(u / step) steps (at least one step): a pause of 100000 us between a
  *     flush and a write shows as exactly 0.1 s between the two recorded events;
  *   - vrsim_advance moves it explicitly (frame loops in tests);
+ *   (virtual time stops at 100000 s, more than a day);
  *   - reading the real-time clock (hrtime) does not move it. hrtime returns the virtual time plus
  *     a fixed origin (vrsim_set_hrtime_origin_ns, default 1000 s), so the library's time zero is
  *     not at 0.
@@ -181,7 +182,7 @@ typedef struct vrsim_transmitter {
   int type;            /* operating-information byte 9; default 3 */
   int geom_thou[3];    /* base, side, reference distance, thousandths of an inch */
   double cm_per_count; /* time-of-flight scale, cm per count; default 25.4 / 4800 */
-  double cycle_s;      /* measurement cycle; default 0.02 */
+  double cycle_s;      /* measurement cycle, 0.001 .. 10 s; default 0.02 */
   double phase_s;      /* virtual time of the first cycle, within one cycle; default 0.003 */
 } vrsim_transmitter;
 
@@ -215,7 +216,8 @@ typedef struct vrsim_lt_config {
 /* Defaults for a unit carrying the given receiver. */
 VRSIM_API void vrsim_lt_config_init(vrsim_lt_config *cfg, int receiver);
 
-/* Plugs a device into a port (replacing what was there; the line state is kept). */
+/* Plugs a device into a port (replacing what was there; the line state is kept). A rate of 0
+ * takes the device's default; rates are limited to 1000 Hz. */
 VRSIM_API void vrsim_plug_logitech(vrsim *sim, int port, const vrsim_lt_config *cfg);
 VRSIM_API void vrsim_plug_cyberman(vrsim *sim, int port, double rate_hz);
 VRSIM_API void vrsim_plug_dynasight(vrsim *sim, int port, double rate_hz);

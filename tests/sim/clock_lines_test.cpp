@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "sim_fixture.h"
@@ -59,6 +61,15 @@ TEST(SimClock, SleepAndAdvanceMoveVirtualTime) {
   ASSERT_GE(i, 0);
   EXPECT_EQ(vrsim_event_at(sim, i)->count, 2);
   EXPECT_EQ(vrsim_event_at(sim, i)->time_ns, 0);
+}
+
+TEST(SimClock, VirtualTimeStopsAtItsLimitInsteadOfOverflowing) {
+  Sim sim;  // nothing plugged in: nothing to run on the way
+  vrsim_advance(sim, INFINITY);
+  EXPECT_EQ(vrsim_now_ns(sim), 100000LL * 1000000000LL);
+  vrsim_advance(sim, 1.0);
+  vrsim_advance_ns(sim, INT64_MAX);
+  EXPECT_EQ(vrsim_now_ns(sim), 100000LL * 1000000000LL);
 }
 
 TEST(SimInstall, UninstallAndDestroyRestoreTheDefaultPlatform) {
