@@ -67,6 +67,14 @@ bool is_zero(const dmat m) {
   return true;
 }
 
+struct PoseFnReset {
+  vrsim *sim;
+  ~PoseFnReset() {
+    vrsim_set_pose_fn(sim, VRSIM_HEAD, nullptr, nullptr);
+    vrsim_set_pose_fn(sim, VRSIM_MOUSE, nullptr, nullptr);
+  }
+};
+
 struct SimDeleter {
   void operator()(vrsim *sim) const { vrsim_destroy(sim); }
 };
@@ -268,6 +276,9 @@ int run(const DemoOptions &opt) {
   Truth truth{&session};
   vrsim_set_pose_fn(sim.get(), VRSIM_HEAD, head_truth, &truth);
   vrsim_set_pose_fn(sim.get(), VRSIM_MOUSE, mouse_truth, &truth);
+  // Shutting the trackers down (vr_quit, when the context goes) still runs the simulator's
+  // devices, after the script is gone: they measure the last fixed pose then.
+  const PoseFnReset forget_script{sim.get()};
 
   std::printf("vrdemo: %d frames, tracking from %s, seed %llu\n", opt.frames, mode.c_str(),
               opt.seed);
