@@ -364,7 +364,10 @@ VRSIM_API int vrsim_record_start(vrsim *sim, const char *path);
 /* Ends the recording and closes the file; 1 = written completely. */
 VRSIM_API int vrsim_record_stop(vrsim *sim);
 /* Loads a recording: from now on the rings receive exactly the recorded bytes at their recorded
- * virtual times and the devices' own output is discarded. 1 = loaded. */
+ * virtual times (bytes recorded before the present time arrive at once, in order) and nothing
+ * else: the devices' output and injected bytes are discarded, while the devices still take
+ * commands. Driving the library through the same calls as in the recorded run reproduces that
+ * run. 1 = loaded; 0 = no such file or not a recording (nothing changes). */
 VRSIM_API int vrsim_replay_start(vrsim *sim, const char *path);
 /* Bytes of the loaded recording not yet delivered. */
 VRSIM_API long long vrsim_replay_remaining(const vrsim *sim);
