@@ -28,12 +28,18 @@ struct Range {
     hi = std::max(hi, v);
   }
   bool valid() const { return lo <= hi; }
-  // A range wide enough to draw: a flat series gets a band around its value.
+  // A range wide enough to draw, widened by `fraction` of its span on each side: a flat series
+  // gets a band around its value.
   Range padded(double fraction) const {
     if (!valid()) return {0.0, 1.0};
-    double span = hi - lo;
-    if (span <= 0) span = std::max(std::fabs(lo) * 0.1, 1e-3);
-    return {lo - span * fraction, hi + span * fraction};
+    double l = lo, h = hi;
+    if (h <= l) {
+      const double half = std::max(std::fabs(l) * 0.05, 1e-3);
+      l -= half;
+      h += half;
+    }
+    const double span = h - l;
+    return {l - span * fraction, h + span * fraction};
   }
 };
 
@@ -99,7 +105,7 @@ Image render_plot(const PlotLayout &layout, const std::vector<PlotPanel> &panels
   for (const auto &p : panels)
     for (const auto &s : p.series)
       for (double v : s.x) xr.add(v);
-  if (!xr.valid() || xr.hi == xr.lo) xr = xr.padded(0.0);
+  xr = xr.padded(0.0);
 
   const int plot_left = margin_left, plot_right = layout.width - margin_right;
   const int plot_w = plot_right - plot_left;
@@ -144,10 +150,17 @@ Image render_plot(const PlotLayout &layout, const std::vector<PlotPanel> &panels
                 grid_colour);
     for (const auto &s : panel.series) {
       const size_t count = std::min(s.x.size(), s.y.size());
-      for (size_t k = 1; k < count; ++k) {
-        if (!std::isfinite(s.x[k - 1] + s.y[k - 1] + s.x[k] + s.y[k])) continue;
-        draw_line(canvas, to_px(s.x[k - 1]) - plot_left, to_py(s.y[k - 1]) - top,
-                  to_px(s.x[k]) - plot_left, to_py(s.y[k]) - top, s.line_width, s.colour);
+      auto usable = [&](size_t k) { return k < count && std::isfinite(s.x[k] + s.y[k]); };
+      for (size_t k = 0; k < count; ++k) {
+        if (!usable(k)) continue;
+        const double x = to_px(s.x[k]) - plot_left, y = to_py(s.y[k]) - top;
+        if (usable(k + 1)) {
+          draw_line(canvas, x, y, to_px(s.x[k + 1]) - plot_left, to_py(s.y[k + 1]) - top,
+                    s.line_width, s.colour);
+        } else if (k == 0 || !usable(k - 1)) {
+          // A point with no neighbour to join is drawn as a dot.
+          draw_line(canvas, x, y, x, y, s.line_width + 2.0, s.colour);
+        }
       }
     }
     blit(img, canvas, plot_left, top);

@@ -308,9 +308,9 @@ SceneFrame scene_frame_from_context(vr_ctx *ctx) {
   vr_object_get(ctx, VR_MOUSE_TO_WORLD, &mouse_to_world);
   f.mouse_pose_valid = f.mouse_tip_valid && !all_zero(*mouse_to_world);
   if (f.mouse_pose_valid) vr_mat_copy(*mouse_to_world, f.mouse_to_world);
-  dmat *time_block = nullptr;
+  double *time_block = nullptr;  // now, previous, interval, base
   vr_object_get(ctx, VR_PWORLD_TIME, &time_block);
-  f.time_s = (*time_block)[0][0];
+  f.time_s = time_block[0];
   return f;
 }
 

@@ -182,6 +182,15 @@ TEST(Plot, SeriesWithGapsAndFlatValuesStillDraw) {
     for (int x = 0; x < img.width; ++x)
       if (img.get(x, y).r > 150 && img.get(x, y).g < 80) ++red;
   EXPECT_GT(red, 100);
+
+  // A run of one frame: a single point on a zero-width time axis is still drawn, as a dot.
+  vrdemo::PlotPanel single{"one", "cm", {{"b", {0, 0, 200}, 2.0, {0.5}, {7.0}}}};
+  const Image dot = vrdemo::render_plot({"t", "x", 400, 100}, {single});
+  int blue = 0;
+  for (int y = 40; y < dot.height; ++y)  // below the legend's sample line
+    for (int x = 0; x < dot.width; ++x)
+      if (dot.get(x, y).b > 150 && dot.get(x, y).r < 80) ++blue;
+  EXPECT_GT(blue, 8);
 }
 
 }  // namespace
