@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -41,6 +42,13 @@ Result run_demo(const std::string &args, const fs::path &cwd = {}) {
   const int st = pclose(p);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
+}
+
+// The number that follows `label` in the demo's summary, or -1.
+double number_after(const std::string &text, const std::string &label) {
+  const size_t at = text.find(label);
+  if (at == std::string::npos) return -1.0;
+  return std::strtod(text.c_str() + at + label.size(), nullptr);
 }
 
 class TempDir {
@@ -115,6 +123,15 @@ TEST(DemoRun, ShortRunWritesValidPicturesAndASummary) {
   EXPECT_NE(r.output.find("mouse tip  RMS"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("vr_comp_view"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("11 pictures in " + out.string()), std::string::npos) << r.output;
+  // The simulator's truth and the library's tracked eyes and mouse tip are the same frames: they
+  // differ by the tracker's latency (about a centimetre at these speeds), not by whole
+  // centimetres as a frame or unit mix-up would make them.
+  for (const char *what : {"left eye   RMS ", "right eye  RMS ", "mouse tip  RMS "}) {
+    SCOPED_TRACE(what);
+    const double rms = number_after(r.output, what);
+    EXPECT_GT(rms, 0.0);
+    EXPECT_LT(rms, 2.5);
+  }
   expect_run_pictures(out, frames);
 
   // A second, shorter run into the same folder leaves only its own frames there.
