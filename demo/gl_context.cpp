@@ -111,17 +111,12 @@ std::unique_ptr<GlContext> GlContext::create(int width, int height, int samples,
   EGLConfig config = nullptr;
   EGLint count = 0;
   for (EGLint surface_type : {EGL_PBUFFER_BIT, 0}) {
-    const EGLint config_attribs[] = {EGL_SURFACE_TYPE,
-                                     surface_type,
-                                     EGL_RENDERABLE_TYPE,
-                                     EGL_OPENGL_BIT,
-                                     EGL_RED_SIZE,
-                                     8,
-                                     EGL_GREEN_SIZE,
-                                     8,
-                                     EGL_BLUE_SIZE,
-                                     8,
+    // clang-format off
+    const EGLint config_attribs[] = {EGL_SURFACE_TYPE, surface_type,
+                                     EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                                     EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8,
                                      EGL_NONE};
+    // clang-format on
     if (eglChooseConfig(h->display, config_attribs, &config, 1, &count) && count > 0) break;
   }
   if (count < 1) return fail(egl_error_text("eglChooseConfig (desktop OpenGL)"));
