@@ -75,6 +75,8 @@ class RawE2e : public TrackTest {
   }
   void truth(int which, double t, dmat out) const { vrsim_get_pose(sim, which, t, out); }
   EyeErrors moving_head(int raw_interpolate, bool outliers);
+  // The scripted head lives as long as the simulator that calls it (until TearDown).
+  Motion motion;
   int frames_until_tracking(int limit);
 
   // The eye point the glasses handler computes, from a head pose.
@@ -161,7 +163,6 @@ TEST_P(RawE2eFit, StillHeadAndMouseComeOutAsTheTruth) {
 // moment the frame is shown (one frame interval after it is computed), over 10 s of frames at
 // 60 Hz after 1 s of settling.
 EyeErrors RawE2e::moving_head(int raw_interpolate, bool outliers) {
-  Motion motion;
   vrsim_set_pose_fn(sim, VRSIM_HEAD, &Motion::at, &motion);
   vrsim_imperfections imp{};
   imp.distance_noise_cm = 0.03;
@@ -314,7 +315,6 @@ TEST_P(RawE2eFit, DropoutAndTrackingResumes) {
 }
 
 TEST_P(RawE2eFit, StalledUnitClockIsSurvived) {
-  Motion motion;
   motion.sway_cm_per_s = 5.0;
   motion.turn_deg_per_s = 10.0;
   vrsim_set_pose_fn(sim, VRSIM_HEAD, &Motion::at, &motion);
