@@ -1,25 +1,37 @@
-/* Creates a context, reports a window, computes one stereo frame and prints both views. */
+/* The README's API tour, built against the installed package by the test command. */
 #include <vrlib/vr.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 
 int main(void) {
-  vr_ctx *ctx = vr_ctx_create();
+  vr_ctx *ctx = vr_ctx_create(); /* 36.5 x 25.9 cm screen of 960 x 680 pixels, viewer at 35 cm */
   if (!ctx) return 1;
-  vr_object_set(ctx, VR_STEREO, 1, 0);
+
+  /* Attributes are set as lists of (identifier, value) ended by 0; the identifier fixes the
+   * value's type. */
+  vr_object_set(ctx, VR_STEREO, 1, VR_CRT_CORRECTION, 1, VR_INTEROCULAR, 6.4, 0);
+
+  /* The window, in pixels from the top left of the screen, whenever it moves. */
   vr_window_match_ws(ctx, 0, 0, 960, 680);
+
+  /* Once per frame: time, trackers (if any), eyes, then the views. */
   vr_comp_view(ctx);
 
-  double(*left)[4] = NULL;
-  double(*right)[4] = NULL;
+  /* Matrices are read by pointer into the context. */
+  dmat *left = NULL, *right = NULL;
   vr_object_get(ctx, VR_LEFT_VIEW, &left);
   vr_object_get(ctx, VR_RIGHT_VIEW, &right);
-  printf("left view\n");
-  vr_mat_print(left);
-  printf("right view\n");
-  vr_mat_print(right);
+
+  dpt eye;
+  vr_object_get(ctx, VR_LEFT_EYE, eye);
+  printf("left eye at (%.2f, %.2f, %.2f) cm in plate coordinates\n", eye[0], eye[1], eye[2]);
+  vr_mat_print(*left);
+  vr_mat_print(*right);
+
+  /* With OpenGL:  glMatrixMode(GL_PROJECTION); glLoadMatrixd(&(*left)[0][0]);  then draw. */
+
   vr_quit(ctx);
-  free(ctx);
+  free(ctx); /* the application owns the context */
   return 0;
 }
