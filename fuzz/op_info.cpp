@@ -37,16 +37,10 @@ void check(const vr::capture::RingView &ring, int start, int write_offset) {
 // Input: a 32-bit start offset and a 32-bit write offset (any values), then the capture area
 // (zero-padded to 4096 bytes).
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  std::int32_t offsets[2] = {0, 0};
-  if (size >= sizeof offsets) {
-    std::memcpy(offsets, data, sizeof offsets);
-    data += sizeof offsets;
-    size -= sizeof offsets;
-  }
-  ring_test::Area area;
-  std::memcpy(area.bytes.data(), data, size < area.bytes.size() ? size : area.bytes.size());
+  ring_test::FuzzInput<2> input(data, size);
+  const std::int32_t *offsets = input.offsets;
   for (int port = 0; port < 2; ++port) {
-    vr::capture::RingView ring = area.ring(port);
+    vr::capture::RingView ring = input.area.ring(port);
     check(ring, offsets[0], offsets[1]);
     check(ring, offsets[0], ring.write_offset());
     // The usual case: the start noted 30 bytes before the writer.

@@ -36,18 +36,6 @@ void check(const vr::capture::RingView &ring, int write_offset) {
 
 // Input: a 32-bit write offset (any value), then the capture area (zero-padded to 4096 bytes).
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  std::int32_t offset = 0;
-  if (size >= sizeof offset) {
-    std::memcpy(&offset, data, sizeof offset);
-    data += sizeof offset;
-    size -= sizeof offset;
-  }
-  ring_test::Area area;
-  std::memcpy(area.bytes.data(), data, size < area.bytes.size() ? size : area.bytes.size());
-  for (int port = 0; port < 2; ++port) {
-    vr::capture::RingView ring = area.ring(port);
-    check(ring, offset);
-    check(ring, ring.write_offset());
-  }
+  ring_test::check_both_rings(data, size, check);
   return 0;
 }

@@ -33,4 +33,32 @@ struct Area {
   vr::capture::RingView ring(int port) const { return vr::capture::RingView(bytes.data(), port); }
 };
 
+// A fuzz input read as `count` leading 32-bit offsets (any values, zero when the input is too
+// short) followed by the capture area (zero-padded to its size).
+template <int count>
+struct FuzzInput {
+  std::int32_t offsets[count] = {};
+  Area area;
+
+  FuzzInput(const std::uint8_t *data, std::size_t size) {
+    if (size >= sizeof offsets) {
+      std::memcpy(offsets, data, sizeof offsets);
+      data += sizeof offsets;
+      size -= sizeof offsets;
+    }
+    std::memcpy(area.bytes.data(), data, size < area.bytes.size() ? size : area.bytes.size());
+  }
+};
+
+// Runs a ring decoder check on both ports, with the fuzzed offset and with the area's own.
+template <class Check>
+void check_both_rings(const std::uint8_t *data, std::size_t size, Check check) {
+  FuzzInput<1> input(data, size);
+  for (int port = 0; port < 2; ++port) {
+    vr::capture::RingView ring = input.area.ring(port);
+    check(ring, input.offsets[0]);
+    check(ring, ring.write_offset());
+  }
+}
+
 }  // namespace ring_test
