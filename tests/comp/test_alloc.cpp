@@ -1,114 +1,15 @@
-// The per-frame view computation allocates nothing. Every heap allocation of the process is
-// counted while a frame runs: under AddressSanitizer through its allocator hooks, otherwise by
-// standing in front of the C library's allocator (operator new reaches it through malloc), which
-// can also be told to refuse, to see a context creation run out of memory.
+// The per-frame view computation allocates nothing, and a context creation that runs out of
+// memory reports it.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstddef>
 #include <cstdlib>
 
+#include "alloc_count.h"
 #include "view_test_util.h"
 
 using namespace view_test;
 
-namespace {
-
-bool counting = false;
-long allocations = 0;
-[[maybe_unused]] bool refusing = false;  // the C library stand-in answers "out of memory"
-
-void note_allocation() {
-  if (counting) ++allocations;
-}
-
-}  // namespace
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VIEW_TEST_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define VIEW_TEST_ASAN 1
-#endif
-
-#ifdef VIEW_TEST_ASAN
-#include <sanitizer/allocator_interface.h>
-
-namespace {
-void malloc_hook(const volatile void *, std::size_t) {
-  note_allocation();
-}
-void free_hook(const volatile void *) {}
-const int hooks_installed = __sanitizer_install_malloc_and_free_hooks(malloc_hook, free_hook);
-}  // namespace
-
-#else
-
-extern "C" {
-void *__libc_malloc(std::size_t size);
-void *__libc_calloc(std::size_t count, std::size_t size);
-void *__libc_realloc(void *p, std::size_t size);
-void *__libc_memalign(std::size_t alignment, std::size_t size);
-void *__libc_valloc(std::size_t size);
-void *__libc_pvalloc(std::size_t size);
-void __libc_free(void *p);
-
-void *malloc(std::size_t size) noexcept {
-  note_allocation();
-  if (refusing) {
-    errno = ENOMEM;
-    return nullptr;
-  }
-  return __libc_malloc(size);
-}
-void *calloc(std::size_t count, std::size_t size) noexcept {
-  note_allocation();
-  if (refusing) {
-    errno = ENOMEM;
-    return nullptr;
-  }
-  return __libc_calloc(count, size);
-}
-void *realloc(void *p, std::size_t size) noexcept {
-  note_allocation();
-  return __libc_realloc(p, size);
-}
-void *aligned_alloc(std::size_t alignment, std::size_t size) noexcept {
-  note_allocation();
-  return __libc_memalign(alignment, size);
-}
-void *memalign(std::size_t alignment, std::size_t size) noexcept {
-  note_allocation();
-  return __libc_memalign(alignment, size);
-}
-void *valloc(std::size_t size) noexcept {
-  note_allocation();
-  return __libc_valloc(size);
-}
-void *pvalloc(std::size_t size) noexcept {
-  note_allocation();
-  return __libc_pvalloc(size);
-}
-int posix_memalign(void **out, std::size_t alignment, std::size_t size) noexcept {
-  note_allocation();
-  void *p = __libc_memalign(alignment, size);
-  if (p == nullptr) return ENOMEM;
-  *out = p;
-  return 0;
-}
-void free(void *p) noexcept {
-  __libc_free(p);
-}
-}
-
-namespace {
-const int hooks_installed = 1;
-}  // namespace
-#define VIEW_TEST_CAN_REFUSE 1
-
-#endif
+using namespace alloc_count;
 
 namespace {
 
@@ -173,7 +74,7 @@ TEST(Allocation, FramesAllocateNothingInAnyMode) {
 }
 
 TEST(Allocation, ContextCreationReportsExhaustedMemory) {
-#ifdef VIEW_TEST_CAN_REFUSE
+#ifdef ALLOC_COUNT_CAN_REFUSE
   refusing = true;
   vr_ctx *ctx = vr_ctx_create();
   refusing = false;

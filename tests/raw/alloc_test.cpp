@@ -1,61 +1,13 @@
 // The per-frame raw path allocates nothing: capture passes and solves, with statistics armed.
-// Every heap allocation of the process is counted while the frames run: under AddressSanitizer
-// through its allocator hooks, otherwise by standing in front of the C library's allocator
-// (operator new reaches it through malloc).
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdlib>
 
+#include "alloc_count.h"
 #include "raw_test_util.h"
 
-namespace {
-// Volatile: the compiler takes malloc for a call that cannot see them.
-volatile bool counting = false;
-volatile long allocations = 0;
-void note_allocation() {
-  if (counting) allocations = allocations + 1;
-}
-}  // namespace
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define RAW_TEST_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define RAW_TEST_ASAN 1
-#endif
-
-#ifdef RAW_TEST_ASAN
-#include <sanitizer/allocator_interface.h>
-namespace {
-void malloc_hook(const volatile void *, std::size_t) {
-  note_allocation();
-}
-void free_hook(const volatile void *) {}
-[[maybe_unused]] const int hooks_installed =
-    __sanitizer_install_malloc_and_free_hooks(malloc_hook, free_hook);
-}  // namespace
-#else
-extern "C" {
-void *__libc_malloc(std::size_t size);
-void *__libc_calloc(std::size_t count, std::size_t size);
-void *__libc_realloc(void *p, std::size_t size);
-void *malloc(std::size_t size) noexcept {
-  note_allocation();
-  return __libc_malloc(size);
-}
-void *calloc(std::size_t count, std::size_t size) noexcept {
-  note_allocation();
-  return __libc_calloc(count, size);
-}
-void *realloc(void *p, std::size_t size) noexcept {
-  note_allocation();
-  return __libc_realloc(p, size);
-}
-}
-#endif
+using namespace alloc_count;
 
 namespace {
 
