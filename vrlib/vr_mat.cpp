@@ -68,24 +68,26 @@ double normal_component(const T *n, cmat m, int j) {
          static_cast<double>(n[2]) * m[2][j];
 }
 
-template <typename T>
-void transform_point(const T *p, cmat m, T *out) {
-  const double x = point_component(p, m, 0);
-  const double y = point_component(p, m, 1);
-  const double z = point_component(p, m, 2);
+// Both transforms form the whole result in double before storing it, so out may alias the
+// input. Points take the translation row; normals (directions) do not.
+template <typename T, typename Component>
+void transform(const T *v, cmat m, T *out, Component component) {
+  const double x = component(v, m, 0);
+  const double y = component(v, m, 1);
+  const double z = component(v, m, 2);
   out[0] = static_cast<T>(x);
   out[1] = static_cast<T>(y);
   out[2] = static_cast<T>(z);
 }
 
 template <typename T>
+void transform_point(const T *p, cmat m, T *out) {
+  transform(p, m, out, point_component<T>);
+}
+
+template <typename T>
 void transform_normal(const T *n, cmat m, T *out) {
-  const double x = normal_component(n, m, 0);
-  const double y = normal_component(n, m, 1);
-  const double z = normal_component(n, m, 2);
-  out[0] = static_cast<T>(x);
-  out[1] = static_cast<T>(y);
-  out[2] = static_cast<T>(z);
+  transform(n, m, out, normal_component<T>);
 }
 
 // The sums below run in T: the float entries round every product and partial sum to single
