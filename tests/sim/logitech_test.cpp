@@ -12,6 +12,7 @@
 
 namespace {
 
+using sim_test::raw_records;
 using sim_test::ring_since;
 using sim_test::Sim;
 namespace os = vr::os;
@@ -40,22 +41,6 @@ bool newest_6d(const std::vector<unsigned char> &bytes, unsigned char out[16]) {
       return true;
     }
   return false;
-}
-
-// The raw records (24 bytes from a sync mark) of a byte sequence, as twelve 16-bit values each.
-std::vector<std::vector<unsigned>> raw_records(const std::vector<unsigned char> &bytes) {
-  std::vector<std::vector<unsigned>> out;
-  for (std::size_t p = 0; p + 24 <= bytes.size();) {
-    if ((bytes[p] & 0xF0) == 0xF0 && bytes[p + 1] == 0xF0) {
-      std::vector<unsigned> u(12);
-      for (int i = 0; i < 12; ++i) u[i] = bytes[p + 2 * i] | bytes[p + 2 * i + 1] << 8;
-      out.push_back(u);
-      p += 24;
-    } else {
-      ++p;
-    }
-  }
-  return out;
 }
 
 // Signed value of a 6D position field (sign bit, bit 14, 7 bits, 7 bits).

@@ -12,6 +12,7 @@
 
 namespace {
 
+using sim_test::raw_records;
 using sim_test::read_recording;
 using sim_test::ring_since;
 using sim_test::Sim;
@@ -30,22 +31,6 @@ int open_unit(int port) {
 
 long long ceil_div(long long a, long long b) {
   return (a + b - 1) / b;
-}
-
-// Raw records of a byte sequence as twelve 16-bit values each (sync mark, low byte first).
-std::vector<std::vector<unsigned>> raw_records(const std::vector<unsigned char> &bytes) {
-  std::vector<std::vector<unsigned>> out;
-  for (std::size_t p = 0; p + 24 <= bytes.size();) {
-    if ((bytes[p] & 0xF0) == 0xF0 && bytes[p + 1] == 0xF0) {
-      std::vector<unsigned> u(12);
-      for (int i = 0; i < 12; ++i) u[i] = bytes[p + 2 * i] | bytes[p + 2 * i + 1] << 8;
-      out.push_back(u);
-      p += 24;
-    } else {
-      ++p;
-    }
-  }
-  return out;
 }
 
 // A glasses unit streaming raw records on port A, recorded for `seconds`.

@@ -74,4 +74,21 @@ inline std::string temp_path(const char *name) {
          name;
 }
 
+// The raw records (24 bytes from a sync mark, each value low byte first) of a byte sequence, as
+// twelve 16-bit values each.
+inline std::vector<std::vector<unsigned>> raw_records(const std::vector<unsigned char> &bytes) {
+  std::vector<std::vector<unsigned>> out;
+  for (std::size_t p = 0; p + 24 <= bytes.size();) {
+    if ((bytes[p] & 0xF0) == 0xF0 && bytes[p + 1] == 0xF0) {
+      std::vector<unsigned> u(12);
+      for (int i = 0; i < 12; ++i) u[i] = bytes[p + 2 * i] | bytes[p + 2 * i + 1] << 8;
+      out.push_back(u);
+      p += 24;
+    } else {
+      ++p;
+    }
+  }
+  return out;
+}
+
 }  // namespace sim_test
