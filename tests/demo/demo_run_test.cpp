@@ -13,6 +13,7 @@
 
 #include "image.h"
 #include "png_io.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -51,21 +52,7 @@ double number_after(const std::string &text, const std::string &label) {
   return std::strtod(text.c_str() + at + label.size(), nullptr);
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "vrdemo-run-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const fs::path &path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using TempDir = demo_test::TempDir;
 
 // Distinct colours in a picture, up to a limit: a blank or single-colour picture has one.
 int colour_count(const vrdemo::Image &img, int limit) {
@@ -112,7 +99,7 @@ void expect_run_pictures(const fs::path &dir, int frames) {
 }
 
 TEST(DemoRun, ShortRunWritesValidPicturesAndASummary) {
-  TempDir tmp;
+  TempDir tmp("vrdemo-run");
   ASSERT_FALSE(tmp.path().empty());
   const fs::path out = tmp.path() / "pictures";
   constexpr int frames = 30;
@@ -142,7 +129,7 @@ TEST(DemoRun, ShortRunWritesValidPicturesAndASummary) {
 }
 
 TEST(DemoRun, DefaultFolderIsInTheCurrentDirectory) {
-  TempDir tmp;
+  TempDir tmp("vrdemo-run");
   ASSERT_FALSE(tmp.path().empty());
   const Result r = run_demo("-n 3", tmp.path());
   ASSERT_EQ(r.status, 0) << r.output;
@@ -165,7 +152,7 @@ TEST(DemoRun, HelpAndBadOptions) {
   }
 
   // An output folder that cannot be made is a clear failure, not a crash.
-  TempDir tmp;
+  TempDir tmp("vrdemo-run");
   ASSERT_FALSE(tmp.path().empty());
   const fs::path file = tmp.path() / "plain-file";
   {

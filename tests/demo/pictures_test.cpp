@@ -15,6 +15,7 @@
 #include "image.h"
 #include "plot.h"
 #include "png_io.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -22,21 +23,7 @@ namespace fs = std::filesystem;
 using vrdemo::Image;
 using vrdemo::Rgb;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "vrdemo-pictures-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const fs::path &path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using TempDir = demo_test::TempDir;
 
 Image gradient(int w, int h) {
   Image img(w, h);
@@ -59,7 +46,7 @@ void write_file(const fs::path &p, const std::vector<char> &bytes) {
 }
 
 TEST(Png, WrittenPictureReadsBackPixelForPixel) {
-  TempDir dir;
+  TempDir dir("vrdemo-pictures");
   ASSERT_FALSE(dir.path().empty());
   const Image img = gradient(37, 23);
   std::string error;
@@ -72,7 +59,7 @@ TEST(Png, WrittenPictureReadsBackPixelForPixel) {
 }
 
 TEST(Png, DamagedOrForeignFilesAreRefusedWithAReason) {
-  TempDir dir;
+  TempDir dir("vrdemo-pictures");
   ASSERT_FALSE(dir.path().empty());
   const fs::path good = dir.path() / "good.png";
   ASSERT_TRUE(vrdemo::write_png(good.string(), gradient(64, 48)));
@@ -114,7 +101,7 @@ TEST(Png, UnwritablePlaceAndEmptyPictureFail) {
   std::string error;
   EXPECT_FALSE(vrdemo::write_png("/nonexistent-folder/x.png", gradient(4, 4), &error));
   EXPECT_NE(error.find("cannot create"), std::string::npos);
-  TempDir dir;
+  TempDir dir("vrdemo-pictures");
   EXPECT_FALSE(vrdemo::write_png((dir.path() / "empty.png").string(), Image(), &error));
 }
 
