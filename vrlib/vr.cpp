@@ -11,6 +11,7 @@
 #include <numbers>
 
 #include "vr.h"
+#include "vr_ext.h"
 #include "vr_internal.h"
 
 namespace {
@@ -25,7 +26,8 @@ enum class Kind : unsigned char {
   real,            // a double in the context
   integer,         // an int in the context
   point,           // a dpt, copied both ways
-  block,           // a matrix or block: get hands out the address of the context's storage
+  matrix,          // a dmat: get hands out the address of the context's storage
+  block,           // another block: get hands out the address of the context's storage
   callback,        // a vr_fn slot
   geom_override,   // a receiver/transmitter override: set also raises the entry's flag
   interocular,     // derived: the distance between the two eye offsets
@@ -35,24 +37,37 @@ enum class Kind : unsigned char {
 
 enum Access : unsigned char { get_only = 1, set_only = 2, set_get = 3 };
 
-enum class Effect : unsigned char { none, cache_eyes, consistify };
+enum class Effect : unsigned char { none, cache_eyes, consistify, window };
+
+// Values a row refuses besides the non-finite ones, which no row takes.
+enum Refuse : unsigned char {
+  refuse_none = 0,
+  refuse_zero = 1,      // a size of 0 cannot be geometry; negative sizes stay defined
+  refuse_negative = 2,  // extension settings that only make sense from 0 up
+};
 
 struct Attribute {
   Kind kind = Kind::none;
   unsigned char access = 0;
   Effect effect = Effect::none;
+  unsigned char refuse = refuse_none;
   std::size_t offset = 0;
+  // Extension rows only: a matrix that only the typed setter may write (the fixed interface
+  // hands it out by pointer).
+  bool typed_settable = false;
 
   bool settable() const { return kind != Kind::none && (access & set_only); }
   bool gettable() const { return kind != Kind::none && (access & get_only); }
 };
 
-constexpr int last_attribute_id = VR_EYE_HOOK_REMOVE_FN;
+// The fixed interface ends at 129; the extension blocks follow up to 269.
+constexpr int last_fixed_id = VR_EYE_HOOK_REMOVE_FN;
+constexpr int last_attribute_id = 269;
 constexpr std::size_t dpt_x = 0, dpt_z = 2;
 
 constexpr Attribute row(Kind kind, std::size_t offset, Access access = set_get,
-                        Effect effect = Effect::none) {
-  return Attribute{kind, access, effect, offset};
+                        Effect effect = Effect::none, unsigned char refuse = refuse_none) {
+  return Attribute{kind, access, effect, refuse, offset, false};
 }
 
 // Offset of one coordinate of a dpt field.
@@ -66,20 +81,21 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   using enum Kind;
   constexpr Effect cache = Effect::cache_eyes;
   constexpr Effect consistify = Effect::consistify;
+  constexpr Effect none_e = Effect::none;
   std::array<Attribute, last_attribute_id + 1> t{};
 
-  t[VR_SCREEN_WIDTH_PIXELS] = row(real, VR_AT(screen_width_pixels));
-  t[VR_SCREEN_HEIGHT_PIXELS] = row(real, VR_AT(screen_height_pixels));
-  t[VR_SCREEN_WIDTH_CM] = row(real, VR_AT(screen_width_cm));
-  t[VR_SCREEN_HEIGHT_CM] = row(real, VR_AT(screen_height_cm));
+  t[VR_SCREEN_WIDTH_PIXELS] = row(real, VR_AT(screen_width_pixels), set_get, none_e, refuse_zero);
+  t[VR_SCREEN_HEIGHT_PIXELS] = row(real, VR_AT(screen_height_pixels), set_get, none_e, refuse_zero);
+  t[VR_SCREEN_WIDTH_CM] = row(real, VR_AT(screen_width_cm), set_get, none_e, refuse_zero);
+  t[VR_SCREEN_HEIGHT_CM] = row(real, VR_AT(screen_height_cm), set_get, none_e, refuse_zero);
   t[VR_GAZE_MODE] = row(integer, VR_AT(gaze_mode));
   t[VR_CRT_CORRECTION] = row(integer, VR_AT(crt_correction));
   t[VR_CRT_CURVATURE] = row(integer, VR_AT(crt_curvature));
   t[VR_CRT_GLASS_THICKNESS] = row(real, VR_AT(crt_glass_thickness));
   t[VR_CRT_REFRACTION_INDEX] = row(real, VR_AT(crt_refraction_index));
   t[VR_CRT_RADIUS] = row(real, VR_AT(crt_radius));
-  t[VR_WINDOW_WIDTH] = row(real, VR_AT(window_width_pixels));
-  t[VR_WINDOW_HEIGHT] = row(real, VR_AT(window_height_pixels));
+  t[VR_WINDOW_WIDTH] = row(real, VR_AT(window_width_pixels), set_get, none_e, refuse_zero);
+  t[VR_WINDOW_HEIGHT] = row(real, VR_AT(window_height_pixels), set_get, none_e, refuse_zero);
   t[VR_WINDOW_X] = row(real, VR_AT(window_x_pixels));
   t[VR_WINDOW_Y] = row(real, VR_AT(window_y_pixels));
   t[VR_WINDOW_CENTER] = row(point, VR_AT(window_center), get_only);
@@ -88,25 +104,25 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   t[VR_PREDICT_RAMP_START] = row(real, VR_AT(predict_ramp_start));
   t[VR_PREDICT_RAMP_END] = row(real, VR_AT(predict_ramp_end));
 
-  t[VR_HEAD_TO_DIG] = row(block, VR_AT(head_to_dig), get_only);
-  t[VR_DIG_TO_PLATE] = row(block, VR_AT(dig_to_plate), get_only);
-  t[VR_PLATE_TO_GODS_EYE] = row(block, VR_AT(plate_to_gods_eye), get_only);
-  t[VR_PLATE_TO_COEXISTENCE] = row(block, VR_AT(plate_to_coexistence), get_only);
-  t[VR_COEXISTENCE_TO_PLATE] = row(block, VR_AT(coexistence_to_plate), get_only);
-  t[VR_WORLD_TO_COEXISTENCE] = row(block, VR_AT(world_to_coexistence), get_only);
-  t[VR_COEXISTENCE_TO_WORLD] = row(block, VR_AT(coexistence_to_world), get_only);
-  t[VR_HEAD_VIEW_BASE] = row(block, VR_AT(head_view_base), get_only);
-  t[VR_CORNER_DIR_MATRIX] = row(block, VR_AT(corner_dir_matrix), get_only);
-  t[VR_GODS_EYE_TO_DIG] = row(block, VR_AT(gods_eye_to_dig), get_only);
-  t[VR_COEXISTENCE_TO_DIG] = row(block, VR_AT(coexistence_to_dig), get_only);
-  t[VR_MOUSE_TO_DIG] = row(block, VR_AT(mouse_to_dig), get_only);
+  t[VR_HEAD_TO_DIG] = row(matrix, VR_AT(head_to_dig), get_only);
+  t[VR_DIG_TO_PLATE] = row(matrix, VR_AT(dig_to_plate), get_only);
+  t[VR_PLATE_TO_GODS_EYE] = row(matrix, VR_AT(plate_to_gods_eye), get_only);
+  t[VR_PLATE_TO_COEXISTENCE] = row(matrix, VR_AT(plate_to_coexistence), get_only);
+  t[VR_COEXISTENCE_TO_PLATE] = row(matrix, VR_AT(coexistence_to_plate), get_only);
+  t[VR_WORLD_TO_COEXISTENCE] = row(matrix, VR_AT(world_to_coexistence), get_only);
+  t[VR_COEXISTENCE_TO_WORLD] = row(matrix, VR_AT(coexistence_to_world), get_only);
+  t[VR_HEAD_VIEW_BASE] = row(matrix, VR_AT(head_view_base), get_only);
+  t[VR_CORNER_DIR_MATRIX] = row(matrix, VR_AT(corner_dir_matrix), get_only);
+  t[VR_GODS_EYE_TO_DIG] = row(matrix, VR_AT(gods_eye_to_dig), get_only);
+  t[VR_COEXISTENCE_TO_DIG] = row(matrix, VR_AT(coexistence_to_dig), get_only);
+  t[VR_MOUSE_TO_DIG] = row(matrix, VR_AT(mouse_to_dig), get_only);
 
   t[VR_COEXISTENCE_CENTER] = row(integer, VR_AT(coexistence_center), set_get, consistify);
   t[VR_COEXISTENCE_BASE] = row(integer, VR_AT(coexistence_base), set_get, consistify);
   t[VR_HEAD_TO_WORLD_WANTED] = row(integer, VR_AT(head_to_world_wanted));
-  t[VR_HEAD_TO_WORLD] = row(block, VR_AT(head_to_world), get_only);
+  t[VR_HEAD_TO_WORLD] = row(matrix, VR_AT(head_to_world), get_only);
   t[VR_MOUSE_TO_WORLD_WANTED] = row(integer, VR_AT(mouse_to_world_wanted));
-  t[VR_MOUSE_TO_WORLD] = row(block, VR_AT(mouse_to_world), get_only);
+  t[VR_MOUSE_TO_WORLD] = row(matrix, VR_AT(mouse_to_world), get_only);
   t[VR_TRACKING_MODE] = row(integer, VR_AT(tracking_mode));
   t[VR_TRACKING_AUX] = row(integer, VR_AT(tracking_aux));
   t[VR_GLASSES_SOURCE] = row(integer, VR_AT(glasses_source));
@@ -179,17 +195,17 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   t[VR_DEPTH_BACK] = row(real, VR_AT(depth_back));
   t[VR_DEPTH_BACK_NDC] = row(real, VR_AT(depth_back_ndc));
 
-  t[VR_LEFT_VIEW] = row(block, VR_AT(left_view), get_only);
-  t[VR_RIGHT_VIEW] = row(block, VR_AT(right_view), get_only);
-  t[VR_LEFT_HEAD_VIEW] = row(block, VR_AT(left_head_view), get_only);
-  t[VR_RIGHT_HEAD_VIEW] = row(block, VR_AT(right_head_view), get_only);
+  t[VR_LEFT_VIEW] = row(matrix, VR_AT(left_view), get_only);
+  t[VR_RIGHT_VIEW] = row(matrix, VR_AT(right_view), get_only);
+  t[VR_LEFT_HEAD_VIEW] = row(matrix, VR_AT(left_head_view), get_only);
+  t[VR_RIGHT_HEAD_VIEW] = row(matrix, VR_AT(right_head_view), get_only);
   t[VR_WINDOW_CORNER_DIRS] = row(block, VR_AT(window_corner_dirs), get_only);
   t[VR_WORLD_UP] = row(point, VR_AT(world_up));
   t[VR_MOUSE_TIP_PLATE] = row(point, VR_AT(mouse_tip_plate));
   t[VR_MOUSE_TIP_COEXISTENCE] = row(point, VR_AT(mouse_tip_coexistence));
   t[VR_MOUSE_TIP_WORLD] = row(point, VR_AT(mouse_tip_world));
   t[VR_MOUSE_BUTTONS] = row(integer, VR_AT(mouse_buttons));
-  t[VR_MOUSE_TO_PLATE] = row(block, VR_AT(mouse_to_plate), get_only);
+  t[VR_MOUSE_TO_PLATE] = row(matrix, VR_AT(mouse_to_plate), get_only);
   t[VR_CYBERMAN_STATE] = row(block, VR_AT(cyberman_state), get_only);
   t[VR_PWORLD_TIME] = row(block, VR_AT(pworld_time_now), get_only);
 
@@ -206,9 +222,157 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
 
 constexpr auto attribute_table = make_attribute_table();
 
-// The row of an identifier, or nullptr for anything outside the table (any int is safe here).
-const Attribute *attribute_row(int id) {
+// The names of the identifiers as the header writes them, for messages.
+#define VR_NAMED(id) t[id] = #id
+constexpr std::array<const char *, last_attribute_id + 1> make_name_table() {
+  std::array<const char *, last_attribute_id + 1> t{};
+  VR_NAMED(VR_SCREEN_WIDTH_PIXELS);
+  VR_NAMED(VR_SCREEN_HEIGHT_PIXELS);
+  VR_NAMED(VR_SCREEN_WIDTH_CM);
+  VR_NAMED(VR_SCREEN_HEIGHT_CM);
+  VR_NAMED(VR_GAZE_MODE);
+  VR_NAMED(VR_CRT_CORRECTION);
+  VR_NAMED(VR_CRT_CURVATURE);
+  VR_NAMED(VR_CRT_GLASS_THICKNESS);
+  VR_NAMED(VR_CRT_REFRACTION_INDEX);
+  VR_NAMED(VR_CRT_RADIUS);
+  VR_NAMED(VR_WINDOW_WIDTH);
+  VR_NAMED(VR_WINDOW_HEIGHT);
+  VR_NAMED(VR_WINDOW_X);
+  VR_NAMED(VR_WINDOW_Y);
+  VR_NAMED(VR_WINDOW_CENTER);
+  VR_NAMED(VR_STEREO);
+  VR_NAMED(VR_HEAD_RELATIVE_VIEWS);
+  VR_NAMED(VR_PREDICT_RAMP_START);
+  VR_NAMED(VR_PREDICT_RAMP_END);
+  VR_NAMED(VR_HEAD_TO_DIG);
+  VR_NAMED(VR_DIG_TO_PLATE);
+  VR_NAMED(VR_PLATE_TO_GODS_EYE);
+  VR_NAMED(VR_PLATE_TO_COEXISTENCE);
+  VR_NAMED(VR_COEXISTENCE_TO_PLATE);
+  VR_NAMED(VR_WORLD_TO_COEXISTENCE);
+  VR_NAMED(VR_COEXISTENCE_TO_WORLD);
+  VR_NAMED(VR_HEAD_VIEW_BASE);
+  VR_NAMED(VR_CORNER_DIR_MATRIX);
+  VR_NAMED(VR_GODS_EYE_TO_DIG);
+  VR_NAMED(VR_COEXISTENCE_TO_DIG);
+  VR_NAMED(VR_MOUSE_TO_DIG);
+  VR_NAMED(VR_COEXISTENCE_CENTER);
+  VR_NAMED(VR_COEXISTENCE_BASE);
+  VR_NAMED(VR_HEAD_TO_WORLD_WANTED);
+  VR_NAMED(VR_HEAD_TO_WORLD);
+  VR_NAMED(VR_MOUSE_TO_WORLD_WANTED);
+  VR_NAMED(VR_MOUSE_TO_WORLD);
+  VR_NAMED(VR_TRACKING_MODE);
+  VR_NAMED(VR_TRACKING_AUX);
+  VR_NAMED(VR_GLASSES_SOURCE);
+  VR_NAMED(VR_MOUSE_SOURCE);
+  VR_NAMED(VR_EVENT_FILTER_LENGTH);
+  VR_NAMED(VR_STREAMING);
+  VR_NAMED(VR_RAW_INTERPOLATE);
+  VR_NAMED(VR_PREDICT_FROM_FRAME_TIME);
+  VR_NAMED(VR_PREDICT_LEAD);
+  VR_NAMED(VR_PREDICT_LEAD_LIMIT);
+  VR_NAMED(VR_RAW_LIMIT);
+  VR_NAMED(VR_GLASSES_RX_GEOM_0);
+  VR_NAMED(VR_GLASSES_RX_GEOM_1);
+  VR_NAMED(VR_GLASSES_RX_GEOM_2);
+  VR_NAMED(VR_GLASSES_RX_GEOM_3);
+  VR_NAMED(VR_MOUSE_RX_GEOM_0);
+  VR_NAMED(VR_MOUSE_RX_GEOM_1);
+  VR_NAMED(VR_MOUSE_RX_GEOM_2);
+  VR_NAMED(VR_MOUSE_RX_GEOM_3);
+  VR_NAMED(VR_TX_GEOM_0);
+  VR_NAMED(VR_TX_GEOM_1);
+  VR_NAMED(VR_TX_GEOM_2);
+  VR_NAMED(VR_TX_GEOM_3);
+  VR_NAMED(VR_COEXISTENCE_HEIGHT);
+  VR_NAMED(VR_COEXISTENCE_DISTANCE);
+  VR_NAMED(VR_LEFT_EYE_OFFSET);
+  VR_NAMED(VR_RIGHT_EYE_OFFSET);
+  VR_NAMED(VR_INTEROCULAR);
+  VR_NAMED(VR_LEFT_EYE_OFFSET_X);
+  VR_NAMED(VR_RIGHT_EYE_OFFSET_X);
+  VR_NAMED(VR_SCREEN_LEFT_EYE);
+  VR_NAMED(VR_SCREEN_LEFT_EYE_X);
+  VR_NAMED(VR_SCREEN_LEFT_EYE_Y);
+  VR_NAMED(VR_SCREEN_LEFT_EYE_Z);
+  VR_NAMED(VR_SCREEN_RIGHT_EYE);
+  VR_NAMED(VR_SCREEN_RIGHT_EYE_X);
+  VR_NAMED(VR_SCREEN_RIGHT_EYE_Y);
+  VR_NAMED(VR_SCREEN_RIGHT_EYE_Z);
+  VR_NAMED(VR_LEFT_EYE);
+  VR_NAMED(VR_RIGHT_EYE);
+  VR_NAMED(VR_QUANTIZE_STEPS);
+  VR_NAMED(VR_QUANTIZE_STEP);
+  VR_NAMED(VR_QUANTIZE_LEFT_INDEX);
+  VR_NAMED(VR_QUANTIZE_RIGHT_INDEX);
+  VR_NAMED(VR_QUANTIZE_DISTANCE);
+  VR_NAMED(VR_QUANTIZE_SPACE);
+  VR_NAMED(VR_QUANTIZE_FORCE);
+  VR_NAMED(VR_MONO_EYE);
+  VR_NAMED(VR_MOUSE_TIP_OFFSET);
+  VR_NAMED(VR_MOUSE_TIP_OFFSET_X);
+  VR_NAMED(VR_MOUSE_TIP_OFFSET_Y);
+  VR_NAMED(VR_MOUSE_TIP_OFFSET_Z);
+  VR_NAMED(VR_GODS_EYE_Z_FACTOR);
+  VR_NAMED(VR_GODS_EYE_SCALE);
+  VR_NAMED(VR_GODS_EYE_SIZE_MODE);
+  VR_NAMED(VR_GODS_EYE_CENTER_MODE);
+  VR_NAMED(VR_EYE_POS_MODE);
+  VR_NAMED(VR_FIELD_OF_VIEW);
+  VR_NAMED(VR_HITHER_RELATIVE);
+  VR_NAMED(VR_HITHER_SCALE_MODE);
+  VR_NAMED(VR_HITHER);
+  VR_NAMED(VR_YON_RELATIVE);
+  VR_NAMED(VR_YON_SCALE_MODE);
+  VR_NAMED(VR_YON);
+  VR_NAMED(VR_DEPTH_FRONT_RELATIVE);
+  VR_NAMED(VR_DEPTH_FRONT_SCALE_MODE);
+  VR_NAMED(VR_DEPTH_FRONT);
+  VR_NAMED(VR_DEPTH_FRONT_NDC);
+  VR_NAMED(VR_DEPTH_BACK_RELATIVE);
+  VR_NAMED(VR_DEPTH_BACK_SCALE_MODE);
+  VR_NAMED(VR_DEPTH_BACK);
+  VR_NAMED(VR_DEPTH_BACK_NDC);
+  VR_NAMED(VR_LEFT_VIEW);
+  VR_NAMED(VR_RIGHT_VIEW);
+  VR_NAMED(VR_LEFT_HEAD_VIEW);
+  VR_NAMED(VR_RIGHT_HEAD_VIEW);
+  VR_NAMED(VR_WINDOW_CORNER_DIRS);
+  VR_NAMED(VR_WORLD_UP);
+  VR_NAMED(VR_MOUSE_TIP_PLATE);
+  VR_NAMED(VR_MOUSE_TIP_COEXISTENCE);
+  VR_NAMED(VR_MOUSE_TIP_WORLD);
+  VR_NAMED(VR_MOUSE_BUTTONS);
+  VR_NAMED(VR_MOUSE_TO_PLATE);
+  VR_NAMED(VR_CYBERMAN_STATE);
+  VR_NAMED(VR_PWORLD_TIME);
+  VR_NAMED(VR_MOUSE_EVENT_FN);
+  VR_NAMED(VR_MOUSE_REMOVE_FN);
+  VR_NAMED(VR_GLASSES_EVENT_FN);
+  VR_NAMED(VR_GLASSES_REMOVE_FN);
+  VR_NAMED(VR_EYE_HOOK_FN);
+  VR_NAMED(VR_EYE_HOOK_REMOVE_FN);
+  // Extension identifiers: add each with its row.
+  return t;
+}
+#undef VR_NAMED
+
+constexpr auto name_table = make_name_table();
+
+// The row of an identifier of the whole table, fixed and extension, or nullptr for anything
+// outside it (any int is safe here).
+const Attribute *any_attribute_row(int id) {
   if (id < 0 || id > last_attribute_id) return nullptr;
+  const Attribute &a = attribute_table[static_cast<std::size_t>(id)];
+  return a.kind == Kind::none ? nullptr : &a;
+}
+
+// The row of a fixed identifier, or nullptr for anything outside 0..129: the varargs interface
+// keeps to the fixed identifiers.
+const Attribute *attribute_row(int id) {
+  if (id < 0 || id > last_fixed_id) return nullptr;
   return &attribute_table[static_cast<std::size_t>(id)];
 }
 
@@ -246,45 +410,114 @@ void set_interocular(vr_ctx *ctx, double value) {
   ctx->right_eye_offset[0] = half;
 }
 
-// Takes the row's value from the list and stores it. False when the value cannot be used (a
-// null point pointer); nothing is stored then.
-bool take_and_store(vr_ctx *ctx, const Attribute &a, va_list *args) {
+// One value as taken from a list or handed to a typed setter, before it is stored.
+struct Value {
+  double real = 0.0;
+  int integer = 0;
+  const double *point = nullptr;  // three doubles, or sixteen for a matrix
+  vr_fn callback = nullptr;
+};
+
+// Takes the row's value from the list. False when the row takes no value (the identifier is
+// then read as the next identifier's place).
+bool take(const Attribute &a, va_list *args, Value *v) {
   switch (a.kind) {
     case Kind::real:
-      field<double>(ctx, a.offset) = va_arg(*args, double);
+    case Kind::geom_override:
+    case Kind::interocular:
+    case Kind::left_offset_x:
+    case Kind::right_offset_x:
+      v->real = va_arg(*args, double);
       return true;
     case Kind::integer:
-      field<int>(ctx, a.offset) = va_arg(*args, int);
+      v->integer = va_arg(*args, int);
       return true;
-    case Kind::point: {
-      const double *p = va_arg(*args, const double *);
-      if (p == nullptr) return false;
-      std::memmove(&field<double>(ctx, a.offset), p, sizeof(dpt));
+    case Kind::point:
+      v->point = va_arg(*args, const double *);
       return true;
-    }
     case Kind::callback:
-      field<vr_fn>(ctx, a.offset) = va_arg(*args, vr_fn);
+      v->callback = va_arg(*args, vr_fn);
       return true;
-    case Kind::geom_override: {
-      auto &entry = field<vr_geom_override>(ctx, a.offset);
-      entry.value = va_arg(*args, double);
-      entry.set = 1;
-      return true;
-    }
+    case Kind::matrix:
+    case Kind::block:
+    case Kind::none:
+      break;
+  }
+  return false;
+}
+
+bool finite_all(const double *p, int n) {
+  for (int i = 0; i < n; ++i) {
+    if (!std::isfinite(p[i])) return false;
+  }
+  return true;
+}
+
+// Whether a value can be stored: no row takes a non-finite number, and size rows refuse 0.
+bool acceptable(const Attribute &a, const Value &v) {
+  switch (a.kind) {
+    case Kind::real:
+    case Kind::geom_override:
     case Kind::interocular:
-      set_interocular(ctx, va_arg(*args, double));
-      return true;
     case Kind::left_offset_x:
-      set_left_offset_x(ctx, va_arg(*args, double));
-      return true;
     case Kind::right_offset_x:
-      set_right_offset_x(ctx, va_arg(*args, double));
+      if (!std::isfinite(v.real)) return false;
+      if ((a.refuse & refuse_zero) && v.real == 0.0) return false;
+      if ((a.refuse & refuse_negative) && v.real < 0.0) return false;
+      return true;
+    case Kind::integer:
+      if ((a.refuse & refuse_zero) && v.integer == 0) return false;
+      if ((a.refuse & refuse_negative) && v.integer < 0) return false;
+      return true;
+    case Kind::point:
+      return v.point != nullptr && finite_all(v.point, 3);
+    case Kind::matrix:
+      return v.point != nullptr && finite_all(v.point, 16);
+    case Kind::callback:
       return true;
     case Kind::block:
     case Kind::none:
       break;
   }
   return false;
+}
+
+void store(vr_ctx *ctx, const Attribute &a, const Value &v) {
+  switch (a.kind) {
+    case Kind::real:
+      field<double>(ctx, a.offset) = v.real;
+      break;
+    case Kind::integer:
+      field<int>(ctx, a.offset) = v.integer;
+      break;
+    case Kind::point:
+      std::memmove(&field<double>(ctx, a.offset), v.point, sizeof(dpt));
+      break;
+    case Kind::matrix:
+      std::memmove(&field<double>(ctx, a.offset), v.point, sizeof(dmat));
+      break;
+    case Kind::callback:
+      field<vr_fn>(ctx, a.offset) = v.callback;
+      break;
+    case Kind::geom_override: {
+      auto &entry = field<vr_geom_override>(ctx, a.offset);
+      entry.value = v.real;
+      entry.set = 1;
+      break;
+    }
+    case Kind::interocular:
+      set_interocular(ctx, v.real);
+      break;
+    case Kind::left_offset_x:
+      set_left_offset_x(ctx, v.real);
+      break;
+    case Kind::right_offset_x:
+      set_right_offset_x(ctx, v.real);
+      break;
+    case Kind::block:
+    case Kind::none:
+      break;
+  }
 }
 
 void run_effect(vr_ctx *ctx, Effect effect) {
@@ -294,6 +527,9 @@ void run_effect(vr_ctx *ctx, Effect effect) {
       break;
     case Effect::consistify:
       consistify_coexistence_center(ctx);
+      break;
+    case Effect::window:
+      vr_window_comp(ctx);
       break;
     case Effect::none:
       break;
@@ -314,6 +550,7 @@ void load(vr_ctx *ctx, const Attribute &a, void *value) {
     case Kind::point:
       std::memcpy(value, &field<double>(ctx, a.offset), sizeof(dpt));
       break;
+    case Kind::matrix:
     case Kind::block: {
       void *address = &field<unsigned char>(ctx, a.offset);
       std::memcpy(value, &address, sizeof address);
@@ -328,6 +565,92 @@ void load(vr_ctx *ctx, const Attribute &a, void *value) {
     case Kind::none:
       break;
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Typed accessors
+// ---------------------------------------------------------------------------------------------
+
+vr_attr_type type_of(const Attribute &a) {
+  switch (a.kind) {
+    case Kind::real:
+    case Kind::geom_override:
+    case Kind::interocular:
+    case Kind::left_offset_x:
+    case Kind::right_offset_x:
+      return VR_TYPE_DOUBLE;
+    case Kind::integer:
+      return VR_TYPE_INT;
+    case Kind::point:
+      return VR_TYPE_POINT;
+    case Kind::matrix:
+      return VR_TYPE_MATRIX;
+    case Kind::block:
+    case Kind::callback:
+      return VR_TYPE_OTHER;
+    case Kind::none:
+      break;
+  }
+  return VR_TYPE_NONE;
+}
+
+constexpr const char *type_names[] = {"no value", "a double", "an int",
+                                      "a point",  "a matrix", "a block or callback"};
+
+const char *type_name(vr_attr_type t) {
+  return type_names[static_cast<int>(t)];
+}
+
+const char *name_of(int id) {
+  const Attribute *a = any_attribute_row(id);
+  if (a == nullptr) return nullptr;
+  return name_table[static_cast<std::size_t>(id)];
+}
+
+// Finds the row for a typed access and says why it cannot be used, with one message.
+vr_result check_access(const char *who, vr_ctx *ctx, int id, vr_attr_type wanted, bool setting,
+                       const void *value, const Attribute **out) {
+  const Attribute *a = any_attribute_row(id);
+  if (a == nullptr) {
+    std::fprintf(stderr, "%s: unknown attribute %d\n", who, id);
+    return VR_ERR_UNKNOWN_ID;
+  }
+  const char *name = name_of(id);
+  const vr_attr_type held = type_of(*a);
+  if (held != wanted) {
+    std::fprintf(stderr, "%s: attribute %d (%s) holds %s\n", who, id, name, type_name(held));
+    return VR_ERR_WRONG_TYPE;
+  }
+  if (setting && !a->settable() && !a->typed_settable) {
+    std::fprintf(stderr, "%s: attribute %d (%s) can only be read\n", who, id, name);
+    return VR_ERR_NOT_SETTABLE;
+  }
+  if (!setting && !a->gettable()) {
+    std::fprintf(stderr, "%s: attribute %d (%s) can only be written\n", who, id, name);
+    return VR_ERR_NOT_GETTABLE;
+  }
+  if (ctx == nullptr || value == nullptr) {
+    std::fprintf(stderr, "%s: attribute %d (%s): null %s\n", who, id, name,
+                 ctx == nullptr ? "context" : "value");
+    return VR_ERR_BAD_VALUE;
+  }
+  *out = a;
+  return VR_OK;
+}
+
+vr_result typed_set(const char *who, vr_ctx *ctx, int id, vr_attr_type wanted, const Value &v,
+                    const void *value_ptr) {
+  const Attribute *a = nullptr;
+  const vr_result r = check_access(who, ctx, id, wanted, true, value_ptr, &a);
+  if (r != VR_OK) return r;
+  if (!acceptable(*a, v)) {
+    std::fprintf(stderr, "%s: attribute %d (%s): value refused\n", who, id, name_of(id));
+    return VR_ERR_BAD_VALUE;
+  }
+  ctx->attributes_changed = 1;
+  store(ctx, *a, v);
+  run_effect(ctx, a->effect);
+  return VR_OK;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -458,6 +781,15 @@ extern "C" {
 // Context and attributes
 // ---------------------------------------------------------------------------------------------
 
+}  // extern "C"
+
+// Gives the extension state its place in the context's reserved bytes and its defaults.
+void vr_ext_init(vr_ctx *ctx) {
+  new (ctx->ext.bytes) vr_ext_state{};
+}
+
+extern "C" {
+
 VR_API vr_ctx *vr_ctx_create(void) {
   auto *ctx = static_cast<vr_ctx *>(std::calloc(1, sizeof(vr_ctx)));
   if (ctx == nullptr) return nullptr;
@@ -471,11 +803,23 @@ VR_API void vr_object_set(vr_ctx *ctx, ...) {
   ctx->attributes_changed = 1;
   for (int id = va_arg(args, int); id != 0; id = va_arg(args, int)) {
     const Attribute *a = attribute_row(id);
+    Value v;
     // A rejected identifier takes no value: the next item is read as an identifier.
-    if (a == nullptr || !a->settable() || !take_and_store(ctx, *a, &args)) {
+    if (a == nullptr || !a->settable() || !take(*a, &args, &v)) {
       std::fprintf(stderr, "Bad argument to vr_object_set %d\n", id);
       continue;
     }
+    if (a->kind == Kind::point && v.point == nullptr) {
+      std::fprintf(stderr, "Bad argument to vr_object_set %d\n", id);
+      continue;
+    }
+    // A value that cannot be geometry (non-finite, a size of 0) is taken from the list but not
+    // stored: the old value stays and the views stay finite.
+    if (!acceptable(*a, v)) {
+      std::fprintf(stderr, "Bad value for vr_object_set %d\n", id);
+      continue;
+    }
+    store(ctx, *a, v);
     run_effect(ctx, a->effect);
   }
   va_end(args);
@@ -490,7 +834,69 @@ VR_API void vr_object_get(vr_ctx *ctx, int id, void *value) {
   load(ctx, *a, value);
 }
 
+VR_API vr_result vr_set_double(vr_ctx *ctx, int id, double value) {
+  Value v;
+  v.real = value;
+  return typed_set("vr_set_double", ctx, id, VR_TYPE_DOUBLE, v, &value);
+}
+
+VR_API vr_result vr_set_int(vr_ctx *ctx, int id, int value) {
+  Value v;
+  v.integer = value;
+  return typed_set("vr_set_int", ctx, id, VR_TYPE_INT, v, &value);
+}
+
+VR_API vr_result vr_set_point(vr_ctx *ctx, int id, const dpt value) {
+  Value v;
+  v.point = value;
+  return typed_set("vr_set_point", ctx, id, VR_TYPE_POINT, v, value);
+}
+
+VR_API vr_result vr_set_matrix(vr_ctx *ctx, int id, const dmat value) {
+  Value v;
+  v.point = value != nullptr ? &value[0][0] : nullptr;
+  return typed_set("vr_set_matrix", ctx, id, VR_TYPE_MATRIX, v, value);
+}
+
+VR_API vr_result vr_get_double(vr_ctx *ctx, int id, double *out) {
+  const Attribute *a = nullptr;
+  const vr_result r = check_access("vr_get_double", ctx, id, VR_TYPE_DOUBLE, false, out, &a);
+  if (r == VR_OK) load(ctx, *a, out);
+  return r;
+}
+
+VR_API vr_result vr_get_int(vr_ctx *ctx, int id, int *out) {
+  const Attribute *a = nullptr;
+  const vr_result r = check_access("vr_get_int", ctx, id, VR_TYPE_INT, false, out, &a);
+  if (r == VR_OK) load(ctx, *a, out);
+  return r;
+}
+
+VR_API vr_result vr_get_point(vr_ctx *ctx, int id, dpt out) {
+  const Attribute *a = nullptr;
+  const vr_result r = check_access("vr_get_point", ctx, id, VR_TYPE_POINT, false, out, &a);
+  if (r == VR_OK) load(ctx, *a, out);
+  return r;
+}
+
+VR_API vr_result vr_get_matrix(vr_ctx *ctx, int id, dmat out) {
+  const Attribute *a = nullptr;
+  const vr_result r = check_access("vr_get_matrix", ctx, id, VR_TYPE_MATRIX, false, out, &a);
+  if (r == VR_OK) std::memcpy(out, &field<double>(ctx, a->offset), sizeof(dmat));
+  return r;
+}
+
+VR_API vr_attr_type vr_attr_type_of(int id) {
+  const Attribute *a = any_attribute_row(id);
+  return a == nullptr ? VR_TYPE_NONE : type_of(*a);
+}
+
+VR_API const char *vr_attr_name(int id) {
+  return name_of(id);
+}
+
 VR_API void vr_init_attributes(vr_ctx *ctx) {
+  vr_ext_init(ctx);
   vr_init_pworld_time(ctx);
 
   ctx->gaze_mode = 1;

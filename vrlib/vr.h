@@ -36,6 +36,9 @@ typedef double dpt[3]; /* x, y, z */
 typedef float fpt[3];
 typedef double dquat[4]; /* x, y, z, w: vector part first, scalar part last */
 
+/* Extension: bytes reserved at the end of the context for the extension attributes' state. */
+#define VR_CTX_EXT_BYTES 8192
+
 typedef struct vr_ctx vr_ctx;
 typedef void (*vr_fn)(vr_ctx *ctx);
 
@@ -151,6 +154,16 @@ struct vr_ctx {
   double window_left_cm, window_bottom_cm;
   dpt window_center;
   int attributes_changed;
+  /* Extension: the settings and state behind the extension attributes (identifiers from 130
+   * on). Private to the library and laid out by it; reach it only through the typed accessors
+   * (vr_set_double, vr_get_double, ...). It sits inside the record so that a context the
+   * application allocates itself, or releases with free(), still holds it whole. */
+  union {
+    double align_double;
+    long long align_int;
+    void *align_pointer;
+    unsigned char bytes[VR_CTX_EXT_BYTES];
+  } ext;
 };
 
 /* ------------------------------------------------------------------------------------------ */
@@ -700,6 +713,80 @@ VR_API int vr_set_device_path(int which, const char *path);
 /* The path in use for a device, or NULL for an unknown device. The text stays valid until the
  * path is changed. */
 VR_API const char *vr_device_path(int which);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Extension beyond the fixed interface: typed attribute accessors.                             */
+/*                                                                                              */
+/* vr_object_set / vr_object_get take the value's type from the identifier, so a value of the   */
+/* wrong C type (the int 1920 for a double, 1.0 for an int) is silently misread and the rest of */
+/* the list goes astray. The typed accessors check the identifier's type and access against the */
+/* attribute table first, refuse what does not fit with a result code and one message on the   */
+/* standard error stream naming the identifier, and reach the extension attributes too          */
+/* (identifiers from 130 on, which vr_object_set and vr_object_get refuse as they always have). */
+/* ------------------------------------------------------------------------------------------ */
+
+typedef enum vr_result {
+  VR_OK = 0,                /* done */
+  VR_ERR_UNKNOWN_ID = 1,    /* no attribute has this identifier */
+  VR_ERR_WRONG_TYPE = 2,    /* the attribute holds another type than the accessor's */
+  VR_ERR_NOT_SETTABLE = 3,  /* the attribute can only be read */
+  VR_ERR_BAD_VALUE = 4,     /* refused value (non-finite, zero size, out of range, null) */
+  VR_ERR_NOT_GETTABLE = 5   /* the attribute can only be written (the callback slots) */
+} vr_result;
+
+/* The type an attribute holds, as the typed accessors see it. */
+typedef enum vr_attr_type {
+  VR_TYPE_NONE = 0,   /* no such attribute */
+  VR_TYPE_DOUBLE = 1, /* vr_set_double / vr_get_double */
+  VR_TYPE_INT = 2,    /* vr_set_int / vr_get_int */
+  VR_TYPE_POINT = 3,  /* vr_set_point / vr_get_point: three doubles */
+  VR_TYPE_MATRIX = 4, /* vr_set_matrix / vr_get_matrix: a dmat */
+  VR_TYPE_OTHER = 5   /* blocks and callbacks: only through vr_object_set / vr_object_get */
+} vr_attr_type;
+
+VR_API vr_result vr_set_double(vr_ctx *ctx, int id, double value);
+VR_API vr_result vr_set_int(vr_ctx *ctx, int id, int value);
+VR_API vr_result vr_set_point(vr_ctx *ctx, int id, const dpt value);
+VR_API vr_result vr_set_matrix(vr_ctx *ctx, int id, const dmat value);
+VR_API vr_result vr_get_double(vr_ctx *ctx, int id, double *out);
+VR_API vr_result vr_get_int(vr_ctx *ctx, int id, int *out);
+VR_API vr_result vr_get_point(vr_ctx *ctx, int id, dpt out);
+VR_API vr_result vr_get_matrix(vr_ctx *ctx, int id, dmat out);
+/* The type of an attribute (VR_TYPE_NONE for an unknown identifier) and its name as written in
+ * this header ("VR_SCREEN_WIDTH_CM"), or NULL for an unknown identifier. */
+VR_API vr_attr_type vr_attr_type_of(int id);
+VR_API const char *vr_attr_name(int id);
+
+/* Extension attribute identifiers are grouped in blocks, one per area:
+ *   130..159  view safety, tracking status and graphics conventions
+ *   160..189  display-time tracking
+ *   190..219  network head trackers and pose output
+ *   220..239  configuration and calibration
+ *   240..269  lab trackers and screen walls */
+
+/* ------------------------------------------------------------------------------------------ */
+/* Extension: view safety and tracking status (identifiers 130..144).                          */
+/* ------------------------------------------------------------------------------------------ */
+
+/* ------------------------------------------------------------------------------------------ */
+/* Extension: graphics conventions and presets (identifiers 145..159).                         */
+/* ------------------------------------------------------------------------------------------ */
+
+/* ------------------------------------------------------------------------------------------ */
+/* Extension: display-time tracking (identifiers 160..189).                                    */
+/* ------------------------------------------------------------------------------------------ */
+
+/* ------------------------------------------------------------------------------------------ */
+/* Extension: network head trackers and pose output (identifiers 190..219).                    */
+/* ------------------------------------------------------------------------------------------ */
+
+/* ------------------------------------------------------------------------------------------ */
+/* Extension: configuration and calibration (identifiers 220..239).                            */
+/* ------------------------------------------------------------------------------------------ */
+
+/* ------------------------------------------------------------------------------------------ */
+/* Extension: lab trackers and screen walls (identifiers 240..269).                            */
+/* ------------------------------------------------------------------------------------------ */
 
 #ifdef __cplusplus
 }

@@ -373,6 +373,8 @@ VR_API void vr_construct_gods_eye_to_plate(vr_ctx *ctx) {
 // ---------------------------------------------------------------------------------------------
 
 VR_API void vr_window_match_ws(vr_ctx *ctx, int x, int y, int width, int height) {
+  // A minimised window is reported as 0 x 0: keep the last window, and with it the last views.
+  if (width <= 0 || height <= 0) return;
   ctx->window_x_pixels = x;
   ctx->window_y_pixels = y;
   ctx->window_width_pixels = width;

@@ -62,23 +62,32 @@ TEST(Window, FullscreenTruncatesThePixelCounts) {
   EXPECT_EQ(h, 1023);
   EXPECT_EQ(ctx->window_width_pixels, 960.0);  // the context is not changed
 
-  // Counts no int can hold are pinned instead of converted with undefined results.
+  // Counts no int can hold are pinned instead of converted with undefined results; a count
+  // that is not a number is refused when set, so the old one stays.
   vr_object_set(ctx.get(), VR_SCREEN_WIDTH_PIXELS, 1e12, VR_SCREEN_HEIGHT_PIXELS,
                 std::numeric_limits<double>::quiet_NaN(), 0);
   vr_window_fullscreen(ctx.get(), &x, &y, &w, &h);
   EXPECT_EQ(w, INT_MAX);
-  EXPECT_EQ(h, 0);
+  EXPECT_EQ(h, 1023);
+  ctx->screen_height_pixels = -1e12;  // written around the setter: still pinned
+  vr_window_fullscreen(ctx.get(), &x, &y, &w, &h);
+  EXPECT_EQ(h, INT_MIN);
   vr_window_fullscreen(ctx.get(), nullptr, nullptr, nullptr, nullptr);
 }
 
-TEST(Window, ZeroScreenGivesNonFiniteSizesWithoutHarm) {
+TEST(Window, ZeroScreenIsRefusedAndTheViewsStayFinite) {
   Ctx ctx = new_ctx();
+  testing::internal::CaptureStderr();
   vr_object_set(ctx.get(), VR_SCREEN_WIDTH_PIXELS, 0.0, VR_SCREEN_HEIGHT_PIXELS, 0.0,
                 VR_QUANTIZE_SPACE, 1, VR_STEREO, 1, 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Bad value for vr_object_set 1\nBad value for vr_object_set 2\n");
+  EXPECT_EQ(ctx->screen_width_pixels, 960.0);
   vr_window_comp(ctx.get());
-  EXPECT_FALSE(std::isfinite(ctx->cm_per_pixel_x));
+  EXPECT_TRUE(std::isfinite(ctx->cm_per_pixel_x));
   vr_object_set(ctx.get(), VR_HEAD_RELATIVE_VIEWS, 1, 0);
-  vr_comp_view(ctx.get());  // returns; the matrices are simply not finite
+  vr_comp_view(ctx.get());
+  for (int i = 0; i < 16; ++i) EXPECT_TRUE(std::isfinite(ctx->left_view[i / 4][i % 4]));
   EXPECT_GE(ctx->quantize_left_index, 0);
   EXPECT_LE(ctx->quantize_left_index, 31);
 }
