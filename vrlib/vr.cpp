@@ -37,13 +37,21 @@ enum class Kind : unsigned char {
 
 enum Access : unsigned char { get_only = 1, set_only = 2, set_get = 3 };
 
-enum class Effect : unsigned char { none, cache_eyes, consistify, window };
+enum class Effect : unsigned char {
+  none,
+  cache_eyes,
+  consistify,
+  window,
+  world_inverse,        // coexistence_to_world follows a new world_to_coexistence
+  coexistence_inverse,  // world_to_coexistence follows a new coexistence_to_world
+};
 
 // Values a row refuses besides the non-finite ones, which no row takes.
 enum Refuse : unsigned char {
   refuse_none = 0,
   refuse_zero = 1,      // a size of 0 cannot be geometry; negative sizes stay defined
   refuse_negative = 2,  // extension settings that only make sense from 0 up
+  refuse_singular = 4,  // frames the library inverts: a matrix without an inverse is refused
 };
 
 struct Attribute {
@@ -215,6 +223,26 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   t[VR_GLASSES_REMOVE_FN] = row(callback, VR_AT(glasses_remove_fn), set_only);
   t[VR_EYE_HOOK_FN] = row(callback, VR_AT(eye_hook_fn), set_only);
   t[VR_EYE_HOOK_REMOVE_FN] = row(callback, VR_AT(eye_hook_remove_fn), set_only);
+
+  // Matrices the fixed interface hands out by pointer only, which vr_set_matrix sets by value:
+  // calibration, world placement and tracker inputs. The frames the library derives itself
+  // (views, plate_to_coexistence, head_to_world, ...) stay read-only: the next frame would
+  // overwrite them.
+  const auto typed_matrix = [&t](int id, Effect effect, unsigned char refuse) {
+    Attribute &a = t[static_cast<std::size_t>(id)];
+    a.typed_settable = true;
+    a.effect = effect;
+    a.refuse = refuse;
+  };
+  typed_matrix(VR_DIG_TO_PLATE, none_e, refuse_singular);
+  typed_matrix(VR_WORLD_TO_COEXISTENCE, Effect::world_inverse, refuse_singular);
+  typed_matrix(VR_COEXISTENCE_TO_WORLD, Effect::coexistence_inverse, refuse_singular);
+  typed_matrix(VR_HEAD_VIEW_BASE, none_e, refuse_none);
+  typed_matrix(VR_CORNER_DIR_MATRIX, none_e, refuse_none);
+  typed_matrix(VR_PLATE_TO_GODS_EYE, consistify, refuse_singular);
+  typed_matrix(VR_GODS_EYE_TO_DIG, consistify, refuse_singular);
+  typed_matrix(VR_HEAD_TO_DIG, none_e, refuse_singular);
+  typed_matrix(VR_MOUSE_TO_DIG, none_e, refuse_singular);
   return t;
 }
 
@@ -471,8 +499,13 @@ bool acceptable(const Attribute &a, const Value &v) {
       return true;
     case Kind::point:
       return v.point != nullptr && finite_all(v.point, 3);
-    case Kind::matrix:
-      return v.point != nullptr && finite_all(v.point, 16);
+    case Kind::matrix: {
+      if (v.point == nullptr || !finite_all(v.point, 16)) return false;
+      if (!(a.refuse & refuse_singular)) return true;
+      dmat m, inverse;
+      std::memcpy(m, v.point, sizeof m);
+      return vr_mat_invert_checked(m, inverse);
+    }
     case Kind::callback:
       return true;
     case Kind::block:
@@ -530,6 +563,12 @@ void run_effect(vr_ctx *ctx, Effect effect) {
       break;
     case Effect::window:
       vr_window_comp(ctx);
+      break;
+    case Effect::world_inverse:
+      vr_mat_invert_checked(ctx->world_to_coexistence, ctx->coexistence_to_world);
+      break;
+    case Effect::coexistence_inverse:
+      vr_mat_invert_checked(ctx->coexistence_to_world, ctx->world_to_coexistence);
       break;
     case Effect::none:
       break;

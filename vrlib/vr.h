@@ -731,7 +731,8 @@ typedef enum vr_result {
   VR_ERR_WRONG_TYPE = 2,    /* the attribute holds another type than the accessor's */
   VR_ERR_NOT_SETTABLE = 3,  /* the attribute can only be read */
   VR_ERR_BAD_VALUE = 4,     /* refused value (non-finite, zero size, out of range, null) */
-  VR_ERR_NOT_GETTABLE = 5   /* the attribute can only be written (the callback slots) */
+  VR_ERR_NOT_GETTABLE = 5,  /* the attribute can only be written (the callback slots) */
+  VR_ERR_NO_VIEW = 6        /* vr_eye_matrices: no such view yet (see there) */
 } vr_result;
 
 /* The type an attribute holds, as the typed accessors see it. */
@@ -771,6 +772,137 @@ VR_API const char *vr_attr_name(int id);
 /* ------------------------------------------------------------------------------------------ */
 /* Extension: graphics conventions and presets (identifiers 145..159).                         */
 /* ------------------------------------------------------------------------------------------ */
+
+/* Named values of the fixed mode attributes. The numbers are the fixed ones; the names only
+ * spell them out. "Any other value" notes say what the library does with numbers not listed. */
+
+/* VR_GAZE_MODE: where the tracked eyes are taken to look (the eye points are moved 1.1 cm along
+ * that line of sight); any value but 1 looks at the mouse tip. */
+enum { VR_GAZE_WINDOW_CENTER = 1, VR_GAZE_MOUSE_TIP = 2 };
+/* VR_CRT_CURVATURE: shape of the face plate's outer surface; any value but 1 is cylindrical. */
+enum { VR_CRT_SPHERICAL = 1, VR_CRT_CYLINDRICAL = 2 };
+/* VR_TRACKING_MODE: 0 = no trackers (their set-up returns at once), 5 = head-mounted display
+ * frames, any other value = a desk-top display. */
+enum { VR_TRACKING_NONE = 0, VR_TRACKING_DESKTOP = 1, VR_TRACKING_HEAD_MOUNTED = 5 };
+/* VR_GLASSES_SOURCE: the head tracker; other values: no head tracker. */
+enum {
+  VR_GLASSES_SOURCE_LOGITECH_RAW = 1, /* ultrasonic times of flight, solved by the library */
+  VR_GLASSES_SOURCE_LOGITECH_6D = 2,  /* the unit's own 6D reports */
+  VR_GLASSES_SOURCE_DYNASIGHT = 4     /* optical head tracker */
+};
+/* VR_MOUSE_SOURCE: the 3D mouse; any value but 1 and 3 reads 6D reports. */
+enum {
+  VR_MOUSE_SOURCE_LOGITECH_RAW = 1,
+  VR_MOUSE_SOURCE_LOGITECH_6D = 2,
+  VR_MOUSE_SOURCE_CYBERMAN = 3 /* buttons and motions only (VR_CYBERMAN_STATE), no pose */
+};
+/* VR_EYE_POS_MODE: how vr_cache_eye_pos places the eyes; any other value (for instance 0)
+ * leaves VR_LEFT_EYE / VR_RIGHT_EYE as they are (an eye hook or the application writes them). */
+enum {
+  VR_EYES_FIXED_FIELD = 1,     /* before the window centre, far enough for the window's larger
+                                  side to span VR_FIELD_OF_VIEW; x from the eye offsets */
+  VR_EYES_SCREEN_RELATIVE = 2, /* at VR_SCREEN_LEFT_EYE / VR_SCREEN_RIGHT_EYE (tracked or set) */
+  VR_EYES_WINDOW_RELATIVE = 3  /* before the window centre at the screen eyes' distance */
+};
+/* VR_MONO_EYE: the one eye of a mono view (VR_STEREO 0). Only the screen-relative mode knows a
+ * right eye: the fixed-field and window-relative modes put VR_MONO_RIGHT at the window centre. */
+enum { VR_MONO_BETWEEN = 1, VR_MONO_LEFT = 2, VR_MONO_RIGHT = 3 };
+/* VR_HITHER_RELATIVE, VR_YON_RELATIVE, VR_DEPTH_FRONT_RELATIVE, VR_DEPTH_BACK_RELATIVE: the
+ * distance is measured from the eye's z (relative; negative = beyond the eye, toward the screen)
+ * or from the plate surface z = 0 (any other value). The yon and the back plane measure from
+ * the left eye for both eyes. */
+enum { VR_PLANE_EYE_RELATIVE = 1, VR_PLANE_PLATE_ABSOLUTE = 2 };
+/* VR_HITHER_SCALE_MODE, VR_YON_SCALE_MODE: the distance in plate cm (any value but 2), or in
+ * world units (2: multiplied by the world's scale times VR_GODS_EYE_SCALE). The front depth
+ * plane takes the hither's scale, the back one the yon's; VR_DEPTH_*_SCALE_MODE are stored only. */
+enum { VR_PLANE_CM = 1, VR_PLANE_WORLD_UNITS = 2 };
+/* VR_COEXISTENCE_CENTER and VR_COEXISTENCE_BASE: positions of the coexistence origin (other
+ * values: no offset). */
+enum {
+  VR_COEXISTENCE_AT_GODS_EYE = 1, /* the god's-eye origin (window or screen centre) */
+  VR_COEXISTENCE_IN_FRONT = 2,    /* VR_COEXISTENCE_DISTANCE cm toward the viewer from it */
+  VR_COEXISTENCE_RAISED = 3       /* and VR_COEXISTENCE_HEIGHT cm up from there */
+};
+/* VR_GODS_EYE_CENTER_MODE and VR_GODS_EYE_SIZE_MODE: what the god's-eye frame is built from.
+ * Centre mode 0 (and other values) keeps the frame as it is (not rebuilt, and the end-of-frame
+ * consistency run is skipped); size mode 0 (and other values) keeps VR_GODS_EYE_SCALE. */
+enum { VR_GODS_EYE_KEPT = 0, VR_GODS_EYE_WINDOW = 1, VR_GODS_EYE_SCREEN = 2 };
+
+/* The kind of display, for vr_ctx_create_display. */
+typedef enum vr_display_kind { VR_DISPLAY_FLAT_PANEL = 1, VR_DISPLAY_CRT = 2 } vr_display_kind;
+
+/* A context for a given display, all other settings as vr_ctx_create gives them:
+ *   - the screen: width_cm x height_cm (the visible picture, > 0) of width_px x height_px pixels
+ *     (> 0); the window covers the whole screen, with the window computation applied;
+ *   - VR_CRT_CORRECTION 0 for a flat panel (the picture is on its front surface), 1 for a CRT
+ *     (with the default glass of vr_ctx_create);
+ *   - the tracker transmitter placed as the default context places it relative to its own screen:
+ *     leaning 50 degrees, 11.81 cm above the middle of the top edge, 4.6 cm in front;
+ *   - the fixed viewer centred: VR_SCREEN_LEFT_EYE / VR_SCREEN_RIGHT_EYE at (width/2 -+ 3.3,
+ *     height/2, 60) cm, so the mono eye sits 60 cm before the screen centre;
+ *   - world units of one plate centimetre while the window covers the screen, origin at the
+ *     window centre (VR_WORLD_TO_COEXISTENCE the uniform scale 2 / min(width_cm, height_cm)):
+ *     what vr_ctx_create's fixed scale 2 / 25.9 gives on its own screen. Like there, the world
+ *     follows the window when it changes; vr_world_in_plate_cm fixes it to the plate.
+ * NULL on bad arguments (with a message on the standard error stream) or when memory runs out.
+ * The application releases the context with free(). */
+VR_API vr_ctx *vr_ctx_create_display(double width_cm, double height_cm, int width_px,
+                                     int height_px, vr_display_kind kind);
+
+/* World coordinates become plate coordinates, in desk-top mode: physical centimetres, origin at
+ * the plate's lower-left corner, x right, y up, z toward the viewer (the screen surface is
+ * z = 0), whatever the window does later. It is a one-call use of the coexistence modes: the
+ * god's-eye frame is kept (VR_GODS_EYE_CENTER_MODE VR_GODS_EYE_KEPT) and set to the plate
+ * itself (VR_PLATE_TO_GODS_EYE identity, VR_GODS_EYE_SCALE 1), the coexistence centre stays at
+ * its origin (VR_COEXISTENCE_BASE and _CENTER VR_COEXISTENCE_AT_GODS_EYE), and the world is not
+ * scaled (VR_WORLD_TO_COEXISTENCE and VR_COEXISTENCE_TO_WORLD identity). A world elsewhere in
+ * physical units is then one vr_set_matrix of VR_WORLD_TO_COEXISTENCE away (coexistence = plate).
+ * Setting any of those attributes again undoes it. (The existing screen modes alone,
+ * VR_GODS_EYE_SIZE_MODE and _CENTER_MODE VR_GODS_EYE_SCREEN with an identity world, also give
+ * centimetres independent of the window, with the origin at the screen centre.)
+ * VR_OK, or VR_ERR_BAD_VALUE for a NULL context. */
+VR_API vr_result vr_world_in_plate_cm(vr_ctx *ctx);
+
+/* Depth conventions of clip coordinates: the depth a point on the near (hither) plane and one on
+ * the far (yon) plane get after the division by w. */
+typedef enum vr_depth_convention {
+  VR_DEPTH_LIBRARY = 0,         /* the library's own: +1 near, -1 far, as in VR_LEFT_VIEW:
+                                   draw with glDepthRange(1, 0), or clear to 0 and GL_GREATER */
+  VR_DEPTH_GL = 1,              /* OpenGL: -1 near, +1 far (clear to 1, GL_LESS) */
+  VR_DEPTH_ZERO_ONE = 2,        /* Vulkan, Direct3D, Metal: 0 near, 1 far; in OpenGL with
+                                   glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE) (4.5) */
+  VR_DEPTH_REVERSED_ZERO_ONE = 3 /* 1 near, 0 far (clear to 0, GL_GREATER): the best depth
+                                    precision with a floating-point depth buffer */
+} vr_depth_convention;
+
+enum { VR_EYE_LEFT = 0, VR_EYE_RIGHT = 1 };
+
+/* The view that the last vr_comp_view built for one eye (VR_EYE_LEFT: the left or only eye;
+ * VR_EYE_RIGHT: the right eye of a stereo frame), split in two, as float column-major arrays
+ * ready for glUniformMatrix4fv(location, 1, GL_FALSE, m) (and for the column-vector shader
+ * convention clip = projection * view * vec4(world, 1)):
+ *   - view: world to eye. The eye's frame has the plate's axes (x right, y up, z toward the
+ *     viewer; the eye looks along -z) and its origin at the eye, in centimetres. It is the world
+ *     to plate chain of that frame (VR_WORLD_TO_COEXISTENCE x VR_COEXISTENCE_TO_PLATE) followed
+ *     by the shift of the eye to the origin, so it holds no rotation of its own;
+ *   - projection: eye to clip coordinates, the off-axis frustum through the window's edges (as
+ *     that eye sees them through the face plate when VR_CRT_CORRECTION is on), from the hither
+ *     to the yon plane, with the depth given in the chosen convention.
+ * projection x view equals that eye's VR_LEFT_VIEW / VR_RIGHT_VIEW (as a column-vector matrix)
+ * after the depth remap, to rounding. The arrays are a dmat's rows laid end to end, as for
+ * glLoadMatrixd; vr_dmat_to_fmat of VR_LEFT_VIEW gives the same layout of the combined matrix.
+ * VR_OK; VR_ERR_BAD_VALUE for a NULL pointer, an eye other than 0 or 1 or an unknown depth
+ * convention; VR_ERR_NO_VIEW before the first vr_comp_view, for the right eye after a mono
+ * frame, and in the head-mounted mode (VR_TRACKING_HEAD_MOUNTED). A frame whose view came out
+ * non-finite leaves the last good split. Nothing is written on failure; each failure prints one
+ * line on the standard error stream. */
+VR_API vr_result vr_eye_matrices(vr_ctx *ctx, int eye, vr_depth_convention depth,
+                                 float projection[16], float view[16]);
+/* The same in double precision, for tests and double pipelines (glUniformMatrix4dv). */
+VR_API vr_result vr_eye_matrices_d(vr_ctx *ctx, int eye, vr_depth_convention depth,
+                                   double projection[16], double view[16]);
+
+/* Identifiers 145..159 are reserved for this area; none is in use yet. */
 
 /* ------------------------------------------------------------------------------------------ */
 /* Extension: display-time tracking (identifiers 160..189).                                    */

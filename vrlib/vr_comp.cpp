@@ -89,6 +89,7 @@ void make_view(vr_ctx *ctx, const double *eye, const Edges &w, double hither, do
   if (eye_relative == 0) {
     vr_mat_mul_mat(ctx->coexistence_to_plate, p, q);
     vr_mat_mul_mat(ctx->world_to_coexistence, q, out);
+    vr_record_eye_split(ctx, out == ctx->right_view ? 1 : 0, eye, p, out);
     return;
   }
 

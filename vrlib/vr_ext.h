@@ -13,10 +13,23 @@ struct vr_ext_views {
   int placeholder_;
 };
 
+// Graphics conventions and presets (attributes 145..159): what the last frame built each eye's
+// world view from, so that vr_eye_matrices can hand it out as a projection and a view.
+struct vr_ext_eye_split {
+  dmat world_to_plate;  // world_to_coexistence x coexistence_to_plate of that frame
+  dmat plate_to_clip;   // the eye's off-axis projection (face-plate corrected window)
+  double eye[3];        // the eye, plate cm
+  int valid;            // 0 until a frame has built this eye's view
+};
+struct vr_ext_graphics {
+  vr_ext_eye_split eyes[2];  // left (or only), right
+};
+
 // The extension state of one context. Plain data: a context zeroed by calloc and then given its
 // defaults by vr_init_attributes is valid.
 struct vr_ext_state {
   vr_ext_views views;
+  vr_ext_graphics graphics;
 };
 
 static_assert(sizeof(vr_ext_state) <= VR_CTX_EXT_BYTES,

@@ -13,6 +13,17 @@ void vr_compute_lr_plate_to_cc(vr_ctx *ctx, const double *eye, double hither, do
 void vr_correct_crt(vr_ctx *ctx, const double *eye, double x, double y, double *out_x,
                     double *out_y);
 
+// dst = inverse of src in full double precision (partial pivoting), for the frames an
+// application sets by value. False, and dst unchanged, when src has no usable inverse (a pivot
+// vanishing against the matrix's largest element, or a non-finite result); src may be dst.
+bool vr_mat_invert_checked(const dmat src, dmat dst);
+
+// Graphics conventions (vr_display): keeps what one eye's world view was built from. Called by
+// the view computation for every desk-top world view (eye 0 = left or only, 1 = right) with
+// the eye (plate cm), its projection and the view the two made.
+void vr_record_eye_split(vr_ctx *ctx, int eye, const double *eye_position, const dmat plate_to_clip,
+                         const dmat view);
+
 // Calibration frames, private to vr_mat.
 void fake_make_plate_to_dig(double angle, double x, double y, double z, double d, dmat out);
 void print_pt(const double *p, const char *label);

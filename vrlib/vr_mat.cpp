@@ -5,6 +5,7 @@
 // never read when transforming. Nothing here allocates, fails or reports an error.
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "vr.h"
 #include "vr_internal.h"
@@ -696,4 +697,54 @@ void fake_make_plate_to_dig(double angle, double x, double y, double z, double d
 
 void print_pt(const double *p, const char *label) {
   std::printf("%s\t%6.3f\t%6.3f\t%6.3f\n", label, p[0], p[1], p[2]);
+}
+
+// ---- Checked inversion -------------------------------------------------------------------
+// vr_mat_inv keeps the fixed behaviour (single-precision pivots, identity for a singular
+// matrix). Matrices an application sets by value get an inverse in full precision instead, and
+// a singular one is reported rather than replaced.
+
+namespace {
+
+constexpr double relative_pivot_limit = 1e-14;  // pivot / largest element below this: singular
+
+}  // namespace
+
+bool vr_mat_invert_checked(const dmat src, dmat dst) {
+  double a[4][8];
+  double largest = 0.0;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      a[r][c] = src[r][c];
+      a[r][c + 4] = r == c ? 1.0 : 0.0;
+      largest = std::fmax(largest, std::fabs(src[r][c]));
+    }
+  }
+  if (!(largest > 0.0) || !std::isfinite(largest)) return false;
+  for (int col = 0; col < 4; ++col) {
+    int pivot = col;
+    for (int r = col + 1; r < 4; ++r) {
+      if (std::fabs(a[r][col]) > std::fabs(a[pivot][col])) pivot = r;
+    }
+    if (!(std::fabs(a[pivot][col]) > relative_pivot_limit * largest)) return false;
+    if (pivot != col) {
+      for (int c = 0; c < 8; ++c) std::swap(a[pivot][c], a[col][c]);
+    }
+    const double p = a[col][col];
+    for (int c = 0; c < 8; ++c) a[col][c] /= p;
+    for (int r = 0; r < 4; ++r) {
+      if (r == col || a[r][col] == 0.0) continue;
+      const double f = a[r][col];
+      for (int c = 0; c < 8; ++c) a[r][c] -= f * a[col][c];
+    }
+  }
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      if (!std::isfinite(a[r][c + 4])) return false;
+    }
+  }
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) dst[r][c] = a[r][c + 4];
+  }
+  return true;
 }
