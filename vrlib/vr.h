@@ -9,9 +9,59 @@
  *   - Matrices are dmat, [row][col]. Points are row vectors multiplied on the left (p' = p x M),
  *     the translation sits in row 3, and vr_mat_mul_mat(a, b, out) gives out = a x b, so a frame
  *     chain is written in the order a point passes through it (head_to_dig x dig_to_plate).
- *     A dmat stored this way is exactly what legacy OpenGL's glLoadMatrixd expects.
- *   - Lengths in centimetres, angles in radians, times in seconds.
- *   - Functions return nothing, or an int: 1 for success and 0 for failure.
+ *     A dmat stored this way is exactly what legacy OpenGL's glLoadMatrixd expects, and its
+ *     sixteen values in memory order are the column-major array glUniformMatrix4fv(loc, 1,
+ *     GL_FALSE, m) expects for the same transformation with column vectors (clip = M * v).
+ *   - Lengths in centimetres, angles in radians, times in seconds; pixels only where a name
+ *     says so.
+ *   - Functions return nothing, or an int: 1 for success and 0 for failure. The extensions
+ *     return a vr_result (VR_OK = 0, or a reason).
+ *   - A matrix named a_to_b maps a point given in frame a into frame b: p_b = p_a x a_to_b.
+ *
+ * Frames. All physical frames are right-handed and measured in centimetres.
+ *   plate        The visible picture of the screen. Origin at its lower-left corner, x to the
+ *                right, y up, z out of the screen toward the viewer; the screen surface is z = 0.
+ *                The eyes (VR_LEFT_EYE, VR_SCREEN_LEFT_EYE, ...), the window and the mouse tip
+ *                (VR_MOUSE_TIP_PLATE) are given in it.
+ *   window       Not a frame: the drawing window's rectangle on the plate. Set in pixels
+ *                (VR_WINDOW_X, _Y from the screen's top-left corner, y down; VR_WINDOW_WIDTH,
+ *                _HEIGHT) and turned into plate cm by vr_window_comp (VR_WINDOW_CENTER). The
+ *                views map the window to x, y in -1..1.
+ *   god's eye    The plate's axes, origin over the window centre (VR_GODS_EYE_CENTER_MODE 1) or
+ *                the screen centre (2), lifted by VR_GODS_EYE_Z_FACTOR x its size; one unit is
+ *                VR_GODS_EYE_SCALE cm: half the window's smaller side (VR_GODS_EYE_SIZE_MODE 1)
+ *                or 1 cm (2). Plate to god's eye: VR_PLATE_TO_GODS_EYE.
+ *   coexistence  Where the virtual world meets the physical space: the god's-eye frame with its
+ *                origin moved to the coexistence centre (VR_COEXISTENCE_CENTER: the god's-eye
+ *                origin, VR_COEXISTENCE_DISTANCE toward the viewer, or VR_COEXISTENCE_HEIGHT
+ *                above that). VR_PLATE_TO_COEXISTENCE, VR_COEXISTENCE_TO_PLATE.
+ *   world        The application's frame. VR_WORLD_TO_COEXISTENCE, VR_COEXISTENCE_TO_WORLD;
+ *                by default a uniform scale by 2/25.9, which makes one world unit one plate cm
+ *                with the origin at the window centre for the default full-screen window, and
+ *                shrinks and moves with the window. vr_world_in_plate_cm makes world = plate.
+ *   dig          The tracker's transmitter frame (the "digitiser"). VR_DIG_TO_PLATE places it:
+ *                by default turned 50 degrees about the plate's x axis (its y axis leaning
+ *                toward the viewer), origin at plate (18.28, 37.71, 4.6), above the screen.
+ *   head         The glasses' sensor frame. VR_HEAD_TO_DIG is the tracked head pose; the eye
+ *                offsets (VR_LEFT_EYE_OFFSET, VR_RIGHT_EYE_OFFSET) are given in it.
+ *   mouse        The 3D mouse's sensor frame. VR_MOUSE_TO_DIG is its pose, VR_MOUSE_TIP_OFFSET
+ *                its hot spot in it, VR_MOUSE_TO_PLATE = mouse_to_dig x dig_to_plate.
+ *   eye          The plate's axes with the origin at one eye (eye-relative views, and the view
+ *                half of vr_eye_matrices); the eye looks along -z.
+ *   lr plate     Head-mounted mode (VR_TRACKING_MODE 5) only: each eye's own display, fixed to
+ *                the head (make_head_to_lr_plate).
+ *   clip         What the view matrices produce: after the division by w the window spans x, y
+ *                in -1..1, and depth runs from +1 on the hither (near) plane to -1 on the yon
+ *                (far) plane. vr_eye_matrices gives the other depth conventions.
+ * Chains (each a product of the context's matrices, in the order a point passes through):
+ *   VR_LEFT_VIEW  = world_to_coexistence x coexistence_to_plate x (off-axis projection of the
+ *                   eye through the window): world to clip. Head-mounted: world_to_coexistence
+ *                   x coexistence_to_dig x dig_to_head x head_to_lr_plate x lr_plate_to_cc.
+ *   VR_LEFT_HEAD_VIEW = head_view_base x translation(eye) x projection: eye to clip.
+ *   VR_HEAD_TO_WORLD  = head_to_dig x dig_to_plate x plate_to_coexistence x coexistence_to_world.
+ *   VR_MOUSE_TO_WORLD = mouse_to_dig x dig_to_plate x plate_to_coexistence x coexistence_to_world.
+ *   Tracked eyes: left_eye_offset through head_to_dig, then dig_to_plate = VR_SCREEN_LEFT_EYE
+ *   (moved 1.1 cm along the line of sight toward the gaze target, VR_GAZE_MODE).
  */
 #ifndef VRLIB_VR_H
 #define VRLIB_VR_H
@@ -170,55 +220,141 @@ struct vr_ctx {
 /* Attribute identifiers. Applications pass them as numbers: the values are the interface.    */
 /* ------------------------------------------------------------------------------------------ */
 
+/*
+ * Each identifier is described as: value type and unit [frame]; access; default of vr_ctx_create;
+ * on set; meaning. Access: S = vr_object_set and the typed setters take it, G = vr_object_get and
+ * the typed getters read it (matrices and blocks through vr_object_get as the address of the
+ * context's own storage), M = vr_set_matrix sets it by value (the list interface never sets a
+ * matrix). On set: "cache" runs vr_cache_eye_pos, "consistify" runs consistify_coexistence_center,
+ * "window" means it takes effect at the next vr_window_comp or vr_window_match_ws (setting it does
+ * not run them). The named values of the mode attributes (VR_GAZE_WINDOW_CENTER, ...) are in the
+ * section "Extension: graphics conventions".
+ *
+ * The two depth reference planes (104..109). VR_DEPTH_FRONT_NDC and VR_DEPTH_BACK_NDC are results,
+ * not settings: every desk-top vr_comp_view overwrites them with the depth, in the library's
+ * convention (+1 hither, -1 yon, held to -1..1), that the left (or only) eye's view gives the
+ * planes at VR_DEPTH_FRONT and VR_DEPTH_BACK (placed like the hither and the yon: _RELATIVE from
+ * the left eye or the plate, in the hither's and the yon's scale). Setting them is undone by the
+ * next frame, which is why it changes nothing on the screen. They let an application find the
+ * depth-buffer values of two planes of its scene (fog or depth-cue ranges, depth-range splits):
+ * with the defaults, the plane 100 cm behind the eye and the yon; for an eye 35 cm in front of the
+ * screen, about -0.973 and -1. The right eye, the head views and the head-mounted mode do not
+ * write them. In another convention of vr_eye_matrices the same plane has depth -ndc
+ * (VR_DEPTH_GL), (1 - ndc)/2 (VR_DEPTH_ZERO_ONE) or (1 + ndc)/2. */
+
 enum {
+  /* double px; SG; 960; window. Screen width in pixels. */
   VR_SCREEN_WIDTH_PIXELS = 1,
+  /* double px; SG; 680; window. Screen height in pixels. */
   VR_SCREEN_HEIGHT_PIXELS = 2,
+  /* double cm; SG; 36.5; window. Width of the visible picture. */
   VR_SCREEN_WIDTH_CM = 3,
+  /* double cm; SG; 25.9; window. Height of the visible picture. */
   VR_SCREEN_HEIGHT_CM = 4,
+  /* int; SG; 1. VR_GAZE_*: where tracked eyes look (window centre / mouse tip). */
   VR_GAZE_MODE = 5,
+  /* int; SG; 1. Non-zero: correct the window corners for the CRT face plate's refraction and
+   * curvature (0 for flat panels). */
   VR_CRT_CORRECTION = 6,
+  /* int; SG; 2. VR_CRT_*: face-plate shape. */
   VR_CRT_CURVATURE = 7,
+  /* double cm; SG; 1.3. Face-plate glass thickness. */
   VR_CRT_GLASS_THICKNESS = 8,
+  /* double; SG; 1.52. Face-plate refractive index. */
   VR_CRT_REFRACTION_INDEX = 9,
+  /* double cm; SG; 117.3. Face-plate radius of curvature. */
   VR_CRT_RADIUS = 10,
+  /* double px; SG; 960; window. Window width. */
   VR_WINDOW_WIDTH = 11,
+  /* double px; SG; 680; window. Window height. */
   VR_WINDOW_HEIGHT = 12,
+  /* double px; SG; 0; window. Window's left edge from the screen's left edge. */
   VR_WINDOW_X = 13,
+  /* double px; SG; 0; window. Window's top edge from the screen's top edge (downward). */
   VR_WINDOW_Y = 14,
+  /* dpt cm [plate]; G; (18.25, 12.95, 0). Window centre, z = 0. */
   VR_WINDOW_CENTER = 15,
+  /* int; SG; 0; cache. Non-zero: two eyes, VR_LEFT_VIEW and VR_RIGHT_VIEW; 0: one eye
+   * (VR_MONO_EYE). */
   VR_STEREO = 16,
+  /* int; SG; 0. Non-zero: vr_comp_view also builds the eye-relative VR_*_HEAD_VIEW. */
   VR_HEAD_RELATIVE_VIEWS = 17,
+  /* double cm/s; SG; 2.0. 6D eye prediction: head speed below which it does not extrapolate. */
   VR_PREDICT_RAMP_START = 18,
+  /* double cm/s; SG; 4.0. 6D eye prediction: head speed from which it extrapolates with the full
+   * gain 2. */
   VR_PREDICT_RAMP_END = 19,
+  /* dmat [head -> dig]; G M; zero. Tracked head pose (glasses sensor to tracker), written by the
+   * glasses handler. */
   VR_HEAD_TO_DIG = 20,
+  /* dmat [dig -> plate]; G M; tracker leaning 50 deg at (18.28, 37.71, 4.6). Where the tracker's
+   * transmitter sits (leaning_triangle_make_dig_to_plate). */
   VR_DIG_TO_PLATE = 21,
+  /* dmat [plate -> god's eye]; G M; computed; consistify. Base of the coexistence frame; rebuilt
+   * from the display while VR_COEXISTENCE_BASE is 1 and VR_GODS_EYE_CENTER_MODE is not 0. */
   VR_PLATE_TO_GODS_EYE = 22,
+  /* dmat [plate -> coexistence]; G; computed. The base moved to the coexistence centre. */
   VR_PLATE_TO_COEXISTENCE = 23,
+  /* dmat [coexistence -> plate]; G; computed. Its inverse (default: scale 12.95, origin at the
+   * window centre). */
   VR_COEXISTENCE_TO_PLATE = 24,
+  /* dmat [world -> coexistence]; G M; uniform scale 2/25.9. Placement and scale of the
+   * application's world; set by value, 26 becomes its inverse. */
   VR_WORLD_TO_COEXISTENCE = 25,
+  /* dmat [coexistence -> world]; G M; uniform scale 25.9/2. Inverse of 25; set by value, 25 becomes
+   * its inverse. */
   VR_COEXISTENCE_TO_WORLD = 26,
+  /* dmat; G M; identity. Leading matrix of the eye-relative views (VR_*_HEAD_VIEW). */
   VR_HEAD_VIEW_BASE = 27,
+  /* dmat; G M; identity. Applied to VR_WINDOW_CORNER_DIRS (as points) before normalising them. */
   VR_CORNER_DIR_MATRIX = 28,
+  /* dmat [god's eye -> dig]; G M; zero; consistify. Head-mounted mode: base of the coexistence
+   * frame. */
   VR_GODS_EYE_TO_DIG = 29,
+  /* dmat [coexistence -> dig]; G; zero. Head-mounted mode: the base after the centre offset
+   * (make_coexistence_to_dig writes it). */
   VR_COEXISTENCE_TO_DIG = 30,
+  /* dmat [mouse -> dig]; G M; zero. 3D mouse pose, written by the mouse handler. */
   VR_MOUSE_TO_DIG = 31,
+  /* int; SG; 1; consistify. VR_COEXISTENCE_*: wanted position of the coexistence origin. */
   VR_COEXISTENCE_CENTER = 32,
+  /* int; SG; 1; consistify. VR_COEXISTENCE_*: position the base frame stands for; 1 also rebuilds
+   * the base from the display. */
   VR_COEXISTENCE_BASE = 33,
+  /* int; SG; 0. Non-zero: fill VR_HEAD_TO_WORLD every frame. */
   VR_HEAD_TO_WORLD_WANTED = 34,
+  /* dmat [head -> world]; G; zero. Tracked head in world coordinates. */
   VR_HEAD_TO_WORLD = 35,
+  /* int; SG; 0. Non-zero: fill VR_MOUSE_TO_WORLD every frame. */
   VR_MOUSE_TO_WORLD_WANTED = 36,
+  /* dmat [mouse -> world]; G; zero. 3D mouse in world coordinates. */
   VR_MOUSE_TO_WORLD = 37,
+  /* int; SG; 1. VR_TRACKING_*: no trackers, desk-top, head-mounted. */
   VR_TRACKING_MODE = 38,
+  /* int; SG; 1. Stored only; nothing reads it. */
   VR_TRACKING_AUX = 39,
+  /* int; SG; 1. VR_GLASSES_SOURCE_*: head tracker started by vr_init_glasses_and_mouse_6d. */
   VR_GLASSES_SOURCE = 40,
+  /* int; SG; 1. VR_MOUSE_SOURCE_*: 3D mouse. */
   VR_MOUSE_SOURCE = 41,
+  /* int; SG; 8. Tracker samples filtered over (copied at tracker set-up). */
   VR_EVENT_FILTER_LENGTH = 42,
+  /* int; SG; 1. Non-zero: units stream reports; 0: one report per demand. */
   VR_STREAMING = 43,
+  /* int; SG; 0. Non-zero: the raw solver fits and predicts each distance over the history. */
   VR_RAW_INTERPOLATE = 44,
+  /* int; SG; 1. 0: raw prediction lead is VR_PREDICT_LEAD; other: frame interval + 1/112.9 s. */
   VR_PREDICT_FROM_FRAME_TIME = 45,
+  /* double s; SG; 3/112.9. Fixed raw prediction lead. */
   VR_PREDICT_LEAD = 46,
+  /* double s; SG; 3.0. A computed lead above this falls back to 3/112.9 s. */
   VR_PREDICT_LEAD_LIMIT = 47,
+  /* double cm; SG; 100.0. Raw solver: farthest plausible speaker. */
   VR_RAW_LIMIT = 48,
+  /* 49..60: double cm; SG; 0 (flag 0). Overrides of the receiver geometry of the glasses unit
+   * (49..52) and the mouse unit (53..56) and of the transmitter geometry (57..60), entries 0..3;
+   * setting one also raises its flag (never lowered), and the Logitech driver uses the flagged
+   * values in place of the units' own when it opens the lines. */
   VR_GLASSES_RX_GEOM_0 = 49,
   VR_GLASSES_RX_GEOM_1 = 50,
   VR_GLASSES_RX_GEOM_2 = 51,
@@ -231,74 +367,155 @@ enum {
   VR_TX_GEOM_1 = 58,
   VR_TX_GEOM_2 = 59,
   VR_TX_GEOM_3 = 60,
+  /* double cm; SG; 168.0; consistify. Height of VR_COEXISTENCE_RAISED above
+   * VR_COEXISTENCE_IN_FRONT. */
   VR_COEXISTENCE_HEIGHT = 61,
+  /* double cm; SG; 45.0; consistify. Distance of VR_COEXISTENCE_IN_FRONT toward the viewer. */
   VR_COEXISTENCE_DISTANCE = 62,
+  /* dpt cm [head]; SG; (-3.3, 2.0, 3.5); cache. Left eye's nodal point in the glasses' sensor
+   * frame. */
   VR_LEFT_EYE_OFFSET = 63,
+  /* dpt cm [head]; SG; (3.3, 2.0, 3.5); cache. Right eye's nodal point. */
   VR_RIGHT_EYE_OFFSET = 64,
+  /* double cm; SG; 6.6; cache. Eye distance: sets the offsets' x to -d/2, +d/2 (single precision)
+   * and moves the screen eyes with them. */
   VR_INTEROCULAR = 65,
+  /* double cm [head]; SG; -3.3; cache. Left offset x, stored as -|v|; the screen left eye moves by
+   * the change. */
   VR_LEFT_EYE_OFFSET_X = 66,
+  /* double cm [head]; SG; 3.3; cache. Right offset x, stored as +|v|; the screen right eye moves by
+   * the change. */
   VR_RIGHT_EYE_OFFSET_X = 67,
+  /* dpt cm [plate]; SG; (17.75, 13.75, 35); cache. Left eye as the application places it or head
+   * tracking writes it. */
   VR_SCREEN_LEFT_EYE = 68,
+  /* double cm [plate]; SG; 17.75; cache. Its x. */
   VR_SCREEN_LEFT_EYE_X = 69,
+  /* double cm [plate]; SG; 13.75; cache. Its y. */
   VR_SCREEN_LEFT_EYE_Y = 70,
+  /* double cm [plate]; SG; 35.0; cache. Its z. */
   VR_SCREEN_LEFT_EYE_Z = 71,
+  /* dpt cm [plate]; SG; (24.35, 13.75, 35); cache. Right eye, likewise. */
   VR_SCREEN_RIGHT_EYE = 72,
+  /* double cm [plate]; SG; 24.35; cache. Its x. */
   VR_SCREEN_RIGHT_EYE_X = 73,
+  /* double cm [plate]; SG; 13.75; cache. Its y. */
   VR_SCREEN_RIGHT_EYE_Y = 74,
+  /* double cm [plate]; SG; 35.0; cache. Its z. */
   VR_SCREEN_RIGHT_EYE_Z = 75,
+  /* dpt cm [plate]; G; (21.05, 13.75, 35). Left (or only) eye the views are built from
+   * (vr_cache_eye_pos). */
   VR_LEFT_EYE = 76,
+  /* dpt cm [plate]; G; (21.05, 13.75, 35). Right eye the views are built from. */
   VR_RIGHT_EYE = 77,
+  /* int; SG; 32. Number of quantized eye positions. */
   VR_QUANTIZE_STEPS = 78,
+  /* double cm; SG; 0.635. Spacing of the quantized positions. */
   VR_QUANTIZE_STEP = 79,
+  /* int; SG; 0. Grid index of the left eye (written by quantize space, read by quantize force). */
   VR_QUANTIZE_LEFT_INDEX = 80,
+  /* int; SG; 0. Grid index of the right eye. */
   VR_QUANTIZE_RIGHT_INDEX = 81,
+  /* double cm [plate z]; SG; 18.8. Eye z in the quantized modes. */
   VR_QUANTIZE_DISTANCE = 82,
+  /* int; SG; 0. Non-zero: snap the screen eyes to the grid after the eye-position mode. */
   VR_QUANTIZE_SPACE = 83,
+  /* int; SG; 0. Non-zero: eyes at the grid indices instead of the eye-position mode. */
   VR_QUANTIZE_FORCE = 84,
+  /* int; SG; 1; cache. VR_MONO_*: the one eye of a mono view. */
   VR_MONO_EYE = 85,
+  /* dpt cm [mouse]; SG; (0, -1, -10). 3D mouse hot spot. */
   VR_MOUSE_TIP_OFFSET = 86,
+  /* double cm [mouse]; SG; 0.0. Its x. */
   VR_MOUSE_TIP_OFFSET_X = 87,
+  /* double cm [mouse]; SG; -1.0. Its y. */
   VR_MOUSE_TIP_OFFSET_Y = 88,
+  /* double cm [mouse]; SG; -10.0. Its z. */
   VR_MOUSE_TIP_OFFSET_Z = 89,
+  /* double; SG; 0.0. God's-eye origin lifted off the plate by this times its size. */
   VR_GODS_EYE_Z_FACTOR = 90,
+  /* double cm/unit; SG; 12.95 (computed). God's-eye unit; written by every rebuild of the frame. */
   VR_GODS_EYE_SCALE = 91,
+  /* int; SG; 1. VR_GODS_EYE_*: size (and VR_GODS_EYE_SCALE) from the window or the screen. */
   VR_GODS_EYE_SIZE_MODE = 92,
+  /* int; SG; 1. VR_GODS_EYE_*: centre at the window or the screen, or kept. */
   VR_GODS_EYE_CENTER_MODE = 93,
+  /* int; SG; 2; cache. VR_EYES_*: how vr_cache_eye_pos places the eyes. */
   VR_EYE_POS_MODE = 94,
+  /* double rad; SG; pi/2. Full field of view across the window's larger side (fixed-field eyes). */
   VR_FIELD_OF_VIEW = 95,
+  /* int; SG; 1. VR_PLANE_*: hither from the eye or from the plate. */
   VR_HITHER_RELATIVE = 96,
+  /* int; SG; 1. VR_PLANE_*: hither in cm or world units. */
   VR_HITHER_SCALE_MODE = 97,
+  /* double cm; SG; -5.0. Near clip plane: z = eye z - 5, 5 cm in front of each eye. */
   VR_HITHER = 98,
+  /* int; SG; 2. VR_PLANE_*: yon from the left eye or from the plate. */
   VR_YON_RELATIVE = 99,
+  /* int; SG; 1. VR_PLANE_*: yon in cm or world units. */
   VR_YON_SCALE_MODE = 100,
+  /* double cm; SG; -100.0. Far clip plane: plate z = -100, 100 cm behind the screen. */
   VR_YON = 101,
+  /* int; SG; 1. VR_PLANE_*: front depth reference plane from the left eye or the plate. */
   VR_DEPTH_FRONT_RELATIVE = 102,
+  /* int; SG; 1. Stored only: the front reference plane takes the hither's scale. */
   VR_DEPTH_FRONT_SCALE_MODE = 103,
+  /* double cm; SG; -100.0. Front depth reference plane: plate z = left eye z - 100. */
   VR_DEPTH_FRONT = 104,
+  /* double; SG; -1.0. OUTPUT: the depth that the front reference plane gets (see below). */
   VR_DEPTH_FRONT_NDC = 105,
+  /* int; SG; 2. VR_PLANE_*: back depth reference plane from the left eye or the plate. */
   VR_DEPTH_BACK_RELATIVE = 106,
+  /* int; SG; 1. Stored only: the back reference plane takes the yon's scale. */
   VR_DEPTH_BACK_SCALE_MODE = 107,
+  /* double cm; SG; -100.0. Back depth reference plane: plate z = -100 (the yon). */
   VR_DEPTH_BACK = 108,
+  /* double; SG; 1.0. OUTPUT: the depth that the back reference plane gets (see below). */
   VR_DEPTH_BACK_NDC = 109,
+  /* dmat [world -> clip]; G; zero until the first frame. View of the left (or only) eye; see
+   * vr_eye_matrices for the split. */
   VR_LEFT_VIEW = 110,
+  /* dmat [world -> clip]; G; zero. View of the right eye; written in stereo only. */
   VR_RIGHT_VIEW = 111,
+  /* dmat [eye -> clip]; G; zero. Eye-relative view of the left eye: a point with the eye at the
+   * origin and the plate's axes, through VR_HEAD_VIEW_BASE; clipped 0.05..1.5 cm in front of the
+   * eye. */
   VR_LEFT_HEAD_VIEW = 112,
+  /* dmat [eye -> clip]; G; zero. Same for the right eye (stereo). */
   VR_RIGHT_HEAD_VIEW = 113,
+  /* 4 dpt [plate axes]; G; each (0, 0, -1). Pointer to the unit rays from the eye to the window
+   * corners (lower left, lower right, upper left, upper right), written with the eye-relative
+   * views. */
   VR_WINDOW_CORNER_DIRS = 114,
+  /* dpt [world]; SG; (0, 0, 0). Head-mounted mode: the head's up direction, written every frame. */
   VR_WORLD_UP = 115,
+  /* dpt cm [plate]; SG; (0, 0, 0). 3D mouse hot spot, written by the mouse handler. */
   VR_MOUSE_TIP_PLATE = 116,
+  /* dpt [coexistence]; SG; (0, 0, 0). The same in coexistence units. */
   VR_MOUSE_TIP_COEXISTENCE = 117,
+  /* dpt [world]; SG; (0, 0, 0). The same in world units. */
   VR_MOUSE_TIP_WORLD = 118,
+  /* int; SG; 0. 3D mouse buttons, low 4 bits. */
   VR_MOUSE_BUTTONS = 119,
+  /* dmat [mouse -> plate]; G; zero. VR_MOUSE_TO_DIG x VR_DIG_TO_PLATE. */
   VR_MOUSE_TO_PLATE = 120,
+  /* vr_cyberman_state; G; zero. Pointer to the decoded CyberMan report. */
   VR_CYBERMAN_STATE = 121,
+  /* 4 double s; G; 0, -0.3, 0.3, 0. Pointer to the time block: now, previous, delta (frame
+   * interval), base. */
   VR_PWORLD_TIME = 122,
+  /* vr_fn; S; NULL. 3D mouse handler, run first in vr_comp_view (the drivers install it). */
   VR_MOUSE_EVENT_FN = 123,
+  /* vr_fn; S; NULL. 3D mouse remove function, run by vr_quit. */
   VR_MOUSE_REMOVE_FN = 124,
+  /* vr_fn; S; NULL. Glasses handler, run after the mouse one. */
   VR_GLASSES_EVENT_FN = 125,
+  /* vr_fn; S; NULL. Glasses remove function. */
   VR_GLASSES_REMOVE_FN = 126,
+  /* vr_fn; S; NULL. Application hook at the end of every vr_cache_eye_pos. */
   VR_EYE_HOOK_FN = 127,
-  /* 128 is accepted by neither vr_object_set nor vr_object_get */
+  /* 128 is accepted by neither vr_object_set nor vr_object_get, nor by the typed accessors */
+  /* vr_fn; S; NULL. Application function run last by vr_quit. */
   VR_EYE_HOOK_REMOVE_FN = 129
 };
 
@@ -310,63 +527,127 @@ enum {
  * releases it with free(); the library never does. */
 VR_API vr_ctx *vr_ctx_create(void);
 /* vr_object_set(ctx, id, value, id, value, ..., 0): the identifier fixes the value's type
- * (double, int, pointer to three doubles, or a vr_fn). */
+ * (double, int, pointer to three doubles, or a vr_fn), and nothing checks it. Pitfalls: pass
+ * doubles as doubles (1920.0, not 1920) and ints as ints (1, not 1.0), or the value and the rest
+ * of the list are misread; an identifier it refuses (read-only ones such as the matrices,
+ * unknown ones, 128) takes no value, so the item after it is read as the next identifier; the
+ * screen and window sizes take effect at the next vr_window_comp. Every call raises the
+ * changed flag that re-runs the coexistence consistency at the next frame. The typed setters
+ * (vr_set_double, ...) check all of this and report it. */
 VR_API void vr_object_set(vr_ctx *ctx, ...);
 /* Reads one attribute: a double, an int, three doubles, or for matrices and blocks the address
- * of the context's own storage, written into a pointer variable. */
+ * of the context's own storage, written into a pointer variable (writing through it changes the
+ * context: prefer vr_set_matrix for the frames it sets, vr_get_matrix for a copy). */
 VR_API void vr_object_get(vr_ctx *ctx, int id, void *value);
+/* Shutdown: calls the installed remove functions (mouse, then glasses if still installed, then the
+ * eye hook's). The context is not freed. */
 VR_API void vr_quit(vr_ctx *ctx);
+/* Gives a zeroed context every default of vr_ctx_create (listed with the identifiers above). */
 VR_API void vr_init_attributes(vr_ctx *ctx);
 
+/* Places VR_LEFT_EYE / VR_RIGHT_EYE (plate cm) by VR_EYE_POS_MODE, VR_QUANTIZE_FORCE and
+ * VR_QUANTIZE_SPACE, then calls the eye hook. The mode functions below do one step each; "relitive"
+ * is the fixed spelling. */
 VR_API void vr_cache_eye_pos(vr_ctx *ctx);
+/* VR_EYES_FIXED_FIELD: eyes level with the window centre, at the z where the window's larger side
+ * spans VR_FIELD_OF_VIEW. */
 VR_API void vr_cache_eye_pos_fixed_field(vr_ctx *ctx);
+/* VR_EYES_SCREEN_RELATIVE: eyes at VR_SCREEN_LEFT_EYE / _RIGHT_EYE (mono: by VR_MONO_EYE). */
 VR_API void vr_cache_eye_pos_screen_relitive(vr_ctx *ctx);
+/* VR_EYES_WINDOW_RELATIVE: eyes level with the window centre at the screen eyes' z, x from the eye
+ * offsets. */
 VR_API void vr_cache_eye_pos_window_relitive(vr_ctx *ctx);
+/* Snaps the screen eyes' x to the grid of VR_QUANTIZE_STEPS positions VR_QUANTIZE_STEP cm apart
+ * around the window centre, z = VR_QUANTIZE_DISTANCE; writes the two indices. */
 VR_API void vr_cache_eye_pos_quantize_space(vr_ctx *ctx);
+/* Places the eyes at the grid positions VR_QUANTIZE_LEFT_INDEX / _RIGHT_INDEX (clamped into the
+ * grid). */
 VR_API void vr_cache_eye_pos_quantize_force(vr_ctx *ctx);
+/* Makes the coexistence frame consistent ("consistify"): from the base frame (rebuilt from the
+ * display when VR_COEXISTENCE_BASE is 1) and the wanted centre, derives plate_to_coexistence /
+ * coexistence_to_plate (head-mounted: dig_to_coexistence / coexistence_to_dig). */
 VR_API void consistify_coexistence_center(vr_ctx *ctx);
 
 /* ------------------------------------------------------------------------------------------ */
 /* View computation                                                                             */
 /* ------------------------------------------------------------------------------------------ */
 
+/* Once per frame: advances the physical world time, runs the mouse and then the glasses handler,
+ * caches the eyes, and builds VR_LEFT_VIEW (VR_RIGHT_VIEW in stereo; the head views when
+ * VR_HEAD_RELATIVE_VIEWS): world to clip coordinates, one eye each. */
 VR_API void vr_comp_view(vr_ctx *ctx);
+/* Rebuilds the god's-eye frame (VR_PLATE_TO_GODS_EYE, VR_GODS_EYE_SCALE) from the window or the
+ * screen, by VR_GODS_EYE_CENTER_MODE and _SIZE_MODE; centre mode 0 changes nothing. */
 VR_API void vr_construct_gods_eye_to_plate(vr_ctx *ctx);
+/* The window as the window system reports it (upper-left corner x, y from the screen's top-left,
+ * width, height; pixels), then vr_window_comp. A window of 0 x 0 or less (minimised) is ignored. */
 VR_API void vr_window_match_ws(vr_ctx *ctx, int x, int y, int width, int height);
+/* Converts the screen and window pixels to plate cm (window edges, VR_WINDOW_CENTER), then
+ * re-caches the eyes and the coexistence frame. Run it after setting any VR_SCREEN_* or VR_WINDOW_*
+ * attribute: setting them does not. */
 VR_API void vr_window_comp(vr_ctx *ctx);
+/* The pixel rectangle of the whole screen: 0, 0, screen width, screen height (truncated). Any
+ * pointer may be NULL; the context is not changed. */
 VR_API void vr_window_fullscreen(vr_ctx *ctx, int *x, int *y, int *width, int *height);
+/* Restarts physical world time: now 0 s, previous -0.3 s, delta 0.3 s. The zero point is shared by
+ * every context of the process. */
 VR_API void vr_init_pworld_time(vr_ctx *ctx);
+/* Reads the clock into the time block (VR_PWORLD_TIME: now, previous, delta; seconds in steps of
+ * 1.024 us). vr_comp_view calls it. */
 VR_API void vr_sync_pworld_time(vr_ctx *ctx);
+/* Busy-waits at least usec microseconds of the calling thread's processor time (never yields). */
 VR_API void vr_usleep(int usec);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Matrices and vectors                                                                         */
 /* ------------------------------------------------------------------------------------------ */
 
+/* m = identity. */
 VR_API void vr_mat_identity(dmat m);
+/* dst = src (note the order: source first). */
 VR_API void vr_mat_copy(dmat src, dmat dst);
+/* 1 when all sixteen elements are exactly equal, else 0. */
 VR_API int vr_mat_equal(dmat a, dmat b);
+/* out = scale by sx, sy, sz. */
 VR_API void vr_mat_scale(double sx, double sy, double sz, dmat out);
+/* out = translation by (tx, ty, tz). */
 VR_API void vr_mat_trans(double tx, double ty, double tz, dmat out);
+/* out = uniform scale by s, then translation by t: p' = s p + t (s is the last argument). */
 VR_API void vr_mat_scale_and_trans(double tx, double ty, double tz, double s, dmat out);
+/* out = translation by t, then uniform scale by s: p' = s (p + t) (s is the first argument). */
 VR_API void vr_mat_trans_and_scale(double s, double tx, double ty, double tz, dmat out);
+/* out = shear along z: x' = x + a z, y' = y + b z. */
 VR_API void vr_mat_shear_z(double a, double b, dmat out);
+/* out = right-handed rotation by angle (radians) about x; rot_y, rot_z likewise about y and z. */
 VR_API void vr_mat_rot_x(double angle, dmat out);
 VR_API void vr_mat_rot_y(double angle, dmat out);
 VR_API void vr_mat_rot_z(double angle, dmat out);
+/* m = its transpose, in place. */
 VR_API void vr_mat_transpose(dmat m);
+/* out = a x b (a applied first); out may be a or b. */
 VR_API void vr_mat_mul_mat(dmat a, dmat b, dmat out);
+/* out = p x m for a point (w = 1, the translation applies); _fpt in single precision. */
 VR_API void vr_mat_mul_dpt(const dpt p, dmat m, dpt out);
 VR_API void vr_mat_mul_fpt(const fpt p, dmat m, fpt out);
+/* Same as vr_mat_mul_dpt, but out must not be p (components are written as they are formed). */
 VR_API void vr_tranpt(const dpt p, dmat m, dpt out);
+/* out = direction n through the upper 3 x 3 of m, normalised; _fnorm in single precision. */
 VR_API void vr_mat_mul_dnorm(const dpt n, dmat m, dpt out);
 VR_API void vr_mat_mul_fnorm(const fpt n, dmat m, fpt out);
+/* dst = src with the uniform scale of row 0 removed from the 3 x 3 block; the translation stays. */
 VR_API void vr_mat_descale(dmat src, dmat dst);
+/* Prints m to the standard output, one row a line. */
 VR_API void vr_mat_print(dmat m);
+/* Copies with conversion between double and float matrices (element by element, same layout):
+ * vr_dmat_to_fmat of a view gives the float array glUniformMatrix4fv(loc, 1, GL_FALSE, &f[0][0])
+ * expects. */
 VR_API void vr_dmat_to_fmat(dmat src, fmat dst);
 VR_API void vr_fmat_to_dmat(fmat src, dmat dst);
 VR_API void vr_fmat_to_fmat(fmat src, fmat dst);
 VR_API void vr_dmat_to_dmat(dmat src, dmat dst);
+/* Vector arithmetic on three components, f = float, d = double: add, sub and smul give
+ * out = a + b, a - b, s v; dot_prod, cross_prod and length the usual results; normalize scales v
+ * to unit length in place. */
 VR_API void vr_fvector_add(const fpt a, const fpt b, fpt out);
 VR_API void vr_dvector_add(const dpt a, const dpt b, dpt out);
 VR_API void vr_fvector_sub(const fpt a, const fpt b, fpt out);
@@ -383,31 +664,62 @@ VR_API void vr_fvector_normalize(fpt v);
 VR_API void vr_dvector_normalize(dpt v);
 
 /* Inversion and view orientation */
+/* m = its inverse, in place (Gauss-Jordan with full pivoting; pivots are taken in single precision,
+ * so expect about 1e-7 relative error); a singular matrix becomes the identity. */
 VR_API void vr_mat_inv(dmat m);
+/* dst = inverse of src as vr_mat_inv; src may be dst. */
 VR_API void vr_mat_inv2(dmat src, dmat dst);
+/* out = view orientation from eye toward target, y up: world to a frame with its origin at the eye
+ * looking along -z. */
 VR_API void vr_look_at(const dpt eye, const dpt target, dmat out);
+/* The view-plane normal vpn (unit, from target toward eye) and vup = (0, 1, 0) for vr_look_at. */
 VR_API void look_at(const dpt eye, dpt vpn, dpt vup, const dpt target);
+/* out = view orientation from a reference point vrp, normal vpn and up vup: p maps to
+ * ((p - vrp).u, (p - vrp).v, (p - vrp).n), n along vpn (x right, y up, looking along -z). */
 VR_API void pevalvieworientationmatrix3(const dpt vrp, const dpt vpn, const dpt vup, dmat out);
 
 /* Quaternions */
+/* q = rotation of m's 3 x 3 block (x, y, z, w). */
 VR_API void vr_mat_to_quat(dmat m, dquat q);
+/* Splits a similarity matrix into rotation q, translation center and the uniform scale of row 0. */
 VR_API void vr_mat_to_quat_center_scale(dmat m, dquat q, dpt center, double *scale);
+/* m = rotation of q (exact for unit quaternions; q is not normalised first). */
 VR_API void vr_quat_to_mat(const dquat q, dmat m);
+/* out = a (x) b, the Hamilton product: the rotations composed ("add" is the fixed name). */
 VR_API void vr_quat_add(const dquat a, const dquat b, dquat out);
+/* out = q^-1 (the conjugate over the squared length). */
 VR_API void vr_quat_inverse(const dquat q, dquat out);
+/* out = a (x) b^-1: the rotation that takes b to a. */
 VR_API void vr_quat_sub(const dquat a, const dquat b, dquat out);
+/* out = the component difference a - b with its vector part rescaled (a unit result only when
+ * that part has unit length): not a rotation difference, which is vr_quat_sub. */
 VR_API void vr_quat_ssub(const dquat a, const dquat b, dquat out);
+/* q scaled to unit length, in place. */
 VR_API void vr_normalize_quat(dquat q);
+/* out = (1 - t) a + t b, a plain linear blend (no shortest-arc flip, not normalised). */
 VR_API void vr_interpolate_quat(const dquat a, const dquat b, double t, dquat out);
+/* Kept for linking only: does nothing. */
 VR_API void vr_euler_to_quat(void);
 
-/* Calibration frames. A pose is six doubles: x, y, z (cm), roll, pitch, yaw (radians). */
+/* Calibration frames. A pose (build_sim_mat, print_matt) is six doubles: x, y, z (cm), roll,
+ * pitch, yaw (radians); roll turns about z, pitch about x, yaw about y. */
+/* Writes VR_DIG_TO_PLATE: the tracker frame turned by angle (radians) about the plate's x axis,
+ * its origin at plate (x, y, z) cm; the same as vr_set_matrix of fake_make_dig_to_plate's. */
 VR_API void leaning_triangle_make_dig_to_plate(vr_ctx *ctx, double angle, double x, double y,
                                                double z);
+/* out = rot_x(angle) x translation(x, y, z): the same frame into a caller's matrix. */
 VR_API void fake_make_dig_to_plate(double angle, double x, double y, double z, dmat out);
+/* Writes coexistence_to_dig for the head-mounted mode: coexistence (x, y, z) maps to the
+ * tracker point (x, z - 75.48, d - 45.72 - y), cm. */
 VR_API void make_coexistence_to_dig(vr_ctx *ctx, double d);
+/* Writes head_to_lr_plate[0], [1] for the head-mounted mode: each eye's display plate, from the eye
+ * offsets and the screen size. */
 VR_API void make_head_to_lr_plate(vr_ctx *ctx);
+/* out = yaw x pitch rotation of a pose (x, y, z cm, roll, pitch, yaw radians): roll and position
+ * are not used. */
 VR_API void build_sim_mat(const double pose[6], dmat out);
+/* Prints the point (0, 0, -1) through a pose's roll, pitch and yaw one at a time and combined; then
+ * sleeps one second. */
 VR_API void print_matt(const double pose[6]);
 
 /* ------------------------------------------------------------------------------------------ */
@@ -528,41 +840,77 @@ VR_API extern unsigned char LT_LEAVE_HEADTRACK_MODE[3];
 VR_API extern unsigned char LT_GLOBAL_EULER[3];
 
 /* Unit lifecycle */
+/* Logitech set-up: opens the lines, resets the units, finds the transmitter, starts 6D or raw
+ * reporting and installs the handlers. 1 = ready (or nothing asked), 0 = failed (vr_lt_message says
+ * why). */
 VR_API int vr_lt_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse);
+/* Logitech set-up again on lines already open (after a pause). 1 / 0 as above. */
 VR_API int vr_lt_re_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse);
+/* Stops reporting and the transmitter ("*D", "*O"), closes the lines and clears the four handler
+ * slots. */
 VR_API void vr_lt_remove_glasses_and_mouse_6d(vr_ctx *ctx);
+/* Closes both Logitech lines (error paths of the set-up). */
 VR_API void vr_lt_close_glasses_and_mouse_6d(void);
+/* Stops reporting and the transmitter, lines left open (resume with vr_lt_re_init...). */
 VR_API void vr_lt_pause_glasses_and_mouse_6d(void);
+/* Records a new filter length (in goo57 only: the units are not told). */
 VR_API void vr_lt_change_filter_length(int n);
+/* Clears a unit record and gives it a name and empty sample histories. */
 VR_API void vr_lt_device_struct_init(const char *name, vr_lt_unit *unit);
+/* Empties one channel's history (every value -100, no fit). */
 VR_API void vr_lt_init_samples(vr_lt_channel *channel);
+/* The unit's capture ring write offset now (0..2043). */
 VR_API int vr_lt_obtain_current_offset(vr_lt_unit *unit);
+/* Diagnostics: both rings' write offsets and the time (s) of slot 0 of each unit in use; any
+ * pointer may be NULL, and what cannot be known is left as it was. */
 VR_API void vr_lt_offsets(int *a_offset, int *b_offset, double *glasses_time, double *mouse_time);
 
 /* Serial link and command protocol */
+/* Opens and configures the unit lines (raw 1 = raw records, 0 = 6D reports; re_init 1 = lines
+ * already open). 1 = ready, 0 = failed. */
 VR_API int vr_lt_port_open(vr_ctx *ctx, int want_glasses, int want_mouse, int raw, int re_init);
+/* Closes one unit's line. */
 VR_API void vr_lt_port_close(vr_lt_unit *unit);
+/* Sends a command string to unit a and/or b (either may be NULL), pausing before_usec before and
+ * after_usec after. */
 VR_API void vr_lt_command(vr_lt_unit *a, vr_lt_unit *b, int before_usec, int after_usec,
                           const unsigned char *text);
+/* Sends "*$" with filter length n (1..10) to both units. */
 VR_API void vr_lt_set_event_filter_length(int n, int before_usec, int after_usec);
+/* Tells the unit without the transmitter which transmitter type to use. */
 VR_API void vr_lt_set_slave_transmitter_type(int type, vr_lt_unit *unit, int before_usec,
                                              int after_usec);
+/* Asks a unit in demand mode for one report ("*d"). */
 VR_API void vr_lt_demand_event(vr_lt_unit *unit);
 
 /* Report decoding */
+/* Copies the newest 16-byte 6D report from the ring into unit->record: 1, or 0 when none. */
 VR_API int vr_lt_obtain_current_event(vr_lt_unit *unit);
+/* Decodes a 16-byte 6D report into device units (thousandths of an inch, fortieths of a degree). */
 VR_API void vr_lt_convert_event(const unsigned char bytes[16], vr_lt_event *event);
+/* The newest 6D report as a pose in cm and radians (tracker frame): 1, or 0 when there is none. */
 VR_API int vr_lt_get_6d(vr_lt_unit *unit, vr_lt_6d *out);
+/* Finds and decodes the operating-information report written after ring offset start into
+ * unit->op_info: 1 / 0. */
 VR_API int vr_lt_obtain_current_op_info(vr_lt_unit *unit, int start);
+/* Decodes a 30-byte operating-information report. */
 VR_API void vr_lt_convert_cur_op_info(const unsigned char bytes[30], vr_lt_op_info *info);
+/* Prints a decoded 6D report on the standard error stream. */
 VR_API void print_vr_lt_i_event(const vr_lt_event *event);
 
 /* Raw capture */
+/* One raw capture pass: parses new raw records into the unit's 16-slot history with the clock model
+ * and outlier rejection; the number accepted. */
 VR_API int vr_lt_obtain_current_raw_events(vr_ctx *ctx, vr_lt_unit *unit);
+/* Copies the newest 24-byte raw record into unit->record: 1 / 0. */
 VR_API int vr_lt_obtain_current_raw_event(vr_lt_unit *unit);
+/* Copies the newest 5-byte CyberMan packet into unit->record: 1 / 0. */
 VR_API int vr_lt_obtain_current_raw_cyberman(vr_lt_unit *unit);
+/* Decodes a CyberMan packet into motions, buttons and the four three-state values. */
 VR_API void vr_lt_cyberman_cvt(const unsigned char packet[5], vr_cyberman_state *state);
+/* The button bits (0..15) that the newest slots agree on, or -1. */
 VR_API int vr_lt_debounce_buttons(vr_lt_unit *unit);
+/* Prints a raw record's fields on the standard error stream. */
 VR_API void print_mouse_6d_raw(const unsigned char record[24]);
 
 /* Raw pose solver */
@@ -572,24 +920,43 @@ VR_API extern double past_posA[8][4];
 VR_API extern double past_posB[8][4];
 VR_API extern int past_pos_iA;
 VR_API extern int past_pos_iB;
+/* Raw pose solver: trilaterates the unit's history (fitted and predicted by VR_PREDICT_LEAD when
+ * VR_RAW_INTERPOLATE) into out, the sensor-to-tracker frame. 1, or 0 with out unchanged when
+ * implausible. */
 VR_API int comp_mouse_6d_raws(vr_ctx *ctx, vr_lt_unit *unit, dmat out);
+/* The pose of the unit's newest raw record alone (no fit, no prediction). */
 VR_API void comp_mouse_6d_raw(vr_lt_unit *unit, dmat out);
+/* Least-squares line through up to eight (time, x, y, z) samples, evaluated at future_time, as a
+ * translation into out: 1 / 0. */
 VR_API int least_sq_fit_avg(const double times[8], double pos[8][4], dmat out, int n);
 
 /* Timing statistics */
 VR_API extern vr_lt_stat stats[256];
 VR_API extern int cur_stat;
+/* Prints the timing statistics of the raw glasses path (stats[0..cur_stat)) on standard output. */
 VR_API void dump_stats(void);
 
 /* Tracker dispatch and per-frame handlers */
+/* Starts the trackers chosen by VR_GLASSES_SOURCE (and VR_MOUSE_SOURCE): 1 = running (or
+ * VR_TRACKING_NONE), 0 = failed or unknown source. */
 VR_API int vr_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse);
+/* Restarts the Logitech trackers after a pause (the DynaSight has no restart). */
 VR_API void vr_re_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse);
+/* Stops the trackers of VR_GLASSES_SOURCE and clears their handlers. */
 VR_API void vr_remove_glasses_and_mouse_6d(vr_ctx *ctx);
+/* Mouse handler (run by vr_comp_view): new pose into VR_MOUSE_TO_DIG, VR_MOUSE_TO_PLATE, the three
+ * tip points and VR_MOUSE_BUTTONS (CyberMan: VR_CYBERMAN_STATE only). */
 VR_API void vr_lt_event_mouse3d(vr_ctx *ctx);
+/* Glasses handler (run by vr_comp_view): new head pose into VR_HEAD_TO_DIG and the predicted eyes
+ * into VR_SCREEN_LEFT_EYE / _RIGHT_EYE (plate cm). */
 VR_API void vr_lt_event_glasses(vr_ctx *ctx);
+/* out = the receiver frame of a pose to the tracker frame: roll x pitch x yaw x translation. */
 VR_API void build_mat_6Dm_to_dig(vr_lt_unit *unit, const vr_lt_6d *pose, dmat out);
+/* 6D-report eyes: the eye offsets through the head pose, extrapolated one frame by head speed
+ * (VR_PREDICT_RAMP_*), into plate cm, moved 1.1 cm toward the gaze target. */
 VR_API void vr_lt_predict_eye_nodal_points(vr_lt_unit *unit, vr_ctx *ctx, const vr_lt_6d *pose,
                                            dpt left_out, dpt right_out);
+/* Raw-mode eyes: as above without extrapolation (the raw solver predicts); pose is not read. */
 VR_API void vr_lt_new_predict_eye_nodal_points(vr_lt_unit *unit, vr_ctx *ctx,
                                                const vr_lt_6d *pose, dpt left_out,
                                                dpt right_out);
@@ -597,14 +964,24 @@ VR_API void vr_lt_new_predict_eye_nodal_points(vr_lt_unit *unit, vr_ctx *ctx,
 /* DynaSight optical head tracker */
 VR_API extern vr_lt_unit *vr_ds_glasses_unit;
 VR_API extern char vr_ds_message[256];
+/* DynaSight set-up: opens port A, installs the glasses handlers: 1 = running (or tracking
+ * disabled), 0 = failed (vr_ds_message). */
 VR_API int vr_ds_init_glasses(vr_ctx *ctx);
+/* Stops the DynaSight, frees its unit record, clears the glasses handlers. */
 VR_API void vr_ds_remove_glasses(vr_ctx *ctx);
+/* A new zeroed unit record with the name stored (freed by vr_ds_remove_glasses). */
 VR_API vr_lt_unit *vr_ds_device_create(const char *name);
+/* Opens and configures the DynaSight line: 1 / 0. */
 VR_API int vr_ds_port_open(void);
+/* Closes the DynaSight line. */
 VR_API void vr_ds_port_close(vr_lt_unit *unit);
+/* The newest DynaSight record as a position in cm, angles 0: 1, or 0 when there is none. */
 VR_API int vr_ds_get_6d(vr_lt_unit *unit, vr_lt_6d *out);
+/* Copies the newest 8-byte record into unit->record: 1 / 0. */
 VR_API int vr_ds_obtain_current_event(vr_lt_unit *unit);
+/* The DynaSight ring's write offset now. */
 VR_API int vr_ds_obtain_current_offset(vr_lt_unit *unit);
+/* Prints a decoded record (as a 6D report's fields) on the standard error stream. */
 VR_API void print_vr_ds_i_event(const vr_lt_event *event);
 
 /* ------------------------------------------------------------------------------------------ */

@@ -323,3 +323,29 @@ TEST(EyeMatrices, ANonFiniteFrameKeepsTheLastGoodSplit) {
   EXPECT_EQ(std::memcmp(p0, p1, sizeof p0), 0);
   EXPECT_EQ(std::memcmp(v0, v1, sizeof v0), 0);
 }
+
+TEST(DepthReferencePlanes, AreResultsOfEachFrameInTheLibrarysDepth) {
+  // The front and back "NDC" attributes are written by every frame with the depth the left view
+  // gives the two reference planes; a value set by the application does not survive a frame.
+  Ctx ctx = new_ctx();
+  ASSERT_EQ(vr_world_in_plate_cm(ctx.get()), VR_OK);  // world points below are plate points
+  ASSERT_EQ(vr_set_double(ctx.get(), VR_DEPTH_FRONT_NDC, 0.5), VR_OK);
+  vr_comp_view(ctx.get());
+  // Defaults: eye at z 35, front plane 100 cm behind it (z -65), back plane the yon (z -100).
+  EXPECT_NEAR(ctx->depth_front_ndc, -(97.0 + 4.0 / 13.0) / 100.0, 1e-12);  // about -0.973
+  EXPECT_NEAR(ctx->depth_back_ndc, -1.0, 1e-12);
+  EXPECT_NEAR(ndc(ctx->left_view, 3.0, 4.0, -65.0)[2], ctx->depth_front_ndc, 1e-12);
+
+  // Moved planes move the results; a plane nearer than the hither is held to +1.
+  ASSERT_EQ(vr_set_double(ctx.get(), VR_DEPTH_FRONT, -1.0), VR_OK);
+  ASSERT_EQ(vr_set_int(ctx.get(), VR_DEPTH_BACK_RELATIVE, VR_PLANE_EYE_RELATIVE), VR_OK);
+  ASSERT_EQ(vr_set_double(ctx.get(), VR_DEPTH_BACK, -35.0), VR_OK);  // the screen surface
+  vr_comp_view(ctx.get());
+  EXPECT_EQ(ctx->depth_front_ndc, 1.0);
+  EXPECT_NEAR(ctx->depth_back_ndc, ndc(ctx->left_view, 10.0, 10.0, 0.0)[2], 1e-12);
+
+  // The same plane in another convention: the split projection gives -ndc for OpenGL.
+  double p[16], v[16];
+  ASSERT_EQ(vr_eye_matrices_d(ctx.get(), VR_EYE_LEFT, VR_DEPTH_GL, p, v), VR_OK);
+  EXPECT_NEAR(clip_depth(p, 0.0, 0.0, -35.0), -ctx->depth_back_ndc, 1e-12);
+}
