@@ -243,6 +243,13 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   typed_matrix(VR_GODS_EYE_TO_DIG, consistify, refuse_singular);
   typed_matrix(VR_HEAD_TO_DIG, none_e, refuse_singular);
   typed_matrix(VR_MOUSE_TO_DIG, none_e, refuse_singular);
+
+  // Extension: view safety and tracking status.
+  t[VR_VIEW_FAULTS] = row(integer, VR_EXT_AT(views.view_faults), get_only);
+  t[VR_HEAD_TRACK_STATE] = row(integer, VR_EXT_AT(views.track[0].state), get_only);
+  t[VR_HEAD_POSE_AGE] = row(real, VR_EXT_AT(views.track[0].age_s), get_only);
+  t[VR_MOUSE_TRACK_STATE] = row(integer, VR_EXT_AT(views.track[1].state), get_only);
+  t[VR_MOUSE_POSE_AGE] = row(real, VR_EXT_AT(views.track[1].age_s), get_only);
   return t;
 }
 
@@ -383,6 +390,11 @@ constexpr std::array<const char *, last_attribute_id + 1> make_name_table() {
   VR_NAMED(VR_EYE_HOOK_FN);
   VR_NAMED(VR_EYE_HOOK_REMOVE_FN);
   // Extension identifiers: add each with its row.
+  VR_NAMED(VR_VIEW_FAULTS);
+  VR_NAMED(VR_HEAD_TRACK_STATE);
+  VR_NAMED(VR_HEAD_POSE_AGE);
+  VR_NAMED(VR_MOUSE_TRACK_STATE);
+  VR_NAMED(VR_MOUSE_POSE_AGE);
   return t;
 }
 #undef VR_NAMED
@@ -430,8 +442,10 @@ void set_right_offset_x(vr_ctx *ctx, double value) {
   ctx->right_eye_offset[0] = v;
 }
 
+// A negative distance is taken by its size, as the _OFFSET_X rows take theirs: the left eye
+// stays on the left and the right eye on the right.
 void set_interocular(vr_ctx *ctx, double value) {
-  const double half = single_precision(value) / 2.0;
+  const double half = std::fabs(single_precision(value)) / 2.0;
   ctx->screen_left_eye[0] = ctx->screen_left_eye[0] - (ctx->left_eye_offset[0] + half);
   ctx->left_eye_offset[0] = -half;
   ctx->screen_right_eye[0] = ctx->screen_right_eye[0] - (ctx->right_eye_offset[0] - half);

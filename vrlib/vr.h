@@ -1146,6 +1146,56 @@ VR_API const char *vr_attr_name(int id);
 /* Extension: view safety and tracking status (identifiers 130..144).                          */
 /* ------------------------------------------------------------------------------------------ */
 
+/* Values that cannot be geometry. vr_object_set refuses a non-finite double or point for any
+ * attribute, and a screen or window size of 0 (cm or pixels), with "Bad value for vr_object_set
+ * %d" and the identifier on the standard error stream; the value is taken from the list and the
+ * old one stays. vr_window_match_ws with a width or height of 0 or less (a minimised window)
+ * keeps the previous window, and with it the views, silently. VR_INTEROCULAR takes a negative
+ * distance by its size, as VR_LEFT_EYE_OFFSET_X and VR_RIGHT_EYE_OFFSET_X keep each eye on its
+ * own side: the eyes never swap.
+ *
+ * View safety. vr_comp_view never hands out a view, eye-relative view, head or mouse matrix
+ * with an infinite or NaN entry: when a frame's matrices come out non-finite (clip planes that
+ * meet, a field of view of 0 in the fixed-field eye mode, a tracker pose that is not finite, or
+ * any other combination no setter can foresee), the matrices of the last good frame are kept,
+ * the frame is counted, and the first such frame of a context prints one line on the standard
+ * error stream naming the cause. The head group (head_to_dig, head_to_world, the screen eye
+ * points) is guarded while a glasses handler is installed, the mouse group (mouse_to_dig,
+ * mouse_to_plate, mouse_to_world, the mouse tip points) while a mouse handler is installed.
+ *
+ * Tracking status. For the head (glasses) and the mouse, the tracker handlers note each frame
+ * whether a fresh pose arrived: a new 6D report, raw record, DynaSight record or CyberMan packet
+ * in the capture ring (for raw records, one whose unit time stamp has moved on: a unit whose
+ * clock stands still sends no fresh pose). From that follow the age of the newest fresh pose and
+ * a state. Each change to stale or lost, and each return to tracking from them, is written to
+ * vr_ds_message (DynaSight) or vr_lt_message (every other source), e.g.
+ * "Head tracker stale: no fresh pose for 0.27 s", "Mouse tracker lost: no fresh pose for 1.00 s",
+ * "Head tracker tracking again". A 6D report carries no unit time: a stalled unit clock shows
+ * only on the raw path. Power off, an unplugged line and a stalled clock are reported stale
+ * within 0.25 s plus one frame; the first fresh pose returns the state to tracking. */
+enum {
+  VR_TRACK_NONE = 0,     /* no handler of this tracker has run in this context yet */
+  VR_TRACK_TRACKING = 1, /* a fresh pose within the last VR_TRACK_STALE_SECONDS */
+  VR_TRACK_STALE = 2,    /* no fresh pose for VR_TRACK_STALE_SECONDS */
+  VR_TRACK_LOST = 3      /* no fresh pose for VR_TRACK_LOST_SECONDS */
+};
+#define VR_TRACK_STALE_SECONDS 0.25
+#define VR_TRACK_LOST_SECONDS 1.0
+
+enum {
+  /* int, read-only: frames whose matrices were kept from the last good frame; default 0. */
+  VR_VIEW_FAULTS = 130,
+  /* int, read-only: VR_TRACK_* state of the head tracker; default VR_TRACK_NONE. */
+  VR_HEAD_TRACK_STATE = 131,
+  /* double, read-only, seconds: age of the head tracker's newest fresh pose (before the first
+   * one: time since its handler first ran); default 0 (state VR_TRACK_NONE). */
+  VR_HEAD_POSE_AGE = 132,
+  /* int, read-only: VR_TRACK_* state of the mouse tracker; default VR_TRACK_NONE. */
+  VR_MOUSE_TRACK_STATE = 133,
+  /* double, read-only, seconds: as VR_HEAD_POSE_AGE, for the mouse; default 0. */
+  VR_MOUSE_POSE_AGE = 134
+};
+
 /* ------------------------------------------------------------------------------------------ */
 /* Extension: graphics conventions and presets (identifiers 145..159).                         */
 /* ------------------------------------------------------------------------------------------ */

@@ -7,6 +7,7 @@
 #include "vr.h"
 #include "vr_internal.h"
 #include "vr_platform.h"
+#include "vr_view_safety.h"
 
 namespace {
 
@@ -279,6 +280,7 @@ extern "C" {
 // ---------------------------------------------------------------------------------------------
 
 VR_API void vr_comp_view(vr_ctx *ctx) {
+  vr::views::begin_frame(ctx);
   vr_sync_pworld_time(ctx);
   // The mouse is read before the head.
   if (ctx->mouse_event_fn != nullptr) ctx->mouse_event_fn(ctx);
@@ -324,6 +326,7 @@ VR_API void vr_comp_view(vr_ctx *ctx) {
   }
 
   vr_compute_coexistence_to_plate(ctx);
+  vr::views::keep_finite(ctx, {hither_left, hither_right, yon});
 }
 
 // ---------------------------------------------------------------------------------------------

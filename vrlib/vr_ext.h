@@ -8,9 +8,27 @@
 
 #include "vr.h"
 
+// Doubles of the matrices and points that view safety keeps from the last good frame
+// (vr_view_safety.cpp lists them).
+constexpr int vr_view_saved_doubles = 9 * 16 + 4 * 3 + 3 * 3 + 2 + 3 * 2 + 3 * 3;
+
+// Every field's default is 0, so the zeroed state that vr_ext_init gives is the default state.
+// The status of one tracker (head or mouse) as its handler last noted it (vr_status.cpp).
+struct vr_track_status {
+  int state;            // VR_TRACK_* (attribute 131 / 133)
+  int begun;            // a handler has noted this tracker
+  double age_s;         // age of the newest fresh pose, 0 before the first note (132 / 134)
+  double since_s;       // physical world time of the newest fresh pose, or of the first note
+  long long last_mark;  // what identified the newest fresh pose, plus one; 0 none yet
+};
+
 // View safety and tracking status (attributes 130..144).
 struct vr_ext_views {
-  int placeholder_;
+  int view_faults;     // frames whose matrices were kept from the last good frame (130)
+  int fault_reported;  // the one message about them has been printed
+  int saved_valid;     // `saved` holds a frame
+  double saved[vr_view_saved_doubles];
+  vr_track_status track[2];  // head, mouse
 };
 
 // Graphics conventions and presets (attributes 145..159): what the last frame built each eye's

@@ -261,8 +261,16 @@ int cyberman_tri(int v) {
 
 namespace vr::decode {
 
+int newest_6d_report_at(const RingView &ring, int write_offset) {
+  return newest_record_start(ring, write_offset, report_6d_bytes, report_sync);
+}
+
+int newest_cyberman_packet_at(const RingView &ring, int write_offset) {
+  return newest_record_start(ring, write_offset, cyberman_bytes, cyberman_sync);
+}
+
 bool newest_6d_report(const RingView &ring, int write_offset, unsigned char out[report_6d_bytes]) {
-  int p = newest_record_start(ring, write_offset, report_6d_bytes, report_sync);
+  int p = newest_6d_report_at(ring, write_offset);
   if (p < 0) return false;
   ring.copy(p, report_6d_bytes, out);
   return true;
@@ -289,7 +297,7 @@ void event_to_6d(const vr_lt_event &event, vr_lt_6d *out) {
 
 bool newest_cyberman_packet(const RingView &ring, int write_offset,
                             unsigned char out[cyberman_bytes]) {
-  int p = newest_record_start(ring, write_offset, cyberman_bytes, cyberman_sync);
+  int p = newest_cyberman_packet_at(ring, write_offset);
   if (p < 0) return false;
   ring.copy(p, cyberman_bytes, out);
   return true;

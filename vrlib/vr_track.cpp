@@ -2,6 +2,7 @@
 // handlers that turn the newest tracker data into the mouse pose, the head pose and the two
 // predicted eye positions.
 #include "vr.h"
+#include "vr_status.h"
 #include "vr_track_internal.h"
 
 namespace {
@@ -125,10 +126,14 @@ VR_API void build_mat_6Dm_to_dig(vr_lt_unit *unit, const vr_lt_6d *pose, dmat ou
 }
 
 VR_API void vr_lt_event_mouse3d(vr_ctx *ctx) {
+  namespace status = vr::status;
   vr_lt_unit *unit = vr_lt_mouse_6d_unit;
+  // Without a unit there is no tracker to report on: the status stays as it was.
   if (!ctx || !unit) return;
   if (ctx->mouse_source == source_lt_raw) {
-    if (vr_lt_obtain_current_raw_events(ctx, unit) > 0) {
+    const int accepted = vr_lt_obtain_current_raw_events(ctx, unit);
+    status::note(ctx, status::mouse, status::raw_mark(unit, accepted));
+    if (accepted > 0) {
       int buttons = vr_lt_debounce_buttons(unit);
       if (buttons != -1) ctx->mouse_buttons = buttons & 15;
     }
@@ -136,10 +141,12 @@ VR_API void vr_lt_event_mouse3d(vr_ctx *ctx) {
     if (comp_mouse_6d_raws(ctx, unit, ctx->mouse_to_dig)) derive_mouse_frames(ctx);
   } else if (ctx->mouse_source == source_cyberman) {
     vr_lt_obtain_current_raw_cyberman(unit);
+    status::note(ctx, status::mouse, status::cyberman_mark(unit));
     vr_lt_cyberman_cvt(unit->record, &ctx->cyberman_state);
   } else {
     vr_lt_6d pose;
     bool got = vr_lt_get_6d(unit, &pose);
+    status::note(ctx, status::mouse, got ? status::report_6d_mark(unit) : status::no_pose);
     demand_next_report(unit);
     if (!got) return;
     ctx->mouse_buttons = pose.buttons;
@@ -149,12 +156,16 @@ VR_API void vr_lt_event_mouse3d(vr_ctx *ctx) {
 }
 
 VR_API void vr_lt_event_glasses(vr_ctx *ctx) {
+  namespace status = vr::status;
   if (!ctx) return;
   vr_lt_6d pose;
   switch (ctx->glasses_source) {
     case source_lt_raw: {
       vr_lt_unit *unit = vr_lt_glasses_unit;
-      if (!unit || vr_lt_obtain_current_raw_events(ctx, unit) <= 0) return;
+      if (!unit) return;
+      const int accepted = vr_lt_obtain_current_raw_events(ctx, unit);
+      status::note(ctx, status::head, status::raw_mark(unit, accepted));
+      if (accepted <= 0) return;
       if (ctx->tracking_mode == tracking_head_mounted)
         comp_mouse_6d_raws(ctx, unit, ctx->head_to_dig);
       else
@@ -166,17 +177,23 @@ VR_API void vr_lt_event_glasses(vr_ctx *ctx) {
       vr_lt_unit *unit = vr_lt_glasses_unit;
       if (!unit) return;
       bool got = vr_lt_get_6d(unit, &pose);
+      status::note(ctx, status::head, got ? status::report_6d_mark(unit) : status::no_pose);
       demand_next_report(unit);
       if (got)
         vr_lt_predict_eye_nodal_points(unit, ctx, &pose, ctx->screen_left_eye,
                                        ctx->screen_right_eye);
       return;
     }
-    case source_dynasight:
-      if (vr_ds_glasses_unit && vr_ds_get_6d(vr_ds_glasses_unit, &pose))
+    case source_dynasight: {
+      if (!vr_ds_glasses_unit) return;
+      const bool got = vr_ds_get_6d(vr_ds_glasses_unit, &pose);
+      status::note(ctx, status::head,
+                   got ? status::dynasight_mark(vr_ds_glasses_unit) : status::no_pose);
+      if (got)
         vr_lt_predict_eye_nodal_points(vr_ds_glasses_unit, ctx, &pose, ctx->screen_left_eye,
                                        ctx->screen_right_eye);
       return;
+    }
     default:
       return;
   }

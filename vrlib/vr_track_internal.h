@@ -41,6 +41,12 @@ bool newest_dynasight_record(const capture::RingView &ring, int write_offset,
                              unsigned char out[dynasight_bytes]);
 void dynasight_to_6d(const unsigned char record[dynasight_bytes], vr_lt_6d *out);
 
+// The ring positions of the newest complete record of each kind that the decoders above would
+// take, or -1: the tracking status tells a fresh record from the one already seen by its place.
+int newest_6d_report_at(const capture::RingView &ring, int write_offset);
+int newest_cyberman_packet_at(const capture::RingView &ring, int write_offset);
+int newest_dynasight_record_at(const capture::RingView &ring, int write_offset);
+
 }  // namespace vr::decode
 
 namespace vr::lt {

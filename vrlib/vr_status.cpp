@@ -1,0 +1,93 @@
+// Tracking status of the head and mouse trackers: the age of the newest fresh pose and the state
+// it gives (tracking, stale, lost), with one message on each change that matters to the user.
+#include "vr_status.h"
+
+#include <cstdio>
+
+#include "vr_ext.h"
+#include "vr_lt_internal.h"
+#include "vr_lt_raw.h"
+#include "vr_track_internal.h"
+
+namespace {
+
+constexpr int source_dynasight = 4;
+constexpr int stamp_value = 8;  // the unit time stamp among a raw record's twelve values
+constexpr const char *role_names[2] = {"Head", "Mouse"};
+
+long long position_mark(int position) {
+  return position < 0 ? vr::status::no_pose : position;
+}
+
+int state_for_age(double age_s, int previous) {
+  if (age_s >= VR_TRACK_LOST_SECONDS) return VR_TRACK_LOST;
+  if (age_s >= VR_TRACK_STALE_SECONDS) return VR_TRACK_STALE;
+  return previous;
+}
+
+char *message_of(const vr_ctx *ctx, vr::status::Role role) {
+  return role == vr::status::head && ctx->glasses_source == source_dynasight ? vr_ds_message
+                                                                             : vr_lt_message;
+}
+
+void report_change(const vr_ctx *ctx, vr::status::Role role, int from, int to, double age_s) {
+  char *message = message_of(ctx, role);
+  constexpr std::size_t bytes = sizeof vr_lt_message;
+  const char *who = role_names[role];
+  if (to == VR_TRACK_STALE || to == VR_TRACK_LOST)
+    std::snprintf(message, bytes, "%s tracker %s: no fresh pose for %.2f s", who,
+                  to == VR_TRACK_STALE ? "stale" : "lost", age_s);
+  else if (to == VR_TRACK_TRACKING && (from == VR_TRACK_STALE || from == VR_TRACK_LOST))
+    std::snprintf(message, bytes, "%s tracker tracking again", who);
+}
+
+}  // namespace
+
+namespace vr::status {
+
+long long report_6d_mark(const vr_lt_unit *unit) {
+  const capture::RingView ring = vr::lt::ring(unit);
+  return position_mark(vr::decode::newest_6d_report_at(ring, ring.write_offset()));
+}
+
+long long cyberman_mark(const vr_lt_unit *unit) {
+  const capture::RingView ring = vr::lt::ring(unit);
+  return position_mark(vr::decode::newest_cyberman_packet_at(ring, ring.write_offset()));
+}
+
+long long dynasight_mark(const vr_lt_unit *unit) {
+  const capture::RingView ring(vr::ds::capture_area(), unit->port);
+  return position_mark(vr::decode::newest_dynasight_record_at(ring, ring.write_offset()));
+}
+
+long long raw_mark(const vr_lt_unit *unit, int accepted) {
+  if (accepted <= 0) return no_pose;
+  unsigned v[12];
+  vr::lt::raw_values(unit->record, v);
+  return v[stamp_value];
+}
+
+void note(vr_ctx *ctx, Role role, long long mark) {
+  vr_track_status &s = vr_ext(ctx).views.track[role];
+  const double now = ctx->pworld_time_now;
+  if (!s.begun) {
+    s.begun = 1;
+    s.since_s = now;
+  }
+  const int before = s.state;
+  // The mark is kept plus one, so that the zeroed state means "none seen yet".
+  if (mark != no_pose && mark + 1 != s.last_mark) {
+    s.last_mark = mark + 1;
+    s.since_s = now;
+    s.age_s = 0.0;
+    s.state = VR_TRACK_TRACKING;
+  } else {
+    // A clock set back (a new physical time zero) makes no age negative.
+    const double age = now - s.since_s;
+    s.age_s = age > 0.0 ? age : 0.0;
+    s.state = state_for_age(s.age_s, before);
+  }
+  if (s.state != before) report_change(ctx, role, before, s.state, s.age_s);
+}
+
+}  // namespace vr::status

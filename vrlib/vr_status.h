@@ -1,0 +1,29 @@
+// Tracking status: whether the head and mouse trackers still deliver fresh poses. The per-frame
+// handlers note what they found; the state and the age live in the context's extension state
+// (attributes 131..134). Not exported.
+#pragma once
+
+#include "vr.h"
+
+namespace vr::status {
+
+enum Role { head = 0, mouse = 1 };
+
+// What a handler found this frame: a mark that identifies the newest pose it could read (its
+// ring position, or a raw record's unit time stamp), or no_pose. A mark that differs from the
+// last fresh one is a fresh pose.
+constexpr long long no_pose = -1;
+
+// Marks of the newest pose of a unit in its source's ring, or no_pose.
+long long report_6d_mark(const vr_lt_unit *unit);
+long long cyberman_mark(const vr_lt_unit *unit);
+long long dynasight_mark(const vr_lt_unit *unit);
+// The unit time stamp of the newest raw record when a capture pass accepted any, else no_pose.
+long long raw_mark(const vr_lt_unit *unit, int accepted);
+
+// Notes one frame of a tracker at the context's physical world time: updates the age and the
+// state, and on a change to stale or lost, or back to tracking from them, writes the message
+// (vr_ds_message for the DynaSight, vr_lt_message for every other source). Never allocates.
+void note(vr_ctx *ctx, Role role, long long mark);
+
+}  // namespace vr::status
