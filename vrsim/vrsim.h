@@ -8,7 +8,8 @@
  *   - the capture area with its two rings, filled byte by byte at each line's byte rate,
  *   - the devices plugged into the ports: Logitech control units (6D reports and raw ultrasonic
  *     records), a CyberMan and a DynaSight, all answering the library's commands,
- *   - a ground truth (head and mouse poses, buttons) from which the devices measure,
+ *   - a ground truth (head and mouse poses, buttons) from which the devices measure, given in
+ *     the tracker's frame or in a context's plate coordinates,
  *   - fault injection, device imperfections, and record/replay of everything that entered the
  *     rings.
  *
