@@ -8,7 +8,8 @@
  *   - the capture area with its two rings, filled byte by byte at each line's byte rate,
  *   - the devices plugged into the ports: Logitech control units (6D reports and raw ultrasonic
  *     records), a CyberMan and a DynaSight, all answering the library's commands,
- *   - a ground truth (head and mouse poses, buttons) from which the devices measure,
+ *   - a ground truth (head and mouse poses, buttons) from which the devices measure, given in
+ *     the tracker's frame or in a context's plate coordinates,
  *   - fault injection, device imperfections, and record/replay of everything that entered the
  *     rings.
  *
@@ -64,7 +65,31 @@
  * reference distance 10.000 in, cm_per_count = 25.4 / 4800 (the reference time of flight is
  * exactly 4800 counts), type 3, measurement cycle 20 ms (50 Hz). Glasses receiver base 2.500 in,
  * side 2.500 in; mouse receiver base 2.000 in, side 2.000 in. Default truths: head at
- * (0, -10, 55), mouse at (8, -25, 40), identity rotations.
+ * (0, -10, 55), mouse at (8, -25, 40), identity rotations. These are tracker-frame poses, kept as
+ * they always were: with the library's default calibration (transmitter tilted 50 degrees about
+ * the plate's x axis, its origin at plate (18.28, 37.71, 4.6)) that head has its eyes below the
+ * default screen (plate y = -11.6 cm) and turned 50 degrees up. For a viewer in front of the
+ * screen, give the head in plate coordinates instead (vrsim_set_head_plate below; with no point
+ * it puts the eyes centred on the context's screen, 60 cm in front of it, facing it).
+ *
+ * ---------------------------------------------------------------------------------------------
+ * The library's eye model (what a tracked head's eye points are)
+ *
+ * For a head pose H (sensor-to-dig; the glasses' sensor frame is the head frame) the library takes
+ * each eye's centre of rotation as the context's eye offset carried through the head pose into
+ * plate coordinates: e = offset x H x dig_to_plate (VR_LEFT_EYE_OFFSET, default (-3.3, 2, 3.5);
+ * VR_RIGHT_EYE_OFFSET, default (3.3, 2, 3.5): eyes 6.6 cm apart, 2 cm above and 3.5 cm behind the
+ * receiver). From 6D reports and DynaSight records it first extrapolates each point one frame
+ * ahead along its own motion (nothing for a head at rest). Then it moves each point 1.1 cm along
+ * its line of sight to the gaze target, from the centre of rotation to the eye's nodal point, the
+ * centre of the eye's projection: the target is the window centre (VR_WINDOW_CENTER) in gaze
+ * mode 1, the default, else the mouse tip (VR_MOUSE_TIP_PLATE). The points the library reports
+ * (VR_LEFT_EYE, VR_RIGHT_EYE while tracking) are therefore
+ *   - about 1.1 cm nearer the screen than the offsets place them, when looking at it, and
+ *   - closer together, because both lines of sight converge on one target: for eyes d cm from
+ *     the target and symmetric about it, 6.6 x (1 - 1.1 / d) apart: 6.48 cm at d = 60.5 cm,
+ *     6.44 cm for the default head above (44 cm from the default window centre).
+ * vrsim_plate_eyes gives exactly these points for a head at rest.
  *
  * ---------------------------------------------------------------------------------------------
  * Serial lines
@@ -174,6 +199,79 @@ VRSIM_API void vrsim_get_pose(const vrsim *sim, int which, double t, dmat out);
  * byte carries them as they are; the raw record carries them with bits 0 and 2 exchanged. */
 VRSIM_API void vrsim_set_buttons(vrsim *sim, int which, int buttons);
 VRSIM_API int vrsim_get_buttons(const vrsim *sim, int which);
+
+/* ---- Ground truth in plate coordinates ----------------------------------------------------- */
+
+/* The head and the mouse given where the library will see them: in the plate coordinates of a
+ * context (cm; origin at the screen's lower-left corner, x right, y up, z out of the screen
+ * toward the viewer). The simulator turns them into the sensor-to-dig truths its devices measure,
+ * through that context's calibration (VR_DIG_TO_PLATE), eye offsets (VR_LEFT_EYE_OFFSET,
+ * VR_RIGHT_EYE_OFFSET) and mouse tip offset (VR_MOUSE_TIP_OFFSET), so that the library tracking
+ * them with that context reports the head's eyes (see the eye model above) and the mouse tip
+ * (VR_MOUSE_TIP_PLATE) at the given points, to the tracker's resolution.
+ *
+ * The head is given by its eye midpoint (the midpoint of the eyes' centres of rotation, which the
+ * eye offsets place) and the mouse by its tip. An orientation is a quaternion (x, y, z, w) that
+ * turns the sensor frame into the plate frame in the right-hand sense (about the unit axis a by
+ * angle t: (a sin(t/2), cos(t/2))); it need not be of unit length. The identity (also NULL) is a
+ * head upright, looking straight at the screen (its x axis along the plate's x, y up, looking
+ * along -z), and a mouse held level, its tip pointing into the screen. The DynaSight measures
+ * only where its target (the sensor frame's origin) is, and the library then takes the head's
+ * rotation as the identity in the tracker frame: its eyes come back where that rotation puts
+ * them, not where the given orientation does.
+ *
+ * A receiver measures only while it faces the transmitter (every speaker at least 5 degrees in
+ * front of its microphones' plane). With the library's default calibration the transmitter's top
+ * speaker stands 25 cm in front of the screen and 55 cm above its lower edge: a mouse held level
+ * with its receiver nearer the screen than about 30 cm, or pointed down, is not tracked.
+ *
+ * The functions return 1 when done; 0, changing nothing, for a null simulator or context, a point
+ * or orientation that is not finite, a zero quaternion, or a calibration that cannot be inverted.
+ */
+
+/* A head orientation from angles (radians) turned in this order: roll about the line of sight
+ * (z; positive tips the head toward its left shoulder), pitch about the plate's x (positive looks
+ * up), yaw about the plate's y (positive turns toward the viewer's left, -x). As a row-vector
+ * matrix: Rz(roll) x Rx(pitch) x Ry(yaw), the same order as the 6D reports' decomposition. */
+VRSIM_API void vrsim_orientation_from_angles(double yaw, double pitch, double roll, dquat out);
+
+/* The default viewer for a context: eye midpoint centred on its screen, 60 cm in front of it
+ * ((screen width / 2, screen height / 2, 60)). The default mouse tip: on the same line, 30 cm in
+ * front of the screen. */
+VRSIM_API void vrsim_default_head_plate(const vr_ctx *ctx, dpt eye_mid);
+VRSIM_API void vrsim_default_mouse_tip_plate(const vr_ctx *ctx, dpt tip);
+
+/* The sensor-to-dig truth for a head (eye midpoint) or a mouse (tip) in plate coordinates, as
+ * the context is calibrated now. */
+VRSIM_API int vrsim_head_pose_from_plate(const vr_ctx *ctx, const dpt eye_mid,
+                                         const dquat orientation, dmat sensor_to_dig);
+VRSIM_API int vrsim_mouse_pose_from_plate(const vr_ctx *ctx, const dpt tip, const dquat orientation,
+                                          dmat sensor_to_dig);
+
+/* Fixed truths (replacing any callback), converted once, at the call. A NULL point takes the
+ * default viewer or mouse tip of the context; a NULL orientation faces the screen. */
+VRSIM_API int vrsim_set_head_plate(vrsim *sim, const vr_ctx *ctx, const dpt eye_mid,
+                                   const dquat orientation);
+VRSIM_API int vrsim_set_mouse_tip_plate(vrsim *sim, const vr_ctx *ctx, const dpt tip,
+                                        const dquat orientation);
+
+/* A scripted truth in plate coordinates: fills point (the eye midpoint or the mouse tip, cm) and
+ * orientation (preset to the identity) at virtual time t (seconds). */
+typedef void (*vrsim_plate_pose_fn)(void *user, double t, dpt point, dquat orientation);
+/* The head (VRSIM_HEAD) or mouse (VRSIM_MOUSE) truth follows fn, converted through the context
+ * at each evaluation (so a calibration or offset changed later is followed). The context must
+ * outlive the script; vrsim_set_pose_fn(sim, which, NULL, NULL) ends it. A point fn gives that
+ * cannot be converted measures as the fixed truth in force when the script was set. 0 for an
+ * unknown `which` or a null fn, simulator or context. */
+VRSIM_API int vrsim_set_plate_fn(vrsim *sim, int which, const vr_ctx *ctx, vrsim_plate_pose_fn fn,
+                                 void *user);
+
+/* The eye points the library reports (VR_LEFT_EYE, VR_RIGHT_EYE in stereo) for this head at
+ * rest, tracked with this context: the eye model above, with the context's gaze target as it is
+ * now. A NULL eye midpoint takes the default viewer. The outputs stay as they were when the
+ * pose cannot be converted. */
+VRSIM_API void vrsim_plate_eyes(const vr_ctx *ctx, const dpt eye_mid, const dquat orientation,
+                                dpt left, dpt right);
 
 /* ---- Transmitter --------------------------------------------------------------------------- */
 

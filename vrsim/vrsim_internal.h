@@ -129,6 +129,16 @@ struct Truth {
   int buttons = 0;
 };
 
+// A truth scripted in a context's plate coordinates (vrsim_set_plate_fn), converted at each
+// evaluation; the fixed pose in force when it was set stands in for a point it cannot convert.
+struct PlateScript {
+  const vr_ctx *ctx = nullptr;
+  vrsim_plate_pose_fn fn = nullptr;
+  void *user = nullptr;
+  int which = VRSIM_HEAD;
+  dmat fallback = {};
+};
+
 struct Descriptor {
   int fd;
   int port;  // 0/1 for a line, -1 for the capture device
@@ -152,6 +162,7 @@ struct vrsim {
   bool last_call_hrv = false;
 
   vrsim_detail::Truth truth[2];
+  vrsim_detail::PlateScript plate_script[2];
   vrsim_transmitter tx{};
   vrsim_detail::Port port[2];
 
