@@ -120,6 +120,8 @@ int Area::open(const std::string &path, std::string &why) {
     int e = errno;
     if (e == ELOOP)
       why = "refusing area " + path + ": it is a symbolic link (give the real file's path)";
+    else if (e == EISDIR)
+      why = "refusing area " + path + ": not a regular file";
     else if (e == EACCES || e == EROFS || e == EPERM)
       why = "cannot create area " + path + ": " + errno_text(e) +
             " (choose a writable folder, e.g. /dev/shm)";
