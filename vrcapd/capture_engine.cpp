@@ -257,12 +257,13 @@ void request_low_latency(const Line &line, const Logger &log) {
   if (ms <= wanted_latency_timer_ms) {
     log.info("port %s: adapter latency timer is %d ms", port_name[line.port], ms);
   } else if (write_small_file(timer, wanted_latency_timer_ms)) {
-    log.info("port %s: adapter latency timer lowered from %d ms to %d ms", port_name[line.port],
-             ms, wanted_latency_timer_ms);
+    log.info("port %s: adapter latency timer lowered from %d ms to %d ms", port_name[line.port], ms,
+             wanted_latency_timer_ms);
   } else {
-    log.info("port %s: adapter latency timer is %d ms and not writable (%s); every record may "
-             "wait that long: see the udev rule in the README",
-             port_name[line.port], ms, timer.c_str());
+    log.info(
+        "port %s: adapter latency timer is %d ms and not writable (%s); every record may "
+        "wait that long: see the udev rule in the README",
+        port_name[line.port], ms, timer.c_str());
   }
 }
 

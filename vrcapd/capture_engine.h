@@ -54,9 +54,9 @@ struct Line {
   int port = 0;
   std::string path;
   int fd = -1;
-  bool vanished = false;            // logged as gone; reopened every second
-  long long next_try_ms = 0;        // monotonic time of the next reopening
-  bool have_settings = false;       // speed and framing seen while it was open
+  bool vanished = false;       // logged as gone; reopened every second
+  long long next_try_ms = 0;   // monotonic time of the next reopening
+  bool have_settings = false;  // speed and framing seen while it was open
   termios settings{};
 };
 

@@ -109,10 +109,11 @@ int main(int argc, char **argv) {
       break;
     }
 
-  CLI::App cli{"vrcapd: copies the bytes of the tracker serial lines into the capture file that "
-               "vrlib maps.\nLauncher form: vrcapd [options] -- APP ARGS... runs APP with "
-               "VRLIB_TTYA, VRLIB_TTYB and VRLIB_CAPTURE set and stops when it exits.",
-               "vrcapd"};
+  CLI::App cli{
+      "vrcapd: copies the bytes of the tracker serial lines into the capture file that "
+      "vrlib maps.\nLauncher form: vrcapd [options] -- APP ARGS... runs APP with "
+      "VRLIB_TTYA, VRLIB_TTYB and VRLIB_CAPTURE set and stops when it exits.",
+      "vrcapd"};
   cli.add_option("--port-a", o.port_a, "serial line of port A (glasses unit or DynaSight)");
   cli.add_option("--port-b", o.port_b, "serial line of port B (mouse unit or CyberMan)");
   cli.add_option("--area", o.area, "capture file")->capture_default_str();

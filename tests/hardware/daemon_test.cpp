@@ -151,10 +151,10 @@ TEST_F(HardwarePath, BadPathsAndASecondDaemonAreRefusedClearly) {
       {{d, "--foreground", "--area", area, "--port-a", dir + "/missing"}, 2, "does not exist"},
       {{d, "--foreground", "--area", area, "--port-a", dir + "/folder"}, 2, "is a directory"},
       {{d, "--foreground", "--area", area, "--port-b", "/dev/null"}, 2, "not a serial line"},
-      {{d, "--foreground", "--area", dir + "/link", "--port-a", "/dev/null"}, 2,
-       "symbolic link"},
+      {{d, "--foreground", "--area", dir + "/link", "--port-a", "/dev/null"}, 2, "symbolic link"},
       {{d, "--foreground", "--area", dir + "/folder"}, 2, "give --port-a"},
-      {{d, "--foreground", "--area", dir + "/folder", "--port-a", "/dev/null"}, 2,
+      {{d, "--foreground", "--area", dir + "/folder", "--port-a", "/dev/null"},
+       2,
        "not a regular file"},
       {{d, "--no-such-option"}, 2, "no-such-option"},
   };
@@ -170,11 +170,11 @@ TEST_F(HardwarePath, BadPathsAndASecondDaemonAreRefusedClearly) {
   std::string ro = dir + "/read-only";
   ASSERT_EQ(mkdir(ro.c_str(), 0555), 0);
   ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
-  std::vector<std::string> argv = {d, "--foreground", "--area", ro + "/capture", "--port-a",
-                                   "/dev/null"};
+  std::vector<std::string> argv = {d,          "--foreground", "--area", ro + "/capture",
+                                   "--port-a", "/dev/null"};
   if (geteuid() == 0)
-    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                               "--clear-groups"});
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
   EXPECT_EQ(run(argv, err), 2);
   EXPECT_NE(err.find("cannot create area"), std::string::npos) << err;
 
@@ -200,7 +200,9 @@ TEST_F(HardwarePath, BadPathsAndASecondDaemonAreRefusedClearly) {
   EXPECT_NE(err.find("cannot run"), std::string::npos) << err;
   launch = daemon_args();
   launch.insert(launch.end(),
-                {"--", "/bin/sh", "-c", "test \"$VRLIB_TTYA\" = '" + tty_a + "' && test \"$VRLIB_TTYB\" = '" + tty_b + "' && test \"$VRLIB_CAPTURE\" = '" + area + "' && exit 7"});
+                {"--", "/bin/sh", "-c",
+                 "test \"$VRLIB_TTYA\" = '" + tty_a + "' && test \"$VRLIB_TTYB\" = '" + tty_b +
+                     "' && test \"$VRLIB_CAPTURE\" = '" + area + "' && exit 7"});
   EXPECT_EQ(run(launch, err), 7) << err;
 }
 

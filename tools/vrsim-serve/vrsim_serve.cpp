@@ -50,7 +50,7 @@ struct Baud {
   int baud;
   speed_t speed;
 };
-constexpr Baud bauds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},  {9600, B9600},
+constexpr Baud bauds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
                           {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
 
 int baud_of(speed_t s) {
@@ -63,10 +63,18 @@ vr_line_settings settings_of(const termios &t) {
   vr_line_settings s{};
   s.baud = baud_of(cfgetospeed(&t));
   switch (t.c_cflag & CSIZE) {
-    case CS5: s.data_bits = 5; break;
-    case CS6: s.data_bits = 6; break;
-    case CS7: s.data_bits = 7; break;
-    default: s.data_bits = 8; break;
+    case CS5:
+      s.data_bits = 5;
+      break;
+    case CS6:
+      s.data_bits = 6;
+      break;
+    case CS7:
+      s.data_bits = 7;
+      break;
+    default:
+      s.data_bits = 8;
+      break;
   }
   s.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 1 : 2) : 0;
   s.stop_bits = (t.c_cflag & CSTOPB) ? 2 : 1;
@@ -79,9 +87,9 @@ vr_line_settings settings_of(const termios &t) {
 // One served line: a pseudo-terminal pair standing in for a serial port.
 struct ServedLine {
   int port = 0;
-  std::string link;      // path kept pointing at the slave, or empty
+  std::string link;  // path kept pointing at the slave, or empty
   int master = -1;
-  int slave_keep = -1;   // held open so the line lives while no program has it
+  int slave_keep = -1;  // held open so the line lives while no program has it
   std::string slave;
   std::vector<unsigned char> out;  // bytes due on the line, written after each step
   long long overruns = 0;
@@ -209,8 +217,8 @@ bool command(Server &s, const std::vector<std::string> &w, std::string &why) {
   if (w.empty()) return true;
   const std::string &c = w[0];
   double v[3];
-  if ((c == "head" || c == "mouse") && w.size() == 4 && number(w[1], v[0]) &&
-      number(w[2], v[1]) && number(w[3], v[2])) {
+  if ((c == "head" || c == "mouse") && w.size() == 4 && number(w[1], v[0]) && number(w[2], v[1]) &&
+      number(w[3], v[2])) {
     vrsim_set_position(s.sim, c == "head" ? VRSIM_HEAD : VRSIM_MOUSE, v[0], v[1], v[2]);
     return true;
   }
@@ -250,8 +258,9 @@ bool command(Server &s, const std::vector<std::string> &w, std::string &why) {
     vrsim_set_imperfections(s.sim, port, &imp);
     return true;
   }
-  why = "unknown command (head X Y Z, mouse X Y Z, buttons N, head-buttons N, power A|B on|off, "
-        "unplug A|B, plug A|B, garbage A|B RATE, noise A|B CM, stop A|B 0|1, quit)";
+  why =
+      "unknown command (head X Y Z, mouse X Y Z, buttons N, head-buttons N, power A|B on|off, "
+      "unplug A|B, plug A|B, garbage A|B RATE, noise A|B CM, stop A|B 0|1, quit)";
   return false;
 }
 
@@ -287,19 +296,21 @@ int main(int argc, char **argv) {
   double noise_cm = 0.0, garbage_rate = 0.0, drop_rate = 0.0;
   int mouse_buttons = 0;
   bool raw = false;
-  CLI::App cli{"vrsim-serve: the simulated trackers against the wall clock on pseudo-terminals.\n"
-               "Prints \"A <line>\" and \"B <line>\", then \"ready\". Commands on standard input: "
-               "head X Y Z, mouse X Y Z, buttons N, head-buttons N, power A|B on|off, unplug A|B, "
-               "plug A|B, garbage A|B RATE, noise A|B CM, stop A|B 0|1, quit.",
-               "vrsim-serve"};
+  CLI::App cli{
+      "vrsim-serve: the simulated trackers against the wall clock on pseudo-terminals.\n"
+      "Prints \"A <line>\" and \"B <line>\", then \"ready\". Commands on standard input: "
+      "head X Y Z, mouse X Y Z, buttons N, head-buttons N, power A|B on|off, unplug A|B, "
+      "plug A|B, garbage A|B RATE, noise A|B CM, stop A|B 0|1, quit.",
+      "vrsim-serve"};
   cli.add_option("--port-a", dev_a, "device on port A: logitech (glasses), dynasight, none")
       ->capture_default_str();
   cli.add_option("--port-b", dev_b, "device on port B: logitech (mouse), cyberman, none")
       ->capture_default_str();
   cli.add_option("--link-a", link_a, "keep a symbolic link to port A's line at this path");
   cli.add_option("--link-b", link_b, "keep a symbolic link to port B's line at this path");
-  cli.add_flag("--raw", raw, "the Logitech units answer raw and 6D requests alike; accepted "
-                             "so that a raw-mode session reads as one");
+  cli.add_flag("--raw", raw,
+               "the Logitech units answer raw and 6D requests alike; accepted "
+               "so that a raw-mode session reads as one");
   cli.add_option("--head", head, "fixed head position X,Y,Z in cm (default 0,-10,55)");
   cli.add_option("--mouse", mouse, "fixed mouse position X,Y,Z in cm (default 8,-25,40)");
   cli.add_option("--buttons", mouse_buttons, "mouse buttons 0..15");
@@ -412,8 +423,8 @@ int main(int argc, char **argv) {
     int timeout_ms = idle_wait_ms;
     if (next >= 0) {
       long long due = std::max(next, last_step_ns + batch_ns);
-      timeout_ms = static_cast<int>(std::clamp<long long>((due - now + ns_per_ms - 1) / ns_per_ms,
-                                                          0, idle_wait_ms));
+      timeout_ms = static_cast<int>(
+          std::clamp<long long>((due - now + ns_per_ms - 1) / ns_per_ms, 0, idle_wait_ms));
     }
     int ready = poll(fds, static_cast<nfds_t>(n), timeout_ms);
     if (ready < 0 && errno != EINTR) break;

@@ -88,22 +88,26 @@ std::string check_capture(const char *path) {
 
 const char *socket_name(int code) {
   switch (code) {
-    case 11: return "glasses";
-    case 4: return "3D mouse";
-    case 15: return "nothing";
-    default: return "other";
+    case 11:
+      return "glasses";
+    case 4:
+      return "3D mouse";
+    case 15:
+      return "nothing";
+    default:
+      return "other";
   }
 }
 
 void print_unit(const char *what, const char *port, const vr_lt_unit *u) {
   if (!u) return;
   const vr_lt_op_info &o = u->op_info;
-  std::printf("%s unit on port %s: status 0x%02x, transmitter %s (type %d), receiver socket %d "
-              "(%s), receiver geometry %.3f %.3f cm, transmitter geometry %.3f %.3f %.3f cm\n",
-              what, port, o.op_byte[0] & 0xFF, o.op_byte[6] == 2 ? "here" : "on the other unit",
-              o.op_byte[9], o.op_byte[8], socket_name(o.op_byte[8]), o.receiver_geom[0],
-              o.receiver_geom[1], o.transmitter_geom[0], o.transmitter_geom[1],
-              o.transmitter_geom[2]);
+  std::printf(
+      "%s unit on port %s: status 0x%02x, transmitter %s (type %d), receiver socket %d "
+      "(%s), receiver geometry %.3f %.3f cm, transmitter geometry %.3f %.3f %.3f cm\n",
+      what, port, o.op_byte[0] & 0xFF, o.op_byte[6] == 2 ? "here" : "on the other unit",
+      o.op_byte[9], o.op_byte[8], socket_name(o.op_byte[8]), o.receiver_geom[0], o.receiver_geom[1],
+      o.transmitter_geom[0], o.transmitter_geom[1], o.transmitter_geom[2]);
 }
 
 int ring_progress(int from, int to) {
@@ -117,10 +121,11 @@ int main(int argc, char **argv) {
   std::string mode = "raw";
   bool no_mouse = false, cyberman = false, frames = false, demand = false;
   double seconds = 2.0;
-  CLI::App cli{"vrtrack-info: checks the trackers through the library and prints what it finds.\n"
-               "Lines and capture file: VRLIB_TTYA, VRLIB_TTYB, VRLIB_CAPTURE (or vrcapd's "
-               "launcher form). Exit status 0 only when tracking works.",
-               "vrtrack-info"};
+  CLI::App cli{
+      "vrtrack-info: checks the trackers through the library and prints what it finds.\n"
+      "Lines and capture file: VRLIB_TTYA, VRLIB_TTYB, VRLIB_CAPTURE (or vrcapd's "
+      "launcher form). Exit status 0 only when tracking works.",
+      "vrtrack-info"};
   cli.add_option("--mode", mode, "raw (the library's default), 6d, or dynasight")
       ->capture_default_str();
   cli.add_flag("--no-mouse", no_mouse, "glasses only (port B unused)");
@@ -134,9 +139,10 @@ int main(int argc, char **argv) {
     int code = cli.exit(e);
     return code == 0 ? 0 : 2;
   }
-  int glasses_source = mode == "raw" ? source_raw : mode == "6d" ? source_6d
-                       : mode == "dynasight"              ? source_dynasight
-                                                          : 0;
+  int glasses_source = mode == "raw"         ? source_raw
+                       : mode == "6d"        ? source_6d
+                       : mode == "dynasight" ? source_dynasight
+                                             : 0;
   if (glasses_source == 0 || !(seconds > 0.0 && seconds < 3600.0)) {
     std::fputs("vrtrack-info: --mode is raw, 6d or dynasight; --seconds is above 0\n", stderr);
     return 2;
@@ -162,24 +168,28 @@ int main(int argc, char **argv) {
   // Start.
   vr_ctx *ctx = vr_ctx_create();
   if (!ctx) return 1;
-  vr_object_set(ctx, VR_GLASSES_SOURCE, glasses_source, VR_MOUSE_SOURCE, mouse_source,
-                VR_STREAMING, demand ? 0 : 1, 0);
+  vr_object_set(ctx, VR_GLASSES_SOURCE, glasses_source, VR_MOUSE_SOURCE, mouse_source, VR_STREAMING,
+                demand ? 0 : 1, 0);
   std::printf("set-up (%s, %s reporting), this takes a few seconds ...\n",
-              dynasight ? "DynaSight" : glasses_source == source_raw ? "raw" : "6D",
+              dynasight                      ? "DynaSight"
+              : glasses_source == source_raw ? "raw"
+                                             : "6D",
               demand ? "demand" : "streaming");
   std::fflush(stdout);
   if (!vr_init_glasses_and_mouse_6d(ctx, 1, want_mouse ? 1 : 0)) {
     const char *message = vr_lt_message[0] ? vr_lt_message : vr_ds_message;
     if (message[0]) std::printf("library: %s\n", message);
-    std::printf("FAILED: the units did not answer the set-up: is each unit switched on, the "
-                "transmitter plugged into the glasses unit, and the glasses unit on port A?\n");
+    std::printf(
+        "FAILED: the units did not answer the set-up: is each unit switched on, the "
+        "transmitter plugged into the glasses unit, and the glasses unit on port A?\n");
     std::free(ctx);
     return 1;
   }
   if (!dynasight) {
     print_unit("glasses", "A", vr_lt_glasses_unit);
     if (!cyberman) print_unit("mouse", "B", want_mouse ? vr_lt_mouse_6d_unit : nullptr);
-    std::printf("report mode: %s, %s\n", glasses_source == source_raw ? "raw times of flight" : "6D",
+    std::printf("report mode: %s, %s\n",
+                glasses_source == source_raw ? "raw times of flight" : "6D",
                 demand ? "on demand" : "streaming");
   } else {
     std::printf("report mode: DynaSight positions, streaming\n");
@@ -228,11 +238,12 @@ int main(int argc, char **argv) {
       finite = finite && std::isfinite(left[i]) && std::isfinite(right[i]) &&
                std::isfinite((*head)[3][i]);
     if (frames || (printed < first_poses && bytes[0] > 0 && t > 0.5)) {
-      std::printf("%s t %.3f head %.3f %.3f %.3f eyes %.3f %.3f %.3f %.3f %.3f %.3f mouse %.3f "
-                  "%.3f %.3f tip %.3f %.3f %.3f buttons %d\n",
-                  frames ? "frame" : "pose", t, (*head)[3][0], (*head)[3][1], (*head)[3][2],
-                  left[0], left[1], left[2], right[0], right[1], right[2], (*mouse)[3][0],
-                  (*mouse)[3][1], (*mouse)[3][2], tip[0], tip[1], tip[2], buttons);
+      std::printf(
+          "%s t %.3f head %.3f %.3f %.3f eyes %.3f %.3f %.3f %.3f %.3f %.3f mouse %.3f "
+          "%.3f %.3f tip %.3f %.3f %.3f buttons %d\n",
+          frames ? "frame" : "pose", t, (*head)[3][0], (*head)[3][1], (*head)[3][2], left[0],
+          left[1], left[2], right[0], right[1], right[2], (*mouse)[3][0], (*mouse)[3][1],
+          (*mouse)[3][2], tip[0], tip[1], tip[2], buttons);
       ++printed;
     }
     std::fflush(stdout);
@@ -250,9 +261,10 @@ int main(int argc, char **argv) {
 
   if (rate[0] <= 0.0 || (want_mouse && rate[1] <= 0.0)) {
     const char *port = rate[0] <= 0.0 ? "A" : "B";
-    std::printf("FAILED: no records arrive on port %s: is vrcapd capturing port %s, the unit "
-                "switched on and the transmitter's output on?\n",
-                port, port);
+    std::printf(
+        "FAILED: no records arrive on port %s: is vrcapd capturing port %s, the unit "
+        "switched on and the transmitter's output on?\n",
+        port, port);
     return 1;
   }
   if (!finite) {
