@@ -315,9 +315,11 @@ void Engine::drain(Line &line) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    // A terminal reads 0 or EIO once it is hung up: the adapter went away.
-    vanish(line, n == 0 ? "hung up" : std::strerror(errno));
+    // Nothing more for now. A line set to return at once (minimum 0, no timeout) reads 0 rather
+    // than "try again"; a hang-up also reads 0, but poll() reports that one.
+    if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) break;
+    // EIO: the adapter (or the far side of a pseudo-terminal) went away.
+    vanish(line, std::strerror(errno));
     return;
   }
   // What the library set (speed and framing), so that a returning adapter gets them back.

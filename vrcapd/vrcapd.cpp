@@ -195,6 +195,7 @@ int main(int argc, char **argv) {
   bool forwarded = false;
   for (;;) {
     engine.run(&woken, &wait_mask);
+    if (!woken) break;  // the wait itself failed (logged)
     woken = 0;
     if (child_changed) {
       child_changed = 0;
