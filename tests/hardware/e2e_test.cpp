@@ -71,7 +71,15 @@ TEST_F(HardwarePath, SixDTracksTheServedTruthAndTheMouse) {
 }
 
 TEST_F(HardwarePath, RawModeSolvesAStillHeadWithinTwoMillimetres) {
-  serve({"--raw"});
+  // The truth from a script this time: the head and mouse keep still at its last keys.
+  const double head[3] = {2, -9, 52}, mouse[3] = {6, -24, 38};
+  std::string script = dir + "/truth";
+  FILE *f = std::fopen(script.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fprintf(f, "# still head and mouse\n0 head 0 -10 55\n0.5 head %g %g %g\n0 mouse %g %g %g\n",
+               head[0], head[1], head[2], mouse[0], mouse[1], mouse[2]);
+  std::fclose(f);
+  serve({"--raw", "--script", script});
   Process session;
   std::vector<std::string> argv = daemon_args();
   argv.push_back("--");
@@ -82,7 +90,7 @@ TEST_F(HardwarePath, RawModeSolvesAStillHeadWithinTwoMillimetres) {
   EXPECT_EQ(session.wait(10), 0) << session.err();
   ASSERT_GE(frames.size(), 60u) << session.err();
   EXPECT_EQ(tail.back(), "tracking works");
-  Expected e = hw::expected_for(head_1, mouse_1);
+  Expected e = hw::expected_for(head, mouse);
   // Once the clock model has settled: the second half of the run.
   for (size_t i = frames.size() / 2; i < frames.size(); ++i) {
     EXPECT_LE(hw::distance(frames[i].left, e.left), raw_tolerance_cm) << "t " << frames[i].t;
