@@ -1092,6 +1092,22 @@ VR_API int vr_set_device_path(int which, const char *path);
 VR_API const char *vr_device_path(int which);
 
 /* ------------------------------------------------------------------------------------------ */
+/* Extension: device paths from the environment.                                               */
+/*                                                                                              */
+/* The default paths can also come from environment variables, read once at the first look-up */
+/* of any device path (vr_device_path, or a tracker set-up):                                    */
+/*   VRLIB_TTYA     the line of port A (VR_DEVICE_TTYA), e.g. /dev/ttyUSB0 or /dev/vrlib-a     */
+/*   VRLIB_TTYB     the line of port B (VR_DEVICE_TTYB)                                         */
+/*   VRLIB_CAPTURE  the capture file, used for both capture names (VR_DEVICE_CAPTURE and        */
+/*                  VR_DEVICE_CAPTURE_ALT), so the Logitech and DynaSight drivers map the same  */
+/*                  area; the capture daemon vrcapd fills it (default /dev/shm/vrlib-capture).  */
+/* Order: a path set with vr_set_device_path wins; otherwise the environment variable when it  */
+/* is set and not empty; otherwise the built-in name above. vr_set_device_path(which, NULL)    */
+/* returns to the environment's path (or the built-in one). A value of 256 bytes or more is    */
+/* ignored with one line on the standard error stream. Unset, every result is as before.        */
+/* ------------------------------------------------------------------------------------------ */
+
+/* ------------------------------------------------------------------------------------------ */
 /* Extension beyond the fixed interface: typed attribute accessors.                             */
 /*                                                                                              */
 /* vr_object_set / vr_object_get take the value's type from the identifier, so a value of the   */

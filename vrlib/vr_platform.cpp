@@ -1,6 +1,8 @@
 // The installed platform table and the device paths.
 #include "vr_platform.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -20,6 +22,37 @@ constexpr const char *default_device_path[device_count] = {
 vr_platform installed;
 bool custom_installed;
 char device_path[device_count][device_path_bytes];
+
+// Paths taken from the environment once, at the first look-up of any path, so that a program
+// written for the built-in names runs on other device names without a change. Empty or
+// over-long values are ignored (with one line saying so) rather than cut short.
+struct EnvironmentPaths {
+  char path[device_count][device_path_bytes] = {};
+};
+
+void take_environment(EnvironmentPaths &env, int which, const char *variable) {
+  const char *value = std::getenv(variable);
+  if (value == nullptr || value[0] == '\0') return;
+  if (std::strlen(value) >= device_path_bytes) {
+    std::fprintf(stderr, "vrlib: %s ignored: longer than %d bytes\n", variable,
+                 device_path_bytes - 1);
+    return;
+  }
+  std::memcpy(env.path[which], value, std::strlen(value) + 1);
+}
+
+const EnvironmentPaths &environment_paths() {
+  static const EnvironmentPaths env = [] {
+    EnvironmentPaths e;
+    take_environment(e, VR_DEVICE_TTYA, "VRLIB_TTYA");
+    take_environment(e, VR_DEVICE_TTYB, "VRLIB_TTYB");
+    // One capture file serves every driver: the Logitech driver's two names and the DynaSight's.
+    take_environment(e, VR_DEVICE_CAPTURE, "VRLIB_CAPTURE");
+    std::memcpy(e.path[VR_DEVICE_CAPTURE_ALT], e.path[VR_DEVICE_CAPTURE], device_path_bytes);
+    return e;
+  }();
+  return env;
+}
 
 bool complete(const vr_platform &p) {
   return p.hrtime && p.hrvtime && p.sleep_seconds && p.line_open && p.line_write && p.line_close &&
@@ -65,7 +98,10 @@ VR_API int vr_set_device_path(int which, const char *path) {
 
 VR_API const char *vr_device_path(int which) {
   if (which < 0 || which >= device_count) return nullptr;
-  return device_path[which][0] ? device_path[which] : default_device_path[which];
+  // A path set by a call wins over the environment, which wins over the built-in name.
+  if (device_path[which][0]) return device_path[which];
+  const char *from_env = environment_paths().path[which];
+  return from_env[0] ? from_env : default_device_path[which];
 }
 
 }  // extern "C"

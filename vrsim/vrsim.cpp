@@ -64,6 +64,14 @@ void ring_store(vrsim *sim, int port, unsigned char byte) {
   record_byte(sim, port, byte);
 }
 
+// A byte whose last bit has arrived: into the ring, or to the wall-clock driver's line.
+void receive_byte(vrsim *sim, int port, unsigned char byte) {
+  if (sim->byte_sink)
+    sim->byte_sink(sim->byte_sink_user, port, byte);
+  else
+    ring_store(sim, port, byte);
+}
+
 vrsim_event &log_event(vrsim *sim, int kind, int port, int fd) {
   static vrsim_event overflow;
   if (sim->events.size() >= max_events) {
@@ -127,25 +135,34 @@ void deliver_byte(vrsim *sim, Port &p) {
     if (p.line.open_count == 0 || !p.line.settings.read_enable) return;
     if (!device_line_matches(p)) byte = static_cast<unsigned char>(p.garble.next());
   }
-  ring_store(sim, p.index, byte);
+  receive_byte(sim, p.index, byte);
+}
+
+// The next thing to happen: a byte completing on a line (0, 1), a device event (2, 3), or a
+// recorded byte falling due (4); -1 for nothing.
+long long next_happening(const vrsim *sim, int *what_out) {
+  long long best = never_ns;
+  int what = -1;
+  for (int i = 0; i < 2; ++i) {
+    long long nb = next_byte_ns(sim->port[i], nullptr, nullptr);
+    if (nb < best) best = nb, what = i;
+  }
+  for (int i = 0; i < 2; ++i) {
+    long long nd = device_next_event(sim, sim->port[i]);
+    if (nd < best) best = nd, what = 2 + i;
+  }
+  if (sim->replaying && sim->replay_next < sim->replay.size()) {
+    long long nr = std::max(sim->replay[sim->replay_next].time_ns, sim->now_ns);
+    if (nr < best) best = nr, what = 4;
+  }
+  if (what_out) *what_out = what;
+  return best;
 }
 
 void run_until(vrsim *sim, long long t) {
   for (;;) {
-    long long best = never_ns;
     int what = -1;
-    for (int i = 0; i < 2; ++i) {
-      long long nb = next_byte_ns(sim->port[i], nullptr, nullptr);
-      if (nb < best) best = nb, what = i;
-    }
-    for (int i = 0; i < 2; ++i) {
-      long long nd = device_next_event(sim, sim->port[i]);
-      if (nd < best) best = nd, what = 2 + i;
-    }
-    if (sim->replaying && sim->replay_next < sim->replay.size()) {
-      long long nr = std::max(sim->replay[sim->replay_next].time_ns, sim->now_ns);
-      if (nr < best) best = nr, what = 4;
-    }
+    long long best = next_happening(sim, &what);
     if (what < 0 || best > t) break;
     sim->now_ns = std::max(sim->now_ns, best);
     if (what < 2) {
@@ -154,7 +171,7 @@ void run_until(vrsim *sim, long long t) {
       device_event(sim, sim->port[what - 2]);
     } else {
       const ReplayByte &r = sim->replay[sim->replay_next++];
-      ring_store(sim, r.port, r.byte);
+      receive_byte(sim, r.port, r.byte);
     }
   }
   sim->now_ns = std::max(sim->now_ns, t);
@@ -466,6 +483,10 @@ void queue_bytes(vrsim *sim, int port, const unsigned char *bytes, int n, long l
   Port &p = sim->port[port];
   for (int i = 0; i < n && p.queue.size() < send_buffer_bytes; ++i)
     p.queue.push_back({ready_ns, bytes[i], false});
+}
+
+long long next_event_ns(const vrsim *sim) {
+  return next_happening(sim, nullptr);
 }
 
 int device_baud(const Port &p) {

@@ -181,11 +181,18 @@ struct vrsim {
   std::vector<vrsim_detail::ReplayByte> replay;
   std::size_t replay_next = 0;
   bool replaying = false;
+
+  // Where bytes go when their last bit has arrived: the capture rings (null), or a wall-clock
+  // driver that writes them to real lines (vrsim_wall.h).
+  void (*byte_sink)(void *user, int port, unsigned char byte) = nullptr;
+  void *byte_sink_user = nullptr;
 };
 
 namespace vrsim_detail {
 
 // Core (vrsim.cpp).
+// Virtual time of the next thing any device or line does (never_ns: nothing scheduled).
+long long next_event_ns(const vrsim *sim);
 void queue_bytes(vrsim *sim, int port, const unsigned char *bytes, int n, long long ready_ns);
 int device_baud(const Port &p);
 long long cycle_ns(const vrsim *sim);

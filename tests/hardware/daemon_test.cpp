@@ -1,0 +1,251 @@
+// The capture daemon on its own: a port that is unplugged and replugged while the other streams,
+// and bad paths, a second daemon and a missing daemon, each with a clear message and status.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <termios.h>
+
+#include <cstdint>
+
+#include "hw_fixture.h"
+
+namespace {
+
+using hw::HardwarePath;
+using hw::Process;
+
+constexpr int ring_bytes = 2044;
+constexpr int record_6d_bytes = 16;
+constexpr double records_per_s = 50.0;
+
+// Opens a served line as the library does for a Logitech unit and starts its reports. With
+// `immediate` reads return at once (minimum 0, no timeout), where an empty line reads 0 bytes.
+int start_unit(const std::string &path, bool immediate = false) {
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  t.c_cflag = CS8 | CREAD | CLOCAL;
+  cfsetispeed(&t, B19200);
+  cfsetospeed(&t, B19200);
+  if (immediate) t.c_cc[VMIN] = t.c_cc[VTIME] = 0;
+  tcsetattr(fd, TCSANOW, &t);
+  if (write(fd, "*S", 2) != 2) return -1;
+  return fd;
+}
+
+struct Rings {
+  unsigned char *area = nullptr;
+  int offset(int port) const {
+    return __atomic_load_n(reinterpret_cast<const std::int32_t *>(area + 4088 + 4 * port),
+                           __ATOMIC_ACQUIRE);
+  }
+  unsigned char at(int port, int i) const {
+    return area[port * ring_bytes + ((i % ring_bytes) + ring_bytes) % ring_bytes];
+  }
+};
+
+int progress(int from, int to) {
+  return ((to - from) % ring_bytes + ring_bytes) % ring_bytes;
+}
+
+TEST_F(HardwarePath, UnpluggedPortReturnsWhileTheOtherLosesNothing) {
+  serve();
+  Process daemon;
+  ASSERT_TRUE(daemon.start(daemon_args()));
+  ASSERT_TRUE(hw::wait_for_err(daemon, "ready", 10)) << daemon.err();
+  int fd_area = open(area.c_str(), O_RDONLY);
+  ASSERT_GE(fd_area, 0);
+  void *map = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd_area, 65536);
+  ASSERT_NE(map, MAP_FAILED);
+  Rings rings{static_cast<unsigned char *>(map)};
+  int a = start_unit(tty_a, true), b = start_unit(tty_b);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  hw::sleep_s(0.3);
+
+  // Count port A's bytes over the whole unplug and replug of port B.
+  long long a_bytes = 0, b_bytes_after = 0;
+  int last[2] = {rings.offset(0), rings.offset(1)};
+  auto sample = [&](double seconds, long long *b_count) {
+    double end = hw::now_s() + seconds;
+    while (hw::now_s() < end) {
+      hw::sleep_s(0.02);
+      int now[2] = {rings.offset(0), rings.offset(1)};
+      a_bytes += progress(last[0], now[0]);
+      if (b_count) *b_count += progress(last[1], now[1]);
+      last[0] = now[0];
+      last[1] = now[1];
+    }
+  };
+  double start = hw::now_s();
+  sample(0.3, nullptr);
+  server.send("unplug B");
+  ASSERT_TRUE(server.wait_for("B unplugged", 5));
+  ASSERT_TRUE(hw::wait_for_err(daemon, "vanished", 5)) << daemon.err();
+  sample(1.2, nullptr);
+  server.send("plug B");
+  ASSERT_TRUE(server.wait_for("B /dev/pts/", 5));
+  ASSERT_TRUE(hw::wait_for_err(daemon, "is back", 5)) << daemon.err();
+  last[1] = rings.offset(1);
+  sample(1.0, &b_bytes_after);
+  double elapsed = hw::now_s() - start;
+
+  // Port A: every record of the period, whole and in step (a lost byte would shift the records).
+  double expected = elapsed * records_per_s * record_6d_bytes;
+  EXPECT_NEAR(static_cast<double>(a_bytes), expected, 3 * record_6d_bytes);
+  int end = rings.offset(0);
+  int first_flag = -1;
+  for (int i = 1; i <= 100 * record_6d_bytes; ++i)
+    if (rings.at(0, end - i) & 0x80) {
+      first_flag = i;
+      break;
+    }
+  ASSERT_GT(first_flag, 0);
+  // The newest record may still be arriving; the hundred before it are whole.
+  for (int r = 1; r <= 100; ++r)
+    for (int k = 0; k < record_6d_bytes; ++k) {
+      unsigned char byte = rings.at(0, end - first_flag - r * record_6d_bytes + k);
+      EXPECT_EQ((byte & 0x80) != 0, k == 0) << "record " << r << " byte " << k;
+    }
+  // Port B: the unit kept reporting, and its records flow again at the rate of its line.
+  EXPECT_GE(b_bytes_after, static_cast<long long>(0.5 * records_per_s * record_6d_bytes));
+  std::string log = daemon.err();
+  EXPECT_EQ(log.find("vanished"), log.rfind("vanished")) << "logged once: " << log;
+  EXPECT_EQ(log.find("port A: " + tty_a + " vanished"), std::string::npos) << log;
+  daemon.signal(SIGTERM);
+  EXPECT_EQ(daemon.wait(5), 0);
+  munmap(map, 4096);
+  close(fd_area);
+  close(a);
+  close(b);
+}
+
+struct Refusal {
+  std::string what;
+  int status;
+  std::string message;
+};
+
+int run(const std::vector<std::string> &argv, std::string &err,
+        const std::vector<std::string> &env = {}, std::string *out = nullptr) {
+  Process p;
+  if (!p.start(argv, env)) return -1;
+  // Until the output ends: a set-up on a busy machine can be silent for many seconds.
+  std::string line;
+  double end = hw::now_s() + 50;
+  while (p.read_line(line, end - hw::now_s()))
+    if (out) *out += line + "\n";
+  int status = p.wait(10);
+  err = p.err();
+  return status;
+}
+
+TEST_F(HardwarePath, BadPathsAndASecondDaemonAreRefusedClearly) {
+  ASSERT_EQ(mkdir((dir + "/folder").c_str(), 0755), 0);
+  ASSERT_EQ(symlink((dir + "/elsewhere").c_str(), (dir + "/link").c_str()), 0);
+  std::string err;
+  struct Case {
+    std::vector<std::string> argv;
+    int status;
+    const char *message;
+  };
+  const std::string d = VRCAPD_PATH;
+  const std::vector<Case> cases = {
+      {{d, "--foreground", "--area", area, "--port-a", dir + "/missing"}, 2, "does not exist"},
+      {{d, "--foreground", "--area", area, "--port-a", dir + "/folder"}, 2, "is a directory"},
+      {{d, "--foreground", "--area", area, "--port-b", "/dev/null"}, 2, "not a serial line"},
+      {{d, "--foreground", "--area", dir + "/link", "--port-a", "/dev/null"}, 2, "symbolic link"},
+      {{d, "--foreground", "--area", dir + "/folder"}, 2, "give --port-a"},
+      {{d, "--foreground", "--area", dir + "/folder", "--port-a", "/dev/null"},
+       2,
+       "not a regular file"},
+      {{d, "--no-such-option"}, 2, "no-such-option"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(run(c.argv, err), c.status) << c.argv.back();
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    EXPECT_EQ(err.find("rror:"), err.rfind("rror:"));  // one message, not a cascade
+  }
+  struct stat st {};
+  EXPECT_NE(lstat((dir + "/elsewhere").c_str(), &st), 0) << "nothing created through the link";
+
+  // A folder the daemon's user may not write to (root writes anywhere, so drop to nobody).
+  std::string ro = dir + "/read-only";
+  ASSERT_EQ(mkdir(ro.c_str(), 0555), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  std::vector<std::string> argv = {d,          "--foreground", "--area", ro + "/capture",
+                                   "--port-a", "/dev/null"};
+  if (geteuid() == 0)
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  EXPECT_EQ(run(argv, err), 2);
+  EXPECT_NE(err.find("cannot create area"), std::string::npos) << err;
+
+  // A second daemon on the same area.
+  serve();
+  Process first;
+  ASSERT_TRUE(first.start(daemon_args()));
+  ASSERT_TRUE(hw::wait_for_err(first, "ready", 10)) << first.err();
+  EXPECT_EQ(run(daemon_args(), err), 3);
+  EXPECT_NE(err.find("another vrcapd is already capturing"), std::string::npos) << err;
+  struct stat area_st {};
+  ASSERT_EQ(stat(area.c_str(), &area_st), 0);
+  EXPECT_EQ(area_st.st_mode & 0777, 0660u);
+  EXPECT_EQ(area_st.st_size, 65536 + 4096);
+  first.signal(SIGINT);
+  EXPECT_EQ(first.wait(5), 0);
+  EXPECT_NE(first.err().find("stopped"), std::string::npos);
+
+  // The launcher: an application that cannot be started, and one whose status comes back.
+  std::vector<std::string> launch = daemon_args();
+  launch.insert(launch.end(), {"--", dir + "/no-such-app"});
+  EXPECT_EQ(run(launch, err), 127);
+  EXPECT_NE(err.find("cannot run"), std::string::npos) << err;
+  launch = daemon_args();
+  launch.insert(launch.end(),
+                {"--", "/bin/sh", "-c",
+                 "test \"$VRLIB_TTYA\" = '" + tty_a + "' && test \"$VRLIB_TTYB\" = '" + tty_b +
+                     "' && test \"$VRLIB_CAPTURE\" = '" + area + "' && exit 7"});
+  EXPECT_EQ(run(launch, err), 7) << err;
+}
+
+TEST_F(HardwarePath, CheckToolExplainsAMissingDaemonAndAWrongPort) {
+  serve();
+  std::string err, out;
+  const std::vector<std::string> info = {VRTRACK_INFO_PATH, "--mode", "6d"};
+  EXPECT_EQ(run(info, err, env(), &out), 1);
+  EXPECT_NE(out.find("capture daemon is not running"), std::string::npos) << out;
+  // A capture file that no daemon holds.
+  {
+    Process daemon;
+    ASSERT_TRUE(daemon.start(daemon_args()));
+    ASSERT_TRUE(hw::wait_for_err(daemon, "ready", 10)) << daemon.err();
+    daemon.signal(SIGTERM);
+    ASSERT_EQ(daemon.wait(5), 0);
+  }
+  out.clear();
+  EXPECT_EQ(run(info, err, env(), &out), 1);
+  EXPECT_NE(out.find("not being filled"), std::string::npos) << out;
+  out.clear();
+  std::vector<std::string> wrong = env();
+  wrong[0] = "VRLIB_TTYA=" + dir + "/ttyQ";
+  EXPECT_EQ(run(info, err, wrong, &out), 1);
+  EXPECT_NE(out.find("port A: " + dir + "/ttyQ does not exist: wrong port?"), std::string::npos)
+      << out;
+}
+
+TEST_F(HardwarePath, CheckToolReportsAUnitThatIsOff) {
+  serve();
+  server.send("power B off");
+  Process daemon;
+  ASSERT_TRUE(daemon.start(daemon_args()));
+  ASSERT_TRUE(hw::wait_for_err(daemon, "ready", 10)) << daemon.err();
+  std::string err, out;
+  EXPECT_EQ(run({VRTRACK_INFO_PATH, "--mode", "6d", "--seconds", "0.5"}, err, env(), &out), 1);
+  EXPECT_NE(out.find("FAILED: the units did not answer"), std::string::npos) << out << err;
+  EXPECT_NE(err.find("Cannot read status from ttyb"), std::string::npos) << err;
+}
+
+}  // namespace
