@@ -1103,13 +1103,13 @@ VR_API const char *vr_device_path(int which);
 /* ------------------------------------------------------------------------------------------ */
 
 typedef enum vr_result {
-  VR_OK = 0,                /* done */
-  VR_ERR_UNKNOWN_ID = 1,    /* no attribute has this identifier */
-  VR_ERR_WRONG_TYPE = 2,    /* the attribute holds another type than the accessor's */
-  VR_ERR_NOT_SETTABLE = 3,  /* the attribute can only be read */
-  VR_ERR_BAD_VALUE = 4,     /* refused value (non-finite, zero size, out of range, null) */
-  VR_ERR_NOT_GETTABLE = 5,  /* the attribute can only be written (the callback slots) */
-  VR_ERR_NO_VIEW = 6        /* vr_eye_matrices: no such view yet (see there) */
+  VR_OK = 0,               /* done */
+  VR_ERR_UNKNOWN_ID = 1,   /* no attribute has this identifier */
+  VR_ERR_WRONG_TYPE = 2,   /* the attribute holds another type than the accessor's */
+  VR_ERR_NOT_SETTABLE = 3, /* the attribute can only be read */
+  VR_ERR_BAD_VALUE = 4,    /* refused value (non-finite, zero size, out of range, null) */
+  VR_ERR_NOT_GETTABLE = 5, /* the attribute can only be written (the callback slots) */
+  VR_ERR_NO_VIEW = 6       /* vr_eye_matrices: no such view yet (see there) */
 } vr_result;
 
 /* The type an attribute holds, as the typed accessors see it. */
@@ -1223,8 +1223,8 @@ typedef enum vr_display_kind { VR_DISPLAY_FLAT_PANEL = 1, VR_DISPLAY_CRT = 2 } v
  *     follows the window when it changes; vr_world_in_plate_cm fixes it to the plate.
  * NULL on bad arguments (with a message on the standard error stream) or when memory runs out.
  * The application releases the context with free(). */
-VR_API vr_ctx *vr_ctx_create_display(double width_cm, double height_cm, int width_px,
-                                     int height_px, vr_display_kind kind);
+VR_API vr_ctx *vr_ctx_create_display(double width_cm, double height_cm, int width_px, int height_px,
+                                     vr_display_kind kind);
 
 /* World coordinates become plate coordinates, in desk-top mode: physical centimetres, origin at
  * the plate's lower-left corner, x right, y up, z toward the viewer (the screen surface is
@@ -1243,11 +1243,11 @@ VR_API vr_result vr_world_in_plate_cm(vr_ctx *ctx);
 /* Depth conventions of clip coordinates: the depth a point on the near (hither) plane and one on
  * the far (yon) plane get after the division by w. */
 typedef enum vr_depth_convention {
-  VR_DEPTH_LIBRARY = 0,         /* the library's own: +1 near, -1 far, as in VR_LEFT_VIEW:
-                                   draw with glDepthRange(1, 0), or clear to 0 and GL_GREATER */
-  VR_DEPTH_GL = 1,              /* OpenGL: -1 near, +1 far (clear to 1, GL_LESS) */
-  VR_DEPTH_ZERO_ONE = 2,        /* Vulkan, Direct3D, Metal: 0 near, 1 far; in OpenGL with
-                                   glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE) (4.5) */
+  VR_DEPTH_LIBRARY = 0,          /* the library's own: +1 near, -1 far, as in VR_LEFT_VIEW:
+                                    draw with glDepthRange(1, 0), or clear to 0 and GL_GREATER */
+  VR_DEPTH_GL = 1,               /* OpenGL: -1 near, +1 far (clear to 1, GL_LESS) */
+  VR_DEPTH_ZERO_ONE = 2,         /* Vulkan, Direct3D, Metal: 0 near, 1 far; in OpenGL with
+                                    glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE) (4.5) */
   VR_DEPTH_REVERSED_ZERO_ONE = 3 /* 1 near, 0 far (clear to 0, GL_GREATER): the best depth
                                     precision with a floating-point depth buffer */
 } vr_depth_convention;
