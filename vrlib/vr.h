@@ -1122,10 +1122,29 @@ typedef enum vr_attr_type {
   VR_TYPE_OTHER = 5   /* blocks and callbacks: only through vr_object_set / vr_object_get */
 } vr_attr_type;
 
+/* Set one attribute from a value of the attribute's own type (VR_TYPE_DOUBLE, _INT, _POINT:
+ * three doubles, copied) and run its effect, as vr_object_set does for the same identifier
+ * (screen and window sizes still wait for vr_window_comp). VR_OK; VR_ERR_UNKNOWN_ID,
+ * VR_ERR_WRONG_TYPE, VR_ERR_NOT_SETTABLE (read-only), VR_ERR_BAD_VALUE (NULL context or value,
+ * non-finite, a size of 0): nothing is stored, one line on the standard error stream, e.g.
+ * "vr_set_int: attribute 1 (VR_SCREEN_WIDTH_PIXELS) holds a double". */
 VR_API vr_result vr_set_double(vr_ctx *ctx, int id, double value);
 VR_API vr_result vr_set_int(vr_ctx *ctx, int id, int value);
 VR_API vr_result vr_set_point(vr_ctx *ctx, int id, const dpt value);
+/* Sets a frame by value (copied; it reads back bit for bit). Accepted: VR_DIG_TO_PLATE,
+ * VR_WORLD_TO_COEXISTENCE and VR_COEXISTENCE_TO_WORLD (each also sets the other to its inverse,
+ * in full precision), VR_HEAD_VIEW_BASE, VR_CORNER_DIR_MATRIX, VR_PLATE_TO_GODS_EYE and
+ * VR_GODS_EYE_TO_DIG (the coexistence frame is made consistent at once; the display rebuilds
+ * the god's-eye base while VR_COEXISTENCE_BASE is 1 and VR_GODS_EYE_CENTER_MODE is not 0, so set
+ * one of those first), and the tracker inputs VR_HEAD_TO_DIG and VR_MOUSE_TO_DIG (for
+ * applications without the library's trackers; an installed tracker overwrites them each frame).
+ * All but VR_HEAD_VIEW_BASE and VR_CORNER_DIR_MATRIX must be invertible (else VR_ERR_BAD_VALUE).
+ * The frames the library derives (views, plate_to_coexistence, head_to_world, ...) are
+ * VR_ERR_NOT_SETTABLE. */
 VR_API vr_result vr_set_matrix(vr_ctx *ctx, int id, const dmat value);
+/* Read one attribute into the caller's storage (a matrix is copied). VR_OK; VR_ERR_UNKNOWN_ID,
+ * VR_ERR_NOT_GETTABLE (the set-only callback slots), VR_ERR_WRONG_TYPE, VR_ERR_BAD_VALUE (NULL):
+ * nothing is written, one line on the standard error stream. */
 VR_API vr_result vr_get_double(vr_ctx *ctx, int id, double *out);
 VR_API vr_result vr_get_int(vr_ctx *ctx, int id, int *out);
 VR_API vr_result vr_get_point(vr_ctx *ctx, int id, dpt out);
