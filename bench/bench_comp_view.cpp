@@ -54,8 +54,26 @@ void BM_CompViewHeadMounted(benchmark::State &state) {
   run_frames(state, {1, 0, 0, 5});
 }
 
+// Both eyes' projection and view, as a shader pipeline asks for them after each frame.
+void BM_EyeMatricesStereo(benchmark::State &state) {
+  vr_ctx *ctx = vr_ctx_create_display(53.0, 30.0, 1920, 1080, VR_DISPLAY_FLAT_PANEL);
+  vr_world_in_plate_cm(ctx);
+  vr_set_int(ctx, VR_STEREO, 1);
+  vr_comp_view(ctx);
+  float projection[2][16], view[2][16];
+  for (auto _ : state) {
+    vr_eye_matrices(ctx, VR_EYE_LEFT, VR_DEPTH_ZERO_ONE, projection[0], view[0]);
+    vr_eye_matrices(ctx, VR_EYE_RIGHT, VR_DEPTH_ZERO_ONE, projection[1], view[1]);
+    benchmark::DoNotOptimize(projection);
+    benchmark::DoNotOptimize(view);
+    benchmark::ClobberMemory();
+  }
+  std::free(ctx);
+}
+
 }  // namespace
 
+BENCHMARK(BM_EyeMatricesStereo);
 BENCHMARK(BM_CompViewMonoNoCrt);
 BENCHMARK(BM_CompViewStereoCrt);
 BENCHMARK(BM_CompViewStereoCrtHeadRelative);

@@ -669,6 +669,11 @@ vr_result check_access(const char *who, vr_ctx *ctx, int id, vr_attr_type wanted
     return VR_ERR_UNKNOWN_ID;
   }
   const char *name = name_of(id);
+  // A slot that can only be written says so to a reader, whatever type it was read as.
+  if (!setting && !a->gettable()) {
+    std::fprintf(stderr, "%s: attribute %d (%s) can only be written\n", who, id, name);
+    return VR_ERR_NOT_GETTABLE;
+  }
   const vr_attr_type held = type_of(*a);
   if (held != wanted) {
     std::fprintf(stderr, "%s: attribute %d (%s) holds %s\n", who, id, name, type_name(held));
@@ -677,10 +682,6 @@ vr_result check_access(const char *who, vr_ctx *ctx, int id, vr_attr_type wanted
   if (setting && !a->settable() && !a->typed_settable) {
     std::fprintf(stderr, "%s: attribute %d (%s) can only be read\n", who, id, name);
     return VR_ERR_NOT_SETTABLE;
-  }
-  if (!setting && !a->gettable()) {
-    std::fprintf(stderr, "%s: attribute %d (%s) can only be written\n", who, id, name);
-    return VR_ERR_NOT_GETTABLE;
   }
   if (ctx == nullptr || value == nullptr) {
     std::fprintf(stderr, "%s: attribute %d (%s): null %s\n", who, id, name,

@@ -629,7 +629,7 @@ VR_API void vr_mat_mul_mat(dmat a, dmat b, dmat out);
 /* out = p x m for a point (w = 1, the translation applies); _fpt in single precision. */
 VR_API void vr_mat_mul_dpt(const dpt p, dmat m, dpt out);
 VR_API void vr_mat_mul_fpt(const fpt p, dmat m, fpt out);
-/* Same as vr_mat_mul_dpt, but out must not be p (components are written as they are formed). */
+/* "Transform point": as vr_mat_mul_dpt, but out must not be p (written as it is formed). */
 VR_API void vr_tranpt(const dpt p, dmat m, dpt out);
 /* out = direction n through the upper 3 x 3 of m, normalised; _fnorm in single precision. */
 VR_API void vr_mat_mul_dnorm(const dpt n, dmat m, dpt out);
@@ -674,8 +674,9 @@ VR_API void vr_mat_inv2(dmat src, dmat dst);
 VR_API void vr_look_at(const dpt eye, const dpt target, dmat out);
 /* The view-plane normal vpn (unit, from target toward eye) and vup = (0, 1, 0) for vr_look_at. */
 VR_API void look_at(const dpt eye, dpt vpn, dpt vup, const dpt target);
-/* out = view orientation from a reference point vrp, normal vpn and up vup: p maps to
- * ((p - vrp).u, (p - vrp).v, (p - vrp).n), n along vpn (x right, y up, looking along -z). */
+/* ("Evaluate view orientation matrix") out = view orientation from a reference point vrp,
+ * normal vpn and up vup: p maps to ((p - vrp).u, (p - vrp).v, (p - vrp).n), n along vpn (x right,
+ * y up, looking along -z). */
 VR_API void pevalvieworientationmatrix3(const dpt vrp, const dpt vpn, const dpt vup, dmat out);
 
 /* Quaternions */
@@ -812,7 +813,13 @@ typedef struct vr_lt_stat {
   float norm_x[3];
 } vr_lt_stat;
 
-/* Unit and driver globals */
+/* Unit and driver globals: one set of trackers per process. unit_6d[0] is the glasses unit
+ * (port A), [1] the mouse unit (port B); vr_lt_glasses_unit and vr_lt_mouse_6d_unit point at
+ * them while in use, else NULL. temporal_filter_length (default 8) is the filter length the
+ * units start with, copied from VR_EVENT_FILTER_LENGTH at set-up; cybermen_present is 1 once a
+ * CyberMan is the mouse (the plural is the fixed name); use_demand_reporting is 1 for demand
+ * reporting ("*D"), 0 for streaming; goo57 is (n - 5) / 10 of the last
+ * vr_lt_change_filter_length and read by nothing; vr_lt_message holds the last set-up error. */
 VR_API extern vr_lt_unit unit_6d[2];
 VR_API extern vr_lt_unit *vr_lt_glasses_unit;
 VR_API extern vr_lt_unit *vr_lt_mouse_6d_unit;
@@ -913,7 +920,10 @@ VR_API int vr_lt_debounce_buttons(vr_lt_unit *unit);
 /* Prints a raw record's fields on the standard error stream. */
 VR_API void print_mouse_6d_raw(const unsigned char record[24]);
 
-/* Raw pose solver */
+/* Raw pose solver. future_time (s) and future_sll_to_mll (cm) are the time the last glasses
+ * solve predicted for and its extrapolated distance of one speaker-microphone pair; past_posA,
+ * past_posB (eight entries of time, x, y, z; times start at -1) with their indices are histories
+ * for least_sq_fit_avg that nothing in the library fills. */
 VR_API extern double future_time;
 VR_API extern double future_sll_to_mll;
 VR_API extern double past_posA[8][4];
@@ -930,7 +940,8 @@ VR_API void comp_mouse_6d_raw(vr_lt_unit *unit, dmat out);
  * translation into out: 1 / 0. */
 VR_API int least_sq_fit_avg(const double times[8], double pos[8][4], dmat out, int n);
 
-/* Timing statistics */
+/* Timing statistics of the raw glasses path: records 0..254 of stats, cur_stat the next one
+ * (255 = off; it starts there). */
 VR_API extern vr_lt_stat stats[256];
 VR_API extern int cur_stat;
 /* Prints the timing statistics of the raw glasses path (stats[0..cur_stat)) on standard output. */
@@ -950,7 +961,8 @@ VR_API void vr_lt_event_mouse3d(vr_ctx *ctx);
 /* Glasses handler (run by vr_comp_view): new head pose into VR_HEAD_TO_DIG and the predicted eyes
  * into VR_SCREEN_LEFT_EYE / _RIGHT_EYE (plate cm). */
 VR_API void vr_lt_event_glasses(vr_ctx *ctx);
-/* out = the receiver frame of a pose to the tracker frame: roll x pitch x yaw x translation. */
+/* out = the receiver frame of a 6D pose ("6Dm") to the tracker frame: roll x pitch x yaw x
+ * translation. */
 VR_API void build_mat_6Dm_to_dig(vr_lt_unit *unit, const vr_lt_6d *pose, dmat out);
 /* 6D-report eyes: the eye offsets through the head pose, extrapolated one frame by head speed
  * (VR_PREDICT_RAMP_*), into plate cm, moved 1.1 cm toward the gaze target. */
@@ -1119,13 +1131,13 @@ VR_API const char *vr_device_path(int which);
 /* ------------------------------------------------------------------------------------------ */
 
 typedef enum vr_result {
-  VR_OK = 0,                /* done */
-  VR_ERR_UNKNOWN_ID = 1,    /* no attribute has this identifier */
-  VR_ERR_WRONG_TYPE = 2,    /* the attribute holds another type than the accessor's */
-  VR_ERR_NOT_SETTABLE = 3,  /* the attribute can only be read */
-  VR_ERR_BAD_VALUE = 4,     /* refused value (non-finite, zero size, out of range, null) */
-  VR_ERR_NOT_GETTABLE = 5,  /* the attribute can only be written (the callback slots) */
-  VR_ERR_NO_VIEW = 6        /* vr_eye_matrices: no such view yet (see there) */
+  VR_OK = 0,               /* done */
+  VR_ERR_UNKNOWN_ID = 1,   /* no attribute has this identifier */
+  VR_ERR_WRONG_TYPE = 2,   /* the attribute holds another type than the accessor's */
+  VR_ERR_NOT_SETTABLE = 3, /* the attribute can only be read */
+  VR_ERR_BAD_VALUE = 4,    /* refused value (non-finite, zero size, out of range, null) */
+  VR_ERR_NOT_GETTABLE = 5, /* the attribute can only be written (the callback slots) */
+  VR_ERR_NO_VIEW = 6       /* vr_eye_matrices: no such view yet (see there) */
 } vr_result;
 
 /* The type an attribute holds, as the typed accessors see it. */
@@ -1138,10 +1150,29 @@ typedef enum vr_attr_type {
   VR_TYPE_OTHER = 5   /* blocks and callbacks: only through vr_object_set / vr_object_get */
 } vr_attr_type;
 
+/* Set one attribute from a value of the attribute's own type (VR_TYPE_DOUBLE, _INT, _POINT:
+ * three doubles, copied) and run its effect, as vr_object_set does for the same identifier
+ * (screen and window sizes still wait for vr_window_comp). VR_OK; VR_ERR_UNKNOWN_ID,
+ * VR_ERR_WRONG_TYPE, VR_ERR_NOT_SETTABLE (read-only), VR_ERR_BAD_VALUE (NULL context or value,
+ * non-finite, a size of 0): nothing is stored, one line on the standard error stream, e.g.
+ * "vr_set_int: attribute 1 (VR_SCREEN_WIDTH_PIXELS) holds a double". */
 VR_API vr_result vr_set_double(vr_ctx *ctx, int id, double value);
 VR_API vr_result vr_set_int(vr_ctx *ctx, int id, int value);
 VR_API vr_result vr_set_point(vr_ctx *ctx, int id, const dpt value);
+/* Sets a frame by value (copied; it reads back bit for bit). Accepted: VR_DIG_TO_PLATE,
+ * VR_WORLD_TO_COEXISTENCE and VR_COEXISTENCE_TO_WORLD (each also sets the other to its inverse,
+ * in full precision), VR_HEAD_VIEW_BASE, VR_CORNER_DIR_MATRIX, VR_PLATE_TO_GODS_EYE and
+ * VR_GODS_EYE_TO_DIG (the coexistence frame is made consistent at once; the display rebuilds
+ * the god's-eye base while VR_COEXISTENCE_BASE is 1 and VR_GODS_EYE_CENTER_MODE is not 0, so set
+ * one of those first), and the tracker inputs VR_HEAD_TO_DIG and VR_MOUSE_TO_DIG (for
+ * applications without the library's trackers; an installed tracker overwrites them each frame).
+ * All but VR_HEAD_VIEW_BASE and VR_CORNER_DIR_MATRIX must be invertible (else VR_ERR_BAD_VALUE).
+ * The frames the library derives (views, plate_to_coexistence, head_to_world, ...) are
+ * VR_ERR_NOT_SETTABLE. */
 VR_API vr_result vr_set_matrix(vr_ctx *ctx, int id, const dmat value);
+/* Read one attribute into the caller's storage (a matrix is copied). VR_OK; VR_ERR_UNKNOWN_ID,
+ * VR_ERR_NOT_GETTABLE (the set-only callback slots), VR_ERR_WRONG_TYPE, VR_ERR_BAD_VALUE (NULL):
+ * nothing is written, one line on the standard error stream. */
 VR_API vr_result vr_get_double(vr_ctx *ctx, int id, double *out);
 VR_API vr_result vr_get_int(vr_ctx *ctx, int id, int *out);
 VR_API vr_result vr_get_point(vr_ctx *ctx, int id, dpt out);
@@ -1256,7 +1287,8 @@ enum { VR_MONO_BETWEEN = 1, VR_MONO_LEFT = 2, VR_MONO_RIGHT = 3 };
  * the left eye for both eyes. */
 enum { VR_PLANE_EYE_RELATIVE = 1, VR_PLANE_PLATE_ABSOLUTE = 2 };
 /* VR_HITHER_SCALE_MODE, VR_YON_SCALE_MODE: the distance in plate cm (any value but 2), or in
- * world units (2: multiplied by the world's scale times VR_GODS_EYE_SCALE). The front depth
+ * world units (2: multiplied by the cm per world unit, the length of VR_WORLD_TO_COEXISTENCE's
+ * first row times VR_GODS_EYE_SCALE). The front depth
  * plane takes the hither's scale, the back one the yon's; VR_DEPTH_*_SCALE_MODE are stored only. */
 enum { VR_PLANE_CM = 1, VR_PLANE_WORLD_UNITS = 2 };
 /* VR_COEXISTENCE_CENTER and VR_COEXISTENCE_BASE: positions of the coexistence origin (other
@@ -1280,7 +1312,8 @@ typedef enum vr_display_kind { VR_DISPLAY_FLAT_PANEL = 1, VR_DISPLAY_CRT = 2 } v
  *   - VR_CRT_CORRECTION 0 for a flat panel (the picture is on its front surface), 1 for a CRT
  *     (with the default glass of vr_ctx_create);
  *   - the tracker transmitter placed as the default context places it relative to its own screen:
- *     leaning 50 degrees, 11.81 cm above the middle of the top edge, 4.6 cm in front;
+ *     leaning 50 degrees, 11.81 cm above the top edge and 0.03 cm right of its middle, 4.6 cm in
+ *     front of the plate;
  *   - the fixed viewer centred: VR_SCREEN_LEFT_EYE / VR_SCREEN_RIGHT_EYE at (width/2 -+ 3.3,
  *     height/2, 60) cm, so the mono eye sits 60 cm before the screen centre;
  *   - world units of one plate centimetre while the window covers the screen, origin at the
@@ -1289,8 +1322,8 @@ typedef enum vr_display_kind { VR_DISPLAY_FLAT_PANEL = 1, VR_DISPLAY_CRT = 2 } v
  *     follows the window when it changes; vr_world_in_plate_cm fixes it to the plate.
  * NULL on bad arguments (with a message on the standard error stream) or when memory runs out.
  * The application releases the context with free(). */
-VR_API vr_ctx *vr_ctx_create_display(double width_cm, double height_cm, int width_px,
-                                     int height_px, vr_display_kind kind);
+VR_API vr_ctx *vr_ctx_create_display(double width_cm, double height_cm, int width_px, int height_px,
+                                     vr_display_kind kind);
 
 /* World coordinates become plate coordinates, in desk-top mode: physical centimetres, origin at
  * the plate's lower-left corner, x right, y up, z toward the viewer (the screen surface is
@@ -1309,11 +1342,11 @@ VR_API vr_result vr_world_in_plate_cm(vr_ctx *ctx);
 /* Depth conventions of clip coordinates: the depth a point on the near (hither) plane and one on
  * the far (yon) plane get after the division by w. */
 typedef enum vr_depth_convention {
-  VR_DEPTH_LIBRARY = 0,         /* the library's own: +1 near, -1 far, as in VR_LEFT_VIEW:
-                                   draw with glDepthRange(1, 0), or clear to 0 and GL_GREATER */
-  VR_DEPTH_GL = 1,              /* OpenGL: -1 near, +1 far (clear to 1, GL_LESS) */
-  VR_DEPTH_ZERO_ONE = 2,        /* Vulkan, Direct3D, Metal: 0 near, 1 far; in OpenGL with
-                                   glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE) (4.5) */
+  VR_DEPTH_LIBRARY = 0,          /* the library's own: +1 near, -1 far, as in VR_LEFT_VIEW:
+                                    draw with glDepthRange(1, 0), or clear to 0 and GL_GREATER */
+  VR_DEPTH_GL = 1,               /* OpenGL: -1 near, +1 far (clear to 1, GL_LESS) */
+  VR_DEPTH_ZERO_ONE = 2,         /* Vulkan, Direct3D, Metal: 0 near, 1 far; in OpenGL with
+                                    glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE) (4.5) */
   VR_DEPTH_REVERSED_ZERO_ONE = 3 /* 1 near, 0 far (clear to 0, GL_GREATER): the best depth
                                     precision with a floating-point depth buffer */
 } vr_depth_convention;

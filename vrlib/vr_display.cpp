@@ -25,6 +25,16 @@ constexpr double transmitter_in_front_cm = 4.6;
 // The preset viewer: eyes level with the screen centre, this far in front of the plate.
 constexpr double preset_eye_distance_cm = 60.0;
 
+// The number a caller passed for an enumeration. C callers may pass any int; reading the bits
+// keeps values outside the enumeration defined here too, so they can be refused.
+template <class Enum>
+int enum_value(const Enum &e) {
+  static_assert(sizeof(Enum) == sizeof(int), "the enumerations are int-sized");
+  int v = 0;
+  std::memcpy(&v, &e, sizeof v);
+  return v;
+}
+
 bool positive_finite(double v) {
   return std::isfinite(v) && v > 0.0;
 }
@@ -64,15 +74,14 @@ vr_result split_failure(const char *who, const char *why, vr_result result) {
 
 // Both matrices of one eye in double precision, laid out for the graphics interfaces: a dmat's
 // rows laid end to end are the column-major array of the column-vector matrix.
-vr_result eye_matrices(const char *who, vr_ctx *ctx, int eye, vr_depth_convention depth,
-                       double projection_out[16], double view_out[16]) {
+vr_result eye_matrices(const char *who, vr_ctx *ctx, int eye, int d, double projection_out[16],
+                       double view_out[16]) {
   if (ctx == nullptr || projection_out == nullptr || view_out == nullptr) {
     return split_failure(who, "null context or matrix", VR_ERR_BAD_VALUE);
   }
   if (eye != VR_EYE_LEFT && eye != VR_EYE_RIGHT) {
     return split_failure(who, "eye is neither VR_EYE_LEFT nor VR_EYE_RIGHT", VR_ERR_BAD_VALUE);
   }
-  const int d = static_cast<int>(depth);
   if (d < 0 || d >= depth_convention_count) {
     return split_failure(who, "unknown depth convention", VR_ERR_BAD_VALUE);
   }
@@ -95,7 +104,10 @@ vr_result eye_matrices(const char *who, vr_ctx *ctx, int eye, vr_depth_conventio
   dmat to_eye, from_eye, world_to_plate, plate_to_clip, view, projection;
   vr_mat_trans(-e[0], -e[1], -e[2], to_eye);
   vr_mat_trans(e[0], e[1], e[2], from_eye);
-  std::memcpy(world_to_plate, split.world_to_plate, sizeof(dmat));
+  dmat world_to_coexistence, coexistence_to_plate;
+  std::memcpy(world_to_coexistence, split.world_to_coexistence, sizeof(dmat));
+  std::memcpy(coexistence_to_plate, split.coexistence_to_plate, sizeof(dmat));
+  vr_mat_mul_mat(world_to_coexistence, coexistence_to_plate, world_to_plate);
   vr_mat_mul_mat(world_to_plate, to_eye, view);
 
   // Eye to clip: back to the plate and through the frame's projection.
@@ -119,7 +131,9 @@ void vr_record_eye_split(vr_ctx *ctx, int eye, const double *eye_position, const
   if (eye == 0) g.eyes[1].valid = 0;  // a mono frame has no right eye
   if (!finite_matrix(view)) return;
   vr_ext_eye_split &split = g.eyes[eye];
-  vr_mat_mul_mat(ctx->world_to_coexistence, ctx->coexistence_to_plate, split.world_to_plate);
+  // Copies only: the frame's hot path leaves the products to vr_eye_matrices.
+  std::memcpy(split.world_to_coexistence, ctx->world_to_coexistence, sizeof(dmat));
+  std::memcpy(split.coexistence_to_plate, ctx->coexistence_to_plate, sizeof(dmat));
   std::memcpy(split.plate_to_clip, plate_to_clip, sizeof(dmat));
   std::memcpy(split.eye, eye_position, sizeof split.eye);
   split.valid = 1;
@@ -129,10 +143,11 @@ extern "C" {
 
 VR_API vr_ctx *vr_ctx_create_display(double width_cm, double height_cm, int width_px, int height_px,
                                      vr_display_kind kind) {
+  const int k = enum_value(kind);
   if (!positive_finite(width_cm) || !positive_finite(height_cm) || width_px <= 0 ||
-      height_px <= 0 || (kind != VR_DISPLAY_FLAT_PANEL && kind != VR_DISPLAY_CRT)) {
+      height_px <= 0 || (k != VR_DISPLAY_FLAT_PANEL && k != VR_DISPLAY_CRT)) {
     std::fprintf(stderr, "vr_ctx_create_display: bad display %g x %g cm, %d x %d pixels, kind %d\n",
-                 width_cm, height_cm, width_px, height_px, static_cast<int>(kind));
+                 width_cm, height_cm, width_px, height_px, k);
     return nullptr;
   }
   vr_ctx *ctx = vr_ctx_create();
@@ -147,7 +162,7 @@ VR_API vr_ctx *vr_ctx_create_display(double width_cm, double height_cm, int widt
   ctx->window_width_pixels = width_px;
   ctx->window_height_pixels = height_px;
   // A flat panel draws on its front surface: nothing to refract.
-  ctx->crt_correction = kind == VR_DISPLAY_CRT ? 1 : 0;
+  ctx->crt_correction = k == VR_DISPLAY_CRT ? 1 : 0;
 
   leaning_triangle_make_dig_to_plate(ctx, transmitter_lean_rad,
                                      width_cm / 2.0 + transmitter_right_of_middle_cm,
@@ -193,15 +208,15 @@ VR_API vr_result vr_world_in_plate_cm(vr_ctx *ctx) {
 
 VR_API vr_result vr_eye_matrices_d(vr_ctx *ctx, int eye, vr_depth_convention depth,
                                    double projection[16], double view[16]) {
-  return eye_matrices("vr_eye_matrices_d", ctx, eye, depth, projection, view);
+  return eye_matrices("vr_eye_matrices_d", ctx, eye, enum_value(depth), projection, view);
 }
 
 VR_API vr_result vr_eye_matrices(vr_ctx *ctx, int eye, vr_depth_convention depth,
                                  float projection[16], float view[16]) {
   double p[16], v[16];
   const vr_result r =
-      eye_matrices("vr_eye_matrices", ctx, eye, depth, projection != nullptr ? p : nullptr,
-                   view != nullptr ? v : nullptr);
+      eye_matrices("vr_eye_matrices", ctx, eye, enum_value(depth),
+                   projection != nullptr ? p : nullptr, view != nullptr ? v : nullptr);
   if (r != VR_OK) return r;
   for (int i = 0; i < 16; ++i) {
     projection[i] = static_cast<float>(p[i]);

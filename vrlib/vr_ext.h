@@ -34,7 +34,8 @@ struct vr_ext_views {
 // Graphics conventions and presets (attributes 145..159): what the last frame built each eye's
 // world view from, so that vr_eye_matrices can hand it out as a projection and a view.
 struct vr_ext_eye_split {
-  dmat world_to_plate;  // world_to_coexistence x coexistence_to_plate of that frame
+  dmat world_to_coexistence;  // the world's placement in that frame
+  dmat coexistence_to_plate;  // and the coexistence frame's
   dmat plate_to_clip;   // the eye's off-axis projection (face-plate corrected window)
   double eye[3];        // the eye, plate cm
   int valid;            // 0 until a frame has built this eye's view

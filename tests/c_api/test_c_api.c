@@ -36,6 +36,9 @@ int main(void) {
   double(*right)[4] = NULL;
   double *time = NULL;
   double w;
+  float projection[16], eye_view[16];
+  vr_ctx *panel;
+  int k, r, c, row_ok;
 
   check(VR_EYE_HOOK_REMOVE_FN == 129 && VR_GLASSES_RX_GEOM_0 == 49 && VR_TX_GEOM_3 == 60,
         "attribute identifiers have not moved");
@@ -79,6 +82,34 @@ int main(void) {
 
   vr_object_get(ctx, VR_PWORLD_TIME, &time);
   check(time != NULL && near(time[2], time[0] - time[1], 1e-12), "time block");
+
+  /* Each eye's projection and view as float uniforms: their product is the combined view with
+   * OpenGL's depth (its z column negated), in the same memory order. */
+  check(vr_eye_matrices(ctx, VR_EYE_RIGHT, VR_DEPTH_GL, projection, eye_view) == VR_OK,
+        "right eye split");
+  row_ok = 1;
+  for (c = 0; c < 4; c++) { /* column c of the product is row c of the dmat */
+    for (r = 0; r < 4; r++) {
+      double sum = 0.0, expected = r == 2 ? -right[c][r] : right[c][r];
+      for (k = 0; k < 4; k++) sum += (double)projection[k * 4 + r] * eye_view[c * 4 + k];
+      if (!near(sum, expected, 1e-5 * (1.0 + fabs(expected)))) row_ok = 0;
+    }
+  }
+  check(row_ok, "projection x view is the right view with OpenGL's depth");
+  /* Numbers outside the enumerations, as a C caller may pass them, are refused. */
+  check(vr_eye_matrices(ctx, VR_EYE_LEFT, (vr_depth_convention)4, projection, eye_view) ==
+            VR_ERR_BAD_VALUE,
+        "unknown depth convention refused");
+  check(vr_eye_matrices(ctx, VR_EYE_LEFT, (vr_depth_convention)-1, projection, eye_view) ==
+            VR_ERR_BAD_VALUE,
+        "negative depth convention refused");
+  check(vr_ctx_create_display(53.0, 30.0, 1920, 1080, (vr_display_kind)7) == NULL,
+        "unknown display kind refused");
+  panel = vr_ctx_create_display(53.0, 30.0, 1920, 1080, VR_DISPLAY_FLAT_PANEL);
+  check(panel != NULL && vr_world_in_plate_cm(panel) == VR_OK &&
+            vr_set_int(panel, VR_STEREO, 1) == VR_OK,
+        "flat-panel preset");
+  free(panel);
 
   vr_quit(ctx);
   free(ctx);

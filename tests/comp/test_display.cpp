@@ -293,13 +293,10 @@ TEST(EyeMatrices, RefusalsSayWhy) {
   CaptureStderr();
   float pf[16], vf[16];
   EXPECT_EQ(vr_eye_matrices(ctx.get(), 2, VR_DEPTH_GL, pf, vf), VR_ERR_BAD_VALUE);
-  EXPECT_EQ(vr_eye_matrices(ctx.get(), VR_EYE_LEFT, static_cast<vr_depth_convention>(4), pf, vf),
-            VR_ERR_BAD_VALUE);
   EXPECT_EQ(vr_eye_matrices(ctx.get(), VR_EYE_LEFT, VR_DEPTH_GL, nullptr, vf), VR_ERR_BAD_VALUE);
   EXPECT_EQ(vr_eye_matrices(nullptr, VR_EYE_LEFT, VR_DEPTH_GL, pf, vf), VR_ERR_BAD_VALUE);
   EXPECT_EQ(GetCapturedStderr(),
             "vr_eye_matrices: eye is neither VR_EYE_LEFT nor VR_EYE_RIGHT\n"
-            "vr_eye_matrices: unknown depth convention\n"
             "vr_eye_matrices: null context or matrix\n"
             "vr_eye_matrices: null context or matrix\n");
   // A stereo frame gives the right eye; the head-mounted mode has no desk-top view to split.

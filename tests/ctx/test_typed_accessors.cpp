@@ -99,11 +99,20 @@ TEST(TypedAccessors, EveryResultCodeComesWithItsMessage) {
        [](vr_ctx *c) { return vr_get_matrix(c, VR_DIG_TO_PLATE, nullptr); }},
       {"null context", VR_ERR_BAD_VALUE, "vr_set_int: attribute 16 (VR_STEREO): null context\n",
        [](vr_ctx *) { return vr_set_int(nullptr, VR_STEREO, 1); }},
-      {"callbacks only through the list", VR_ERR_WRONG_TYPE,
-       "vr_get_double: attribute 123 (VR_MOUSE_EVENT_FN) holds a block or callback\n",
+      {"set-only slot", VR_ERR_NOT_GETTABLE,
+       "vr_get_double: attribute 123 (VR_MOUSE_EVENT_FN) can only be written\n",
        [](vr_ctx *c) {
          double v = 0;
          return vr_get_double(c, VR_MOUSE_EVENT_FN, &v);
+       }},
+      {"callbacks only through the list", VR_ERR_WRONG_TYPE,
+       "vr_set_int: attribute 127 (VR_EYE_HOOK_FN) holds a block or callback\n",
+       [](vr_ctx *c) { return vr_set_int(c, VR_EYE_HOOK_FN, 0); }},
+      {"blocks by pointer only", VR_ERR_WRONG_TYPE,
+       "vr_get_matrix: attribute 122 (VR_PWORLD_TIME) holds a block or callback\n",
+       [](vr_ctx *c) {
+         dmat m;
+         return vr_get_matrix(c, VR_PWORLD_TIME, m);
        }},
   };
   for (const Case &k : cases) {
