@@ -6,6 +6,7 @@
 
 #include "vr.h"
 #include "vr_internal.h"
+#include "vr_net.h"
 #include "vr_platform.h"
 
 namespace {
@@ -282,6 +283,7 @@ VR_API void vr_comp_view(vr_ctx *ctx) {
   // The mouse is read before the head.
   if (ctx->mouse_event_fn != nullptr) ctx->mouse_event_fn(ctx);
   if (ctx->glasses_event_fn != nullptr) ctx->glasses_event_fn(ctx);
+  vr::net::output_frame(ctx);
   vr_cache_eye_pos(ctx);
 
   const double *left = ctx->left_eye;
