@@ -71,6 +71,17 @@ std::string usage_text(const char *program) {
          "                     extrapolate it to when the frame is shown (VR_RAW_INTERPOLATE 1)\n"
          "      --noise CM     distance noise of the simulated tracker, one sigma in cm\n"
          "                     (default 0.02; 0 for perfect measurements)\n"
+         "\n"
+         "Live window (needs a display):\n"
+         "      --live         open a window and render the views every frame at the display's\n"
+         "                     rate until Esc or the window is closed (or -n frames)\n"
+         "      --stereo MODE  mono (default), anaglyph (red left, cyan right) or quad\n"
+         "                     (quad-buffered, where the driver offers it; else anaglyph)\n"
+         "      --source SRC   where the head comes from: sim (default: the mouse moves the head\n"
+         "                     across the screen, Up/Down or W/S move it nearer and further),\n"
+         "                     opentrack (UDP on 127.0.0.1:4242, or VRLIB_OPENTRACK=host:port) or\n"
+         "                     trackers (the serial trackers through the capture driver)\n"
+         "      --screenshot F write the last frame, read back from the window, to PNG file F\n"
          "  -h, --help         show this text and exit\n";
 }
 
@@ -108,6 +119,25 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
     } else if (arg == "--6d") {
       if (!no_value(arg)) return false;
       o.six_d = true;
+    } else if (arg == "--live") {
+      if (!no_value(arg)) return false;
+      o.live = true;
+    } else if (arg == "--stereo" || arg == "--source" || arg == "--screenshot") {
+      if (!take_value(arg)) return false;
+      const std::string v(value);
+      if (arg == "--stereo" && v != "mono" && v != "anaglyph" && v != "quad") {
+        *error = "stereo must be mono, anaglyph or quad, not '" + v + "'";
+        return false;
+      }
+      if (arg == "--source" && v != "sim" && v != "opentrack" && v != "trackers") {
+        *error = "source must be sim, opentrack or trackers, not '" + v + "'";
+        return false;
+      }
+      if (arg == "--screenshot" && v.empty()) {
+        *error = "the screenshot file name is empty";
+        return false;
+      }
+      (arg == "--stereo" ? o.stereo : arg == "--source" ? o.source : o.screenshot) = v;
     } else if (arg == "--predict") {
       if (!no_value(arg)) return false;
       o.predict = true;
@@ -120,6 +150,7 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
         return false;
       }
       o.frames = static_cast<int>(v);
+      o.frames_given = true;
     } else if (arg == "-o" || arg == "--out") {
       if (!take_value(arg)) return false;
       if (value.empty()) {
@@ -143,6 +174,10 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
       *error = "unknown option '" + std::string(argv[i]) + "'";
       return false;
     }
+  }
+  if (!o.live && (o.stereo != "mono" || o.source != "sim" || !o.screenshot.empty())) {
+    *error = "--stereo, --source and --screenshot belong to the live window (--live)";
+    return false;
   }
   if (o.predict && o.six_d) {
     *error = "--predict fits the raw distances; it does not apply with --6d";

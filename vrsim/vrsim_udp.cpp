@@ -15,7 +15,6 @@ namespace {
 constexpr std::size_t socket_queue_datagrams = 256;
 constexpr std::size_t sent_kept = 65536;
 constexpr int largest_datagram_bytes = 1024;
-constexpr int first_free_port = 49152;
 constexpr int last_port = 65535;
 constexpr double max_rate_hz = 1000.0;
 constexpr int packet_bytes = 48;
