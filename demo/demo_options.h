@@ -17,10 +17,11 @@ struct DemoOptions {
   // The live window (--live): how the eyes are shown, where the head comes from, and an optional
   // picture of the last frame read back from the window's framebuffer.
   bool live = false;
-  bool frames_given = false;    // live: without -n the window runs until it is closed
-  std::string stereo = "mono";  // mono, anaglyph or quad
-  std::string source = "sim";   // sim (mouse and keys), opentrack or trackers
-  std::string screenshot;       // PNG path, empty for none
+  bool frames_given = false;         // live: without -n the window runs until it is closed
+  std::string stereo = "mono";       // mono, anaglyph or quad
+  std::string source = "sim";        // sim (mouse and keys), opentrack or trackers
+  std::string screenshot;            // PNG path, empty for none
+  int axes[6] = {1, 2, 3, 4, 5, 6};  // opentrack axis mapping (VR_NET_MAP_X ...)
 };
 
 // Parses argv. False with a message in *error on a bad option or value (the caller prints it

@@ -70,7 +70,7 @@ Window open_window(int w, int h, bool quad) {
 }
 
 // Where the head comes from, once set up.
-enum class Head { mouse, opentrack, trackers };
+enum class Head { mouse, opentrack, trackers, none };
 
 const char *head_name(Head h) {
   switch (h) {
@@ -79,14 +79,22 @@ const char *head_name(Head h) {
     case Head::trackers:
       return "serial trackers";
     case Head::mouse:
+    case Head::none:
       break;
   }
   return "mouse and keys";
 }
 
-Head start_head(vr_ctx *ctx, const std::string &source) {
+Head start_head(vr_ctx *ctx, const DemoOptions &opt) {
+  const std::string &source = opt.source;
   if (source == "opentrack") {
     vr_object_set(ctx, VR_GLASSES_SOURCE, VR_SOURCE_NETWORK, 0);
+    for (int axis = 0; axis < 6; ++axis) {
+      if (vr_set_int(ctx, VR_NET_MAP_X + axis, opt.axes[axis]) != VR_OK) {
+        std::fprintf(stderr, "vrdemo: --axes: positions take 1..3 and angles 4..6\n");
+        return Head::none;
+      }
+    }
     if (vr_init_glasses_and_mouse_6d(ctx, 1, 0)) return Head::opentrack;
     std::fprintf(stderr, "vrdemo: no opentrack source (%s); the mouse moves the head\n",
                  vr_net_message);
@@ -223,7 +231,6 @@ void draw_eyes(vr_ctx *ctx, Show show, int fb_w, int fb_h) {
 }  // namespace
 
 int run_live(const DemoOptions &opt) {
-  glfwSetErrorCallback(print_glfw_error);
   GlfwSession glfw;
   if (!glfw.ok) {
     std::fprintf(stderr,
@@ -231,6 +238,7 @@ int run_live(const DemoOptions &opt) {
                  "vrdemo without --live to write pictures\n");
     return 1;
   }
+  glfwSetErrorCallback(print_glfw_error);
   std::unique_ptr<vr_ctx, CtxCloser> owned(vr_ctx_create());
   vr_ctx *ctx = owned.get();
   if (!ctx) return 1;
@@ -255,7 +263,8 @@ int run_live(const DemoOptions &opt) {
   glfwSwapInterval(1);  // the display's rate
   vr_object_set(ctx, VR_STEREO, show == Show::mono ? 0 : 1, 0);
 
-  const Head head = start_head(ctx, opt.source);
+  const Head head = start_head(ctx, opt);
+  if (head == Head::none) return 2;
   std::printf("vrdemo --live: %s, head from %s; Esc or closing the window ends it\n",
               show == Show::mono       ? "mono"
               : show == Show::anaglyph ? "anaglyph"
