@@ -26,7 +26,7 @@ inline std::vector<unsigned char> datagram(const double v[6], int length = 48) {
   for (int i = 0; i < 6; ++i) p.value[i] = v[i];
   unsigned char bytes[48];
   vr::net::encode_packet(p, bytes);
-  std::memcpy(out.data(), bytes, static_cast<std::size_t>(std::min(length, 48)));
+  if (length > 0) std::memcpy(out.data(), bytes, static_cast<std::size_t>(std::min(length, 48)));
   return out;
 }
 
