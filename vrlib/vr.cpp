@@ -42,9 +42,9 @@ enum class Effect : unsigned char { none, cache_eyes, consistify, window };
 // Values a row refuses besides the non-finite ones, which no row takes.
 enum Refuse : unsigned char {
   refuse_none = 0,
-  refuse_zero = 1,      // a size of 0 cannot be geometry; negative sizes stay defined
-  refuse_negative = 2,  // extension settings that only make sense from 0 up
-  refuse_not_port = 4,  // a UDP port: 1..65535
+  refuse_zero = 1,               // a size of 0 cannot be geometry; negative sizes stay defined
+  refuse_negative = 2,           // extension settings that only make sense from 0 up
+  refuse_not_port = 4,           // a UDP port: 1..65535
   refuse_not_position_axis = 8,  // an axis mapping entry for a position: +-1..3
   refuse_not_angle_axis = 16,    // an axis mapping entry for an angle: +-4..6
 };
@@ -226,8 +226,8 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   t[VR_NET_CAMERA_TILT] = row(real, VR_EXT_AT(net.camera_tilt));
   for (std::size_t axis = 0; axis < 6; ++axis) {
     const unsigned char refuse = axis < 3 ? refuse_not_position_axis : refuse_not_angle_axis;
-    t[VR_NET_MAP_X + axis] = row(integer, VR_EXT_AT(net.axis_map) + axis * sizeof(int), set_get,
-                                 none_e, refuse);
+    t[VR_NET_MAP_X + axis] =
+        row(integer, VR_EXT_AT(net.axis_map) + axis * sizeof(int), set_get, none_e, refuse);
   }
   t[VR_NET_SILENCE_TIMEOUT] =
       row(real, VR_EXT_AT(net.silence_timeout_s), set_get, none_e, refuse_zero | refuse_negative);
@@ -525,8 +525,7 @@ bool acceptable(const Attribute &a, const Value &v) {
       if ((a.refuse & refuse_not_port) && (v.integer < 1 || v.integer > 65535)) return false;
       if ((a.refuse & refuse_not_position_axis) && !vr::net::valid_mapping(0, v.integer))
         return false;
-      if ((a.refuse & refuse_not_angle_axis) && !vr::net::valid_mapping(3, v.integer))
-        return false;
+      if ((a.refuse & refuse_not_angle_axis) && !vr::net::valid_mapping(3, v.integer)) return false;
       return true;
     case Kind::point:
       return v.point != nullptr && finite_all(v.point, 3);

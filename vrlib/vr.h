@@ -882,10 +882,10 @@ enum {
 
 /* VR_NET_STATE values. */
 enum {
-  VR_NET_STATE_OFF = 0,       /* the source is not running */
-  VR_NET_STATE_WAITING = 1,   /* bound, no datagram accepted yet */
-  VR_NET_STATE_TRACKING = 2,  /* datagrams arriving */
-  VR_NET_STATE_SILENT = 3     /* none for VR_NET_SILENCE_TIMEOUT: the last pose is held */
+  VR_NET_STATE_OFF = 0,      /* the source is not running */
+  VR_NET_STATE_WAITING = 1,  /* bound, no datagram accepted yet */
+  VR_NET_STATE_TRACKING = 2, /* datagrams arriving */
+  VR_NET_STATE_SILENT = 3    /* none for VR_NET_SILENCE_TIMEOUT: the last pose is held */
 };
 
 /* The network source's messages (set-up failures, silence, resumption), terminated. */

@@ -40,7 +40,9 @@ inline int udp_receive(int fd, unsigned char *bytes, int size, long long *arriva
 inline int udp_send(int fd, unsigned address, int port, const unsigned char *bytes, int count) {
   return table().udp_send(table().user, fd, address, port, bytes, count);
 }
-inline void udp_close(int fd) { table().udp_close(table().user, fd); }
+inline void udp_close(int fd) {
+  table().udp_close(table().user, fd);
+}
 
 // The Linux/POSIX implementation (vr_platform_posix.cpp), and its UDP entries
 // (vr_platform_udp.cpp).
