@@ -67,7 +67,7 @@ bool drain(vr_ctx *ctx, vr_ext_net &net) {
   for (int i = 0; i < max_datagrams_per_frame; ++i) {
     unsigned char bytes[receive_buffer_bytes];
     long long arrival_ns = now_ns;
-    const int length = vr::os::udp_receive(net.in_fd, bytes, sizeof bytes, &arrival_ns);
+    const int length = vr::os::udp_receive(net.in_socket - 1, bytes, sizeof bytes, &arrival_ns);
     if (length < 0) break;
     Packet p{};
     const Verdict v = vr::net::decode_packet(bytes, length, &p);
@@ -123,7 +123,7 @@ int vr_net_init_glasses(vr_ctx *ctx) {
   if (ctx == nullptr) return 0;
   if (ctx->tracking_mode == 0) return 1;
   vr_ext_net &net = state(ctx);
-  if (net.in_fd >= 0) vr_net_remove_glasses(ctx);  // a second set-up replaces the first
+  if (net.in_socket != 0) vr_net_remove_glasses(ctx);  // a second set-up replaces the first
 
   auto address = static_cast<unsigned>(net.bind_address);
   int port = net.bind_port;
@@ -143,7 +143,7 @@ int vr_net_init_glasses(vr_ctx *ctx) {
                   std::strerror(error));
     return fail_set_up(vr_net_message);
   }
-  net.in_fd = fd;
+  net.in_socket = fd + 1;
   net.state = VR_NET_STATE_WAITING;
   net.packets = net.drops_length = net.drops_not_finite = net.drops_absurd = 0;
   net.last_arrival_s = net.previous_arrival_s = -1.0;
@@ -160,7 +160,7 @@ int vr_net_init_glasses(vr_ctx *ctx) {
 void vr_net_event_glasses(vr_ctx *ctx) {
   if (ctx == nullptr) return;
   vr_ext_net &net = state(ctx);
-  if (net.in_fd < 0) return;
+  if (net.in_socket == 0) return;
   const bool got = drain(ctx, net);
   if (got) net.have_pose = 1;
   update_state(ctx, net, got);
@@ -172,9 +172,9 @@ void vr_net_event_glasses(vr_ctx *ctx) {
 void vr_net_remove_glasses(vr_ctx *ctx) {
   if (ctx == nullptr) return;
   vr_ext_net &net = state(ctx);
-  if (net.in_fd < 0) return;
-  vr::os::udp_close(net.in_fd);
-  net.in_fd = -1;
+  if (net.in_socket == 0) return;
+  vr::os::udp_close(net.in_socket - 1);
+  net.in_socket = 0;
   net.state = VR_NET_STATE_OFF;
   vr_mat_copy(net.saved_dig_to_plate, ctx->dig_to_plate);
   vr_object_set(ctx, VR_GLASSES_EVENT_FN, static_cast<vr_fn>(nullptr), VR_GLASSES_REMOVE_FN,

@@ -30,8 +30,10 @@ struct vr_ext_net {
   int output_sent = 0;
   int output_errors = 0;
   // Private.
-  int in_fd = -1;   // the source's socket
-  int out_fd = -1;  // the output's socket
+  // The sockets' descriptors plus one: 0 is "none", also in a context whose memory was only
+  // zeroed, so that nothing ever closes descriptor 0 by mistake.
+  int in_socket = 0;   // the source's
+  int out_socket = 0;  // the output's
   int have_pose = 0;
   vr_lt_6d pose{};  // newest accepted pose, mapped, in cm and radians
   double previous_arrival_s = -1.0;

@@ -177,7 +177,7 @@ void output_frame(vr_ctx *ctx) {
     return;
   }
   if (all_zero(ctx->head_to_dig)) return;  // no head pose yet
-  if (net.out_fd < 0) {
+  if (net.out_socket == 0) {
     // Bound to loopback when sending there, so that a loopback output never listens wider.
     const auto destination = static_cast<unsigned>(net.output_address);
     const unsigned local = (destination >> 24) == 127 ? loopback_address : 0u;
@@ -186,14 +186,14 @@ void output_frame(vr_ctx *ctx) {
       ++net.output_errors;
       return;
     }
-    net.out_fd = fd;
+    net.out_socket = fd + 1;
   }
   dmat head_to_plate;
   vr_mat_mul_mat(ctx->head_to_dig, ctx->dig_to_plate, head_to_plate);
   unsigned char bytes[packet_bytes];
   encode_packet(matrix_to_packet(head_to_plate), bytes);
-  if (vr::os::udp_send(net.out_fd, static_cast<unsigned>(net.output_address), net.output_port,
-                       bytes, packet_bytes) == 0)
+  if (vr::os::udp_send(net.out_socket - 1, static_cast<unsigned>(net.output_address),
+                       net.output_port, bytes, packet_bytes) == 0)
     ++net.output_sent;
   else
     ++net.output_errors;
@@ -201,9 +201,9 @@ void output_frame(vr_ctx *ctx) {
 
 void close_output(vr_ctx *ctx) {
   vr_ext_net &net = vr_ext(ctx).net;
-  if (net.out_fd < 0) return;
-  vr::os::udp_close(net.out_fd);
-  net.out_fd = -1;
+  if (net.out_socket == 0) return;
+  vr::os::udp_close(net.out_socket - 1);
+  net.out_socket = 0;
 }
 
 }  // namespace vr::net

@@ -305,3 +305,18 @@ TEST_F(Source, OutputIsOffByDefaultAndSendsTheTrackedHeadWhenOn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Source, AContextOnlyZeroedHoldsNoSocketToClose) {
+  // Memory an application zeroed itself, before vr_init_attributes gave it the defaults.
+  auto *zeroed = static_cast<vr_ctx *>(std::calloc(1, sizeof(vr_ctx)));
+  ASSERT_NE(zeroed, nullptr);
+  vr::net::output_frame(zeroed);
+  vr_quit(zeroed);
+  std::free(zeroed);
+  EXPECT_EQ(vrsim_event_find(sim, 0, VRSIM_EV_UDP_CLOSE, -2), -1);
+  EXPECT_EQ(vrsim_event_find(sim, 0, VRSIM_EV_UDP_OPEN, -2), -1);
+}
+
+}  // namespace
