@@ -421,6 +421,14 @@ VR_API void vr_init_pworld_time(vr_ctx *ctx) {
   ctx->pworld_time_delta = 0.3;
 }
 
+}  // extern "C"
+
+double vr_pworld_seconds_at(long long clock_ns) {
+  return clock_seconds(clock_difference(clock_ns, long_long_pworld_time_zero));
+}
+
+extern "C" {
+
 VR_API void vr_sync_pworld_time(vr_ctx *ctx) {
   ctx->pworld_time_prev = ctx->pworld_time_now;
   ctx->pworld_time_now =

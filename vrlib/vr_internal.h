@@ -13,6 +13,10 @@ void vr_compute_lr_plate_to_cc(vr_ctx *ctx, const double *eye, double hither, do
 void vr_correct_crt(vr_ctx *ctx, const double *eye, double x, double y, double *out_x,
                     double *out_y);
 
+// Physical world time (seconds, as VR_PWORLD_TIME counts it) of a reading of the platform's
+// hrtime clock, for events stamped on that clock. (vr_comp)
+double vr_pworld_seconds_at(long long clock_ns);
+
 // Calibration frames, private to vr_mat.
 void fake_make_plate_to_dig(double angle, double x, double y, double z, double d, dmat out);
 void print_pt(const double *p, const char *label);

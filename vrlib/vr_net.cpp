@@ -1,11 +1,13 @@
 // The network head-tracker source: a webcam face tracker (or any program) sending the opentrack
 // datagram over UDP. Set-up binds the socket; every frame the handler takes what has arrived
 // without waiting, keeps the newest pose and places the eyes from it.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "vr_ext.h"
+#include "vr_internal.h"
 #include "vr_net.h"
 #include "vr_platform.h"
 
@@ -14,7 +16,6 @@ namespace {
 using vr::net::Packet;
 using vr::net::Verdict;
 
-constexpr double ns_per_s = 1e9;
 // A frame takes at most this many datagrams; the rest wait for the next frame, so that a
 // flooding sender cannot hold the frame up.
 constexpr int max_datagrams_per_frame = 256;
@@ -27,11 +28,6 @@ constexpr const char *environment_endpoint = "VRLIB_OPENTRACK";
 
 vr_ext_net &state(vr_ctx *ctx) {
   return vr_ext(ctx).net;
-}
-
-// The platform's arrival time (hrtime clock) as physical world time of this frame's clock.
-double arrival_seconds(const vr_ctx *ctx, long long arrival_ns, long long now_ns) {
-  return ctx->pworld_time_now - static_cast<double>(now_ns - arrival_ns) / ns_per_s;
 }
 
 void note_interval(vr_ext_net &net, double arrival_s) {
@@ -78,7 +74,9 @@ bool drain(vr_ctx *ctx, vr_ext_net &net) {
     ++net.packets;
     newest = p;
     got = true;
-    net.last_arrival_s = arrival_seconds(ctx, arrival_ns, now_ns);
+    // On the frame's own time scale: a datagram that came in after the frame read its time
+    // counts as arriving after it.
+    net.last_arrival_s = vr_pworld_seconds_at(arrival_ns);
     note_interval(net, net.last_arrival_s);
   }
   if (got) net.pose = vr::net::packet_to_pose(vr::net::map_axes(net.axis_map, newest));
@@ -99,7 +97,7 @@ void update_state(vr_ctx *ctx, vr_ext_net &net, bool got) {
                   "network head tracker: no datagram for %.2f s; holding the last pose",
                   net.silence_timeout_s);
   }
-  if (net.have_pose) net.pose_age_s = since_s;
+  if (net.have_pose) net.pose_age_s = std::fmax(0.0, since_s);
 }
 
 // The one place where this source's pose becomes the eyes: the same one-frame eye prediction as
