@@ -2,48 +2,92 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
-#include <string_view>
+#include <string>
+
+#include <CLI/CLI.hpp>
 
 namespace vrdemo {
 
 namespace {
 
 constexpr int max_frames = 100000;
+constexpr int axis_count = 6;
 
-bool parse_int(std::string_view text, long long lo, long long hi, long long *out) {
-  if (text.empty()) return false;
-  std::string s(text);
-  char *end = nullptr;
-  errno = 0;
-  const long long v = std::strtoll(s.c_str(), &end, 10);
-  if (errno != 0 || end == s.c_str() || *end != '\0' || v < lo || v > hi) return false;
-  *out = v;
-  return true;
+// A validator that refuses an empty text.
+CLI::Validator not_empty(const std::string &what) {
+  return CLI::Validator(
+      [what](std::string &v) { return v.empty() ? what + " is empty" : std::string(); }, "TEXT");
 }
 
-bool parse_seed(std::string_view text, unsigned long long *out) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-  std::string s(text);
-  char *end = nullptr;
-  errno = 0;
-  const unsigned long long v = std::strtoull(s.c_str(), &end, 10);
-  if (errno != 0 || end == s.c_str() || *end != '\0') return false;
-  *out = v;
-  return true;
+// A non-negative whole number without sign (the seed).
+const CLI::Validator whole_number(
+    [](std::string &v) {
+      const bool digits = !v.empty() && v.find_first_not_of("0123456789") == std::string::npos;
+      return digits ? std::string() : "must be a non-negative whole number, not '" + v + "'";
+    },
+    "N");
+
+// A finite number within [lo, hi]: a range check alone would let NaN through.
+CLI::Validator finite_in(double lo, double hi, const std::string &what) {
+  return CLI::Validator(
+      [=](std::string &v) {
+        char *end = nullptr;
+        errno = 0;
+        const double d = std::strtod(v.c_str(), &end);
+        if (v.empty() || errno != 0 || *end != '\0' || !std::isfinite(d) || d < lo || d > hi) {
+          char text[160];
+          std::snprintf(text, sizeof text, "%s must be a number from %g to %g, not '%s'",
+                        what.c_str(), lo, hi, v.c_str());
+          return std::string(text);
+        }
+        return std::string();
+      },
+      "X");
 }
 
-bool parse_double(std::string_view text, double lo, double hi, double *out) {
-  if (text.empty()) return false;
-  std::string s(text);
-  char *end = nullptr;
-  errno = 0;
-  const double v = std::strtod(s.c_str(), &end);
-  if (errno != 0 || end == s.c_str() || *end != '\0' || !std::isfinite(v) || v < lo || v > hi)
-    return false;
-  *out = v;
-  return true;
+// A whole number within [lo, hi], said as such for a typing mistake too.
+CLI::Validator whole_in(long long lo, long long hi, const std::string &what) {
+  return CLI::Validator(
+      [=](std::string &v) {
+        char *end = nullptr;
+        errno = 0;
+        const long long n = std::strtoll(v.c_str(), &end, 10);
+        if (v.empty() || errno != 0 || *end != '\0' || n < lo || n > hi)
+          return what + " must be a whole number from " + std::to_string(lo) + " to " +
+                 std::to_string(hi) + ", not '" + v + "'";
+        return std::string();
+      },
+      "N");
 }
+
+// Six comma-separated axis numbers, each +-1..6.
+bool parse_axes(const std::string &text, int out[axis_count]) {
+  int n = 0;
+  const char *p = text.c_str();
+  while (n < axis_count) {
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(p, &end, 10);
+    if (end == p || errno != 0 || v == 0 || v < -axis_count || v > axis_count) return false;
+    out[n++] = static_cast<int>(v);
+    p = end;
+    if (n < axis_count) {
+      if (*p != ',') return false;
+      ++p;
+    }
+  }
+  return *p == '\0';
+}
+
+const CLI::Validator axis_list(
+    [](std::string &v) {
+      int scratch[axis_count];
+      return parse_axes(v, scratch) ? std::string()
+                                    : "axes must be six numbers like -1,2,3,4,5,6, not '" + v + "'";
+    },
+    "LIST");
 
 }  // namespace
 
@@ -71,78 +115,54 @@ std::string usage_text(const char *program) {
          "                     extrapolate it to when the frame is shown (VR_RAW_INTERPOLATE 1)\n"
          "      --noise CM     distance noise of the simulated tracker, one sigma in cm\n"
          "                     (default 0.02; 0 for perfect measurements)\n"
+         "\n"
+         "Live window (needs a display):\n"
+         "      --live         open a window and render the views every frame at the display's\n"
+         "                     rate until Esc or the window is closed (or -n frames)\n"
+         "      --stereo MODE  mono (default), anaglyph (red left, cyan right) or quad\n"
+         "                     (quad-buffered, where the driver offers it; else anaglyph)\n"
+         "      --source SRC   where the head comes from: sim (default: the mouse moves the head\n"
+         "                     across the screen, Up/Down or W/S move it nearer and further),\n"
+         "                     opentrack (UDP on 127.0.0.1:4242, or VRLIB_OPENTRACK=host:port) or\n"
+         "                     trackers (the serial trackers through the capture driver)\n"
+         "      --axes LIST    opentrack axis mapping, six numbers for the head's x, y, z, yaw,\n"
+         "                     pitch and roll, each the sender's value 1..6 (X, Y, Z, yaw, pitch,\n"
+         "                     roll), negative to negate it (default 1,2,3,4,5,6)\n"
+         "      --screenshot F write the last frame, read back from the window, to PNG file F\n"
          "  -h, --help         show this text and exit\n";
 }
 
 bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) {
   DemoOptions o;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    std::string_view value;
-    bool has_inline_value = false;
-    if (arg.starts_with("--")) {
-      const auto eq = arg.find('=');
-      if (eq != std::string_view::npos) {
-        value = arg.substr(eq + 1);
-        arg = arg.substr(0, eq);
-        has_inline_value = true;
-      }
-    }
-    auto take_value = [&](std::string_view name) -> bool {
-      if (has_inline_value) return true;
-      if (i + 1 >= argc) {
-        *error = "option " + std::string(name) + " needs a value";
-        return false;
-      }
-      value = argv[++i];
-      return true;
-    };
-    auto no_value = [&](std::string_view name) -> bool {
-      if (!has_inline_value) return true;
-      *error = "option " + std::string(name) + " takes no value";
-      return false;
-    };
-    if (arg == "-h" || arg == "--help") {
-      if (!no_value(arg)) return false;
-      o.help = true;
-    } else if (arg == "--6d") {
-      if (!no_value(arg)) return false;
-      o.six_d = true;
-    } else if (arg == "--predict") {
-      if (!no_value(arg)) return false;
-      o.predict = true;
-    } else if (arg == "-n" || arg == "--frames") {
-      long long v = 0;
-      if (!take_value(arg)) return false;
-      if (!parse_int(value, 1, max_frames, &v)) {
-        *error = "frames must be a whole number from 1 to " + std::to_string(max_frames) +
-                 ", not '" + std::string(value) + "'";
-        return false;
-      }
-      o.frames = static_cast<int>(v);
-    } else if (arg == "-o" || arg == "--out") {
-      if (!take_value(arg)) return false;
-      if (value.empty()) {
-        *error = "the output folder name is empty";
-        return false;
-      }
-      o.out_dir = std::string(value);
-    } else if (arg == "-s" || arg == "--seed") {
-      if (!take_value(arg)) return false;
-      if (!parse_seed(value, &o.seed)) {
-        *error = "seed must be a non-negative whole number, not '" + std::string(value) + "'";
-        return false;
-      }
-    } else if (arg == "--noise") {
-      if (!take_value(arg)) return false;
-      if (!parse_double(value, 0.0, 5.0, &o.noise_cm)) {
-        *error = "noise must be a number of cm from 0 to 5, not '" + std::string(value) + "'";
-        return false;
-      }
-    } else {
-      *error = "unknown option '" + std::string(argv[i]) + "'";
-      return false;
-    }
+  CLI::App app{"vrdemo"};
+  // The usage text above says more than a generated one would; --help prints it.
+  app.set_help_flag();
+  // Flags take no value: "--help=yes" is a mistake, not a way of saying yes.
+  app.add_flag("-h,--help", o.help)->disable_flag_override();
+  app.add_flag("--6d", o.six_d)->disable_flag_override();
+  app.add_flag("--predict", o.predict)->disable_flag_override();
+  app.add_flag("--live", o.live)->disable_flag_override();
+  app.add_option("-n,--frames", o.frames)->check(whole_in(1, max_frames, "frames"));
+  app.add_option("-o,--out", o.out_dir)->check(not_empty("the output folder name"));
+  app.add_option("-s,--seed", o.seed)->check(whole_number);
+  app.add_option("--noise", o.noise_cm)->check(finite_in(0.0, 5.0, "noise (cm)"));
+  app.add_option("--stereo", o.stereo)->check(CLI::IsMember({"mono", "anaglyph", "quad"}));
+  app.add_option("--source", o.source)->check(CLI::IsMember({"sim", "opentrack", "trackers"}));
+  app.add_option("--screenshot", o.screenshot)->check(not_empty("the screenshot file name"));
+  std::string axes;
+  app.add_option("--axes", axes)->check(axis_list);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError &e) {
+    *error = e.what();
+    return false;
+  }
+  o.frames_given = app.count("--frames") > 0;
+  if (!axes.empty()) parse_axes(axes, o.axes);
+  if (!o.live &&
+      (o.stereo != "mono" || o.source != "sim" || !o.screenshot.empty() || !axes.empty())) {
+    *error = "--stereo, --source, --axes and --screenshot belong to the live window (--live)";
+    return false;
   }
   if (o.predict && o.six_d) {
     *error = "--predict fits the raw distances; it does not apply with --6d";

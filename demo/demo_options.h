@@ -14,6 +14,14 @@ struct DemoOptions {
   bool predict = false;    // raw mode: fit and extrapolate the distances
   double noise_cm = 0.02;  // the simulated tracker's distance noise (one sigma)
   bool help = false;
+  // The live window (--live): how the eyes are shown, where the head comes from, and an optional
+  // picture of the last frame read back from the window's framebuffer.
+  bool live = false;
+  bool frames_given = false;         // live: without -n the window runs until it is closed
+  std::string stereo = "mono";       // mono, anaglyph or quad
+  std::string source = "sim";        // sim (mouse and keys), opentrack or trackers
+  std::string screenshot;            // PNG path, empty for none
+  int axes[6] = {1, 2, 3, 4, 5, 6};  // opentrack axis mapping (VR_NET_MAP_X ...)
 };
 
 // Parses argv. False with a message in *error on a bad option or value (the caller prints it

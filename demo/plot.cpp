@@ -1,9 +1,13 @@
 #include "plot.h"
 
+#include <cairo.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <numbers>
 
 namespace vrdemo {
 
@@ -96,10 +100,78 @@ std::vector<double> nice_ticks(double lo, double hi, int wanted, double *step) {
   return ticks;
 }
 
+namespace {
+
+// Drawing with cairo: anti-aliased lines and outline-font text on an RGB surface.
+struct Canvas {
+  cairo_surface_t *surface;
+  cairo_t *cr;
+  Canvas(int w, int h)
+      : surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h)), cr(cairo_create(surface)) {
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  }
+  ~Canvas() {
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+  }
+  Canvas(const Canvas &) = delete;
+  Canvas &operator=(const Canvas &) = delete;
+
+  void colour(Rgb c) { cairo_set_source_rgb(cr, c.r / 255.0, c.g / 255.0, c.b / 255.0); }
+  // A crisp one-pixel rule along pixel rows or columns.
+  void rule(double x0, double y0, double x1, double y1, Rgb c) {
+    colour(c);
+    cairo_set_line_width(cr, 1.0);
+    cairo_move_to(cr, std::floor(x0) + 0.5, std::floor(y0) + 0.5);
+    cairo_line_to(cr, std::floor(x1) + 0.5, std::floor(y1) + 0.5);
+    cairo_stroke(cr);
+  }
+  double text_width(const std::string &text, double size) {
+    cairo_set_font_size(cr, size);
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, text.c_str(), &e);
+    return e.x_advance;
+  }
+  // Text whose baseline starts at (x, y).
+  void text(double x, double y, const std::string &t, double size, Rgb c) {
+    colour(c);
+    cairo_set_font_size(cr, size);
+    cairo_move_to(cr, x, y);
+    cairo_show_text(cr, t.c_str());
+  }
+  Image to_image() {
+    cairo_surface_flush(surface);
+    const int w = cairo_image_surface_get_width(surface);
+    const int h = cairo_image_surface_get_height(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    const unsigned char *data = cairo_image_surface_get_data(surface);
+    Image img(w, h);
+    for (int y = 0; y < h; ++y) {
+      const auto *row =
+          reinterpret_cast<const std::uint32_t *>(data + static_cast<size_t>(y) * stride);
+      for (int x = 0; x < w; ++x) {
+        const std::uint32_t px = row[x];  // 0x00RRGGBB in native order
+        img.set(x, y,
+                Rgb{static_cast<std::uint8_t>(px >> 16), static_cast<std::uint8_t>(px >> 8),
+                    static_cast<std::uint8_t>(px)});
+      }
+    }
+    return img;
+  }
+};
+
+constexpr double title_pt = 20.0;
+constexpr double panel_title_pt = 15.0;
+constexpr double label_pt = 12.0;
+
+}  // namespace
+
 Image render_plot(const PlotLayout &layout, const std::vector<PlotPanel> &panels) {
   const int n = std::max<int>(1, static_cast<int>(panels.size()));
   const int height = margin_top + n * (layout.panel_height + panel_gap) + margin_bottom;
-  Image img(layout.width, height, background);
+  Canvas c(layout.width, height);
+  c.colour(background);
+  cairo_paint(c.cr);
 
   Range xr;
   for (const auto &p : panels)
@@ -111,8 +183,8 @@ Image render_plot(const PlotLayout &layout, const std::vector<PlotPanel> &panels
   const int plot_w = plot_right - plot_left;
   auto to_px = [&](double x) { return plot_left + (x - xr.lo) / (xr.hi - xr.lo) * plot_w; };
 
-  draw_text(img, (layout.width - text_width(layout.title, 2)) / 2, 16, layout.title, text_colour,
-            2);
+  c.text((layout.width - c.text_width(layout.title, title_pt)) / 2, 32, layout.title, title_pt,
+         text_colour);
 
   double xstep = 1.0;
   const std::vector<double> xticks = nice_ticks(xr.lo, xr.hi, 10, &xstep);
@@ -128,68 +200,81 @@ Image render_plot(const PlotLayout &layout, const std::vector<PlotPanel> &panels
     yr = yr.padded(0.06);
     auto to_py = [&](double y) { return bottom - (y - yr.lo) / (yr.hi - yr.lo) * (bottom - top); };
 
-    // Tick labels of the value axis.
+    // Tick labels of the value axis, the panel's title and the axis's unit.
     double ystep = 1.0;
     const std::vector<double> yticks = nice_ticks(yr.lo, yr.hi, 5, &ystep);
     for (double v : yticks) {
       const std::string label = format_tick(v, ystep);
-      draw_text(img, plot_left - 8 - text_width(label), static_cast<int>(std::lround(to_py(v))) - 3,
-                label, text_colour);
+      c.text(plot_left - 8 - c.text_width(label, label_pt), to_py(v) + 4, label, label_pt,
+             text_colour);
     }
-    draw_text(img, plot_left, top - 18, panel.title, text_colour, 2);
+    c.text(plot_left, top - 8, panel.title, panel_title_pt, text_colour);
     if (!panel.y_label.empty())
-      draw_text(img, plot_left - 8 - text_width(panel.y_label), top - 14, panel.y_label,
-                text_colour);
+      c.text(plot_left - 8 - c.text_width(panel.y_label, label_pt), top - 6, panel.y_label,
+             label_pt, text_colour);
 
-    // Grid and series, clipped to the panel by drawing into a panel-sized canvas first.
-    Image canvas(plot_w, bottom - top, background);
-    for (double v : yticks)
-      fill_rect(canvas, 0, static_cast<int>(std::lround(to_py(v))) - top, plot_w, 1, grid_colour);
-    for (double v : xticks)
-      fill_rect(canvas, static_cast<int>(std::lround(to_px(v))) - plot_left, 0, 1, bottom - top,
-                grid_colour);
+    // Grid and series, clipped to the panel.
+    cairo_save(c.cr);
+    cairo_rectangle(c.cr, plot_left, top, plot_w, bottom - top);
+    cairo_clip(c.cr);
+    for (double v : yticks) c.rule(plot_left, to_py(v), plot_right, to_py(v), grid_colour);
+    for (double v : xticks) c.rule(to_px(v), top, to_px(v), bottom, grid_colour);
+    cairo_set_line_join(c.cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_set_line_cap(c.cr, CAIRO_LINE_CAP_ROUND);
     for (const auto &s : panel.series) {
       const size_t count = std::min(s.x.size(), s.y.size());
       auto usable = [&](size_t k) { return k < count && std::isfinite(s.x[k] + s.y[k]); };
+      c.colour(s.colour);
       for (size_t k = 0; k < count; ++k) {
         if (!usable(k)) continue;
-        const double x = to_px(s.x[k]) - plot_left, y = to_py(s.y[k]) - top;
-        if (usable(k + 1)) {
-          draw_line(canvas, x, y, to_px(s.x[k + 1]) - plot_left, to_py(s.y[k + 1]) - top,
-                    s.line_width, s.colour);
-        } else if (k == 0 || !usable(k - 1)) {
-          // A point with no neighbour to join is drawn as a dot.
-          draw_line(canvas, x, y, x, y, s.line_width + 2.0, s.colour);
+        const double x = to_px(s.x[k]), y = to_py(s.y[k]);
+        if (k == 0 || !usable(k - 1)) {
+          if (!usable(k + 1)) {
+            // A point with no neighbour to join is drawn as a dot.
+            cairo_arc(c.cr, x, y, (s.line_width + 2.0) / 2.0, 0, 2 * std::numbers::pi);
+            cairo_fill(c.cr);
+            continue;
+          }
+          cairo_move_to(c.cr, x, y);
+        } else {
+          cairo_line_to(c.cr, x, y);
+        }
+        if (!usable(k + 1)) {
+          cairo_set_line_width(c.cr, s.line_width);
+          cairo_stroke(c.cr);
         }
       }
     }
-    blit(img, canvas, plot_left, top);
+    cairo_restore(c.cr);
 
     // Frame and legend (top right, one entry per series).
-    fill_rect(img, plot_left, top, plot_w, 1, axis_colour);
-    fill_rect(img, plot_left, bottom, plot_w + 1, 1, axis_colour);
-    fill_rect(img, plot_left, top, 1, bottom - top, axis_colour);
-    fill_rect(img, plot_right, top, 1, bottom - top, axis_colour);
-    int lx = plot_right;
+    c.rule(plot_left, top, plot_right, top, axis_colour);
+    c.rule(plot_left, bottom, plot_right, bottom, axis_colour);
+    c.rule(plot_left, top, plot_left, bottom, axis_colour);
+    c.rule(plot_right, top, plot_right, bottom, axis_colour);
+    double lx = plot_right;
     for (auto it = panel.series.rbegin(); it != panel.series.rend(); ++it) {
-      lx -= text_width(it->label) + 40;
-      fill_rect(img, lx, top - 12, 24, std::max(2, static_cast<int>(it->line_width + 0.5)),
-                it->colour);
-      draw_text(img, lx + 30, top - 15, it->label, text_colour);
+      lx -= c.text_width(it->label, label_pt) + 40;
+      c.colour(it->colour);
+      cairo_set_line_width(c.cr, std::max(2.0, it->line_width));
+      cairo_move_to(c.cr, lx, top - 11);
+      cairo_line_to(c.cr, lx + 24, top - 11);
+      cairo_stroke(c.cr);
+      c.text(lx + 30, top - 6, it->label, label_pt, text_colour);
     }
   }
 
   // The shared time axis under the last panel.
   const int last_bottom = margin_top + n * (layout.panel_height + panel_gap);
   for (double v : xticks) {
-    const int px = static_cast<int>(std::lround(to_px(v)));
-    fill_rect(img, px, last_bottom, 1, 5, axis_colour);
+    const double px = to_px(v);
+    c.rule(px, last_bottom, px, last_bottom + 5, axis_colour);
     const std::string label = format_tick(v, xstep);
-    draw_text(img, px - text_width(label) / 2, last_bottom + 9, label, text_colour);
+    c.text(px - c.text_width(label, label_pt) / 2, last_bottom + 20, label, label_pt, text_colour);
   }
-  draw_text(img, plot_left + (plot_w - text_width(layout.x_label)) / 2, last_bottom + 28,
-            layout.x_label, text_colour);
-  return img;
+  c.text(plot_left + (plot_w - c.text_width(layout.x_label, label_pt)) / 2, last_bottom + 40,
+         layout.x_label, label_pt, text_colour);
+  return c.to_image();
 }
 
 }  // namespace vrdemo

@@ -1,6 +1,6 @@
-// A small plot rasteriser: stacked panels that share one time axis, each with its own value
-// axis, grid, tick labels and legend, and anti-aliased polylines. Draws into an Image with the
-// built-in bitmap font; nothing outside the demo is involved.
+// The demo's plots: stacked panels that share one time axis, each with its own value axis, grid,
+// tick labels and legend, and anti-aliased polylines, drawn with cairo (outline fonts) into an
+// Image.
 #pragma once
 
 #include <string>

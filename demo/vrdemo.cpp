@@ -25,6 +25,9 @@
 #include "demo_options.h"
 #include "demo_outputs.h"
 #include "gl_context.h"
+#ifdef VRDEMO_LIVE
+#include "live.h"
+#endif
 #include "png_io.h"
 #include "scene.h"
 #include "session.h"
@@ -379,6 +382,14 @@ int main(int argc, char **argv) {
   if (opt.help) {
     std::printf("%s", vrdemo::usage_text(argv[0]).c_str());
     return 0;
+  }
+  if (opt.live) {
+#ifdef VRDEMO_LIVE
+    return vrdemo::run_live(opt);
+#else
+    std::fprintf(stderr, "vrdemo: built without GLFW: no live window\n");
+    return 1;
+#endif
   }
   return run(opt);
 }

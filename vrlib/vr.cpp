@@ -49,9 +49,12 @@ enum class Effect : unsigned char {
 // Values a row refuses besides the non-finite ones, which no row takes.
 enum Refuse : unsigned char {
   refuse_none = 0,
-  refuse_zero = 1,      // a size of 0 cannot be geometry; negative sizes stay defined
-  refuse_negative = 2,  // extension settings that only make sense from 0 up
-  refuse_singular = 4,  // frames the library inverts: a matrix without an inverse is refused
+  refuse_zero = 1,               // a size of 0 cannot be geometry; negative sizes stay defined
+  refuse_negative = 2,           // extension settings that only make sense from 0 up
+  refuse_singular = 4,           // frames the library inverts: a matrix without an inverse is refused
+  refuse_not_port = 8,           // a UDP port: 1..65535
+  refuse_not_position_axis = 16, // an axis mapping entry for a position: +-1..3
+  refuse_not_angle_axis = 32,    // an axis mapping entry for an angle: +-4..6
 };
 
 struct Attribute {
@@ -250,6 +253,33 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   t[VR_HEAD_POSE_AGE] = row(real, VR_EXT_AT(views.track[0].age_s), get_only);
   t[VR_MOUSE_TRACK_STATE] = row(integer, VR_EXT_AT(views.track[1].state), get_only);
   t[VR_MOUSE_POSE_AGE] = row(real, VR_EXT_AT(views.track[1].age_s), get_only);
+
+  // Network head trackers and pose output.
+  t[VR_NET_BIND_ADDRESS] = row(integer, VR_EXT_AT(net.bind_address));
+  t[VR_NET_BIND_PORT] = row(integer, VR_EXT_AT(net.bind_port), set_get, none_e, refuse_not_port);
+  t[VR_NET_CAMERA_OFFSET] = row(point, VR_EXT_AT(net.camera_offset));
+  t[VR_NET_CAMERA_TILT] = row(real, VR_EXT_AT(net.camera_tilt));
+  for (std::size_t axis = 0; axis < 6; ++axis) {
+    const unsigned char refuse = axis < 3 ? refuse_not_position_axis : refuse_not_angle_axis;
+    t[VR_NET_MAP_X + axis] =
+        row(integer, VR_EXT_AT(net.axis_map) + axis * sizeof(int), set_get, none_e, refuse);
+  }
+  t[VR_NET_SILENCE_TIMEOUT] =
+      row(real, VR_EXT_AT(net.silence_timeout_s), set_get, none_e, refuse_zero | refuse_negative);
+  t[VR_NET_STATE] = row(integer, VR_EXT_AT(net.state), get_only);
+  t[VR_NET_PACKETS] = row(integer, VR_EXT_AT(net.packets), get_only);
+  t[VR_NET_DROPS_LENGTH] = row(integer, VR_EXT_AT(net.drops_length), get_only);
+  t[VR_NET_DROPS_NOT_FINITE] = row(integer, VR_EXT_AT(net.drops_not_finite), get_only);
+  t[VR_NET_DROPS_ABSURD] = row(integer, VR_EXT_AT(net.drops_absurd), get_only);
+  t[VR_NET_LAST_ARRIVAL] = row(real, VR_EXT_AT(net.last_arrival_s), get_only);
+  t[VR_NET_POSE_AGE] = row(real, VR_EXT_AT(net.pose_age_s), get_only);
+  t[VR_NET_RATE] = row(real, VR_EXT_AT(net.rate_hz), get_only);
+  t[VR_NET_OUTPUT] = row(integer, VR_EXT_AT(net.output));
+  t[VR_NET_OUTPUT_ADDRESS] = row(integer, VR_EXT_AT(net.output_address));
+  t[VR_NET_OUTPUT_PORT] =
+      row(integer, VR_EXT_AT(net.output_port), set_get, none_e, refuse_not_port);
+  t[VR_NET_OUTPUT_SENT] = row(integer, VR_EXT_AT(net.output_sent), get_only);
+  t[VR_NET_OUTPUT_ERRORS] = row(integer, VR_EXT_AT(net.output_errors), get_only);
   return t;
 }
 
@@ -395,6 +425,31 @@ constexpr std::array<const char *, last_attribute_id + 1> make_name_table() {
   VR_NAMED(VR_HEAD_POSE_AGE);
   VR_NAMED(VR_MOUSE_TRACK_STATE);
   VR_NAMED(VR_MOUSE_POSE_AGE);
+
+  VR_NAMED(VR_NET_BIND_ADDRESS);
+  VR_NAMED(VR_NET_BIND_PORT);
+  VR_NAMED(VR_NET_CAMERA_OFFSET);
+  VR_NAMED(VR_NET_CAMERA_TILT);
+  VR_NAMED(VR_NET_MAP_X);
+  VR_NAMED(VR_NET_MAP_Y);
+  VR_NAMED(VR_NET_MAP_Z);
+  VR_NAMED(VR_NET_MAP_YAW);
+  VR_NAMED(VR_NET_MAP_PITCH);
+  VR_NAMED(VR_NET_MAP_ROLL);
+  VR_NAMED(VR_NET_SILENCE_TIMEOUT);
+  VR_NAMED(VR_NET_STATE);
+  VR_NAMED(VR_NET_PACKETS);
+  VR_NAMED(VR_NET_DROPS_LENGTH);
+  VR_NAMED(VR_NET_DROPS_NOT_FINITE);
+  VR_NAMED(VR_NET_DROPS_ABSURD);
+  VR_NAMED(VR_NET_LAST_ARRIVAL);
+  VR_NAMED(VR_NET_POSE_AGE);
+  VR_NAMED(VR_NET_RATE);
+  VR_NAMED(VR_NET_OUTPUT);
+  VR_NAMED(VR_NET_OUTPUT_ADDRESS);
+  VR_NAMED(VR_NET_OUTPUT_PORT);
+  VR_NAMED(VR_NET_OUTPUT_SENT);
+  VR_NAMED(VR_NET_OUTPUT_ERRORS);
   return t;
 }
 #undef VR_NAMED
@@ -510,6 +565,10 @@ bool acceptable(const Attribute &a, const Value &v) {
     case Kind::integer:
       if ((a.refuse & refuse_zero) && v.integer == 0) return false;
       if ((a.refuse & refuse_negative) && v.integer < 0) return false;
+      if ((a.refuse & refuse_not_port) && (v.integer < 1 || v.integer > 65535)) return false;
+      if ((a.refuse & refuse_not_position_axis) && !vr::net::valid_mapping(0, v.integer))
+        return false;
+      if ((a.refuse & refuse_not_angle_axis) && !vr::net::valid_mapping(3, v.integer)) return false;
       return true;
     case Kind::point:
       return v.point != nullptr && finite_all(v.point, 3);
@@ -1190,6 +1249,7 @@ VR_API void vr_quit(vr_ctx *ctx) {
   // and must not run a second time for the glasses.
   if (ctx->glasses_remove_fn != nullptr) ctx->glasses_remove_fn(ctx);
   if (ctx->eye_hook_remove_fn != nullptr) ctx->eye_hook_remove_fn(ctx);
+  vr::net::close_output(ctx);
 }
 
 }  // extern "C"

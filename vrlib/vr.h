@@ -1075,6 +1075,19 @@ typedef struct vr_platform {
    * of the process, or returns NULL (a regular file standing in for the device must hold the
    * whole area). */
   unsigned char *(*capture_map)(void *user, int fd);
+  /* Extension: UDP datagram sockets (the network head-tracker source and the pose output).
+   * Addresses are IPv4 in host byte order (0x7F000001 = 127.0.0.1, 0 = every interface).
+   * Opens a socket bound to address:port (port 0: any free port) that never blocks, and puts
+   * its descriptor (>= 0) in *fd; error number. */
+  int (*udp_open)(void *user, unsigned address, int port, int *fd);
+  /* Takes the oldest waiting datagram without waiting: its whole length (only the first `size`
+   * bytes are stored; a longer datagram is still reported with its true length), and in
+   * *arrival_ns when it arrived, on the hrtime clock. -1 when none waits or on an error. */
+  int (*udp_receive)(void *user, int fd, unsigned char *bytes, int size, long long *arrival_ns);
+  /* Sends one datagram to address:port without waiting; error number. */
+  int (*udp_send)(void *user, int fd, unsigned address, int port, const unsigned char *bytes,
+                  int count);
+  void (*udp_close)(void *user, int fd);
 } vr_platform;
 
 /* Installs a copy of the table. A table with any entry missing (NULL) is refused and the
@@ -1387,6 +1400,110 @@ VR_API vr_result vr_eye_matrices_d(vr_ctx *ctx, int eye, vr_depth_convention dep
 /* ------------------------------------------------------------------------------------------ */
 /* Extension: network head trackers and pose output (identifiers 190..219).                    */
 /* ------------------------------------------------------------------------------------------ */
+
+/* A webcam face tracker (or any program) that sends its head pose as the opentrack "UDP over
+ * network" datagram: 48 bytes, six IEEE-754 doubles, little-endian, in the order X, Y, Z
+ * (centimetres), yaw, pitch, roll (degrees, applied yaw, then pitch, then roll). A 52-byte
+ * datagram (the same 48 bytes and a 4-byte frame number) is read the same way. Datagrams of
+ * any other length, holding NaN or infinity, or with an absurd value (a position further than
+ * 10 m from the camera, an angle beyond 360 degrees) are dropped and counted.
+ *
+ * glasses_source (VR_GLASSES_SOURCE, attribute 40) takes, besides 1 (Logitech raw records),
+ * 2 (Logitech 6D reports) and 4 (DynaSight), the extension value VR_SOURCE_NETWORK. Its set-up
+ * (vr_init_glasses_and_mouse_6d; the mouse request is ignored, tracking_mode 0 starts nothing
+ * and succeeds) binds a UDP socket to VR_NET_BIND_ADDRESS:VR_NET_BIND_PORT, or to the
+ * environment's VRLIB_OPENTRACK=host:port when that is set; it returns 0 with a message in
+ * vr_net_message (also on the standard error stream) when the socket cannot be bound. Every
+ * frame the glasses handler takes every waiting datagram without waiting, keeps the newest
+ * pose, and places the eyes from it with the same one-frame eye prediction as the DynaSight.
+ * While this source runs, the tracker frame ("dig", VR_HEAD_TO_DIG) is the camera's frame and
+ * VR_DIG_TO_PLATE holds the camera's pose on the plate, made from VR_NET_CAMERA_OFFSET and
+ * VR_NET_CAMERA_TILT every frame; removal (vr_quit) closes the socket and gives VR_DIG_TO_PLATE
+ * back its previous value.
+ *
+ * The camera's frame: x to the viewer's right, y up, z from the camera toward the viewer; the
+ * head's frame (in which VR_LEFT_EYE_OFFSET and VR_RIGHT_EYE_OFFSET are given) has the same
+ * axes when the viewer faces the screen. The six packet values become the head pose through
+ * the axis mapping VR_NET_MAP_X .. VR_NET_MAP_ROLL: each takes one packet value, by number
+ * (1 = X, 2 = Y, 3 = Z, 4 = yaw, 5 = pitch, 6 = roll), negated when the number is negative;
+ * positions take positions (1..3) and angles take angles (4..6). The default is the identity:
+ * X right, Y up, Z growing away from the camera, yaw a turn to the viewer's left, pitch a nod
+ * upward, roll a tilt toward the left shoulder (right-handed turns about y, x and z). */
+enum { VR_SOURCE_NETWORK = 6 };
+
+enum {
+  /* int, IPv4 address in host byte order (0x7F000001 = 127.0.0.1; 0 = every interface) that
+   * the source binds to. Default 0x7F000001: loopback only unless the user widens it. */
+  VR_NET_BIND_ADDRESS = 190,
+  /* int, UDP port 1..65535 the source binds to. Default 4242. */
+  VR_NET_BIND_PORT = 191,
+  /* point, cm, plate axes: where the camera's centre sits relative to the middle of the
+   * screen's top edge. Default (0, 0, 0): centred on top of the screen. When the sender
+   * centres its output (its zero is where the head was when centred), this is instead where
+   * that centred head point sits, relative to the same place. */
+  VR_NET_CAMERA_OFFSET = 192,
+  /* double, radians: the camera's tilt about the plate's x axis; positive looks down toward
+   * the viewer's chest. Default 0: facing the viewer, square to the screen. */
+  VR_NET_CAMERA_TILT = 193,
+  /* int, axis mapping (see above): the head's x, y, z, yaw, pitch and roll. Defaults 1..6. */
+  VR_NET_MAP_X = 194,
+  VR_NET_MAP_Y = 195,
+  VR_NET_MAP_Z = 196,
+  VR_NET_MAP_YAW = 197,
+  VR_NET_MAP_PITCH = 198,
+  VR_NET_MAP_ROLL = 199,
+  /* double, seconds > 0: after this long without an accepted datagram the source counts as
+   * silent: the last pose is held and vr_net_message says so. The next datagram resumes
+   * tracking by itself. Default 0.5. */
+  VR_NET_SILENCE_TIMEOUT = 200,
+  /* int, read only: VR_NET_STATE_* below. */
+  VR_NET_STATE = 201,
+  /* int, read only, counted since the set-up: datagrams accepted, and datagrams dropped for
+   * their length, for NaN or infinity, and for an absurd value. */
+  VR_NET_PACKETS = 202,
+  VR_NET_DROPS_LENGTH = 203,
+  VR_NET_DROPS_NOT_FINITE = 204,
+  VR_NET_DROPS_ABSURD = 205,
+  /* double, read only, seconds of physical world time (VR_PWORLD_TIME): when the newest
+   * accepted datagram arrived. -1 before the first. */
+  VR_NET_LAST_ARRIVAL = 206,
+  /* double, read only, seconds: how old the pose used for the eyes was at the last frame
+   * (frame time minus arrival time; the sender's own latency comes on top). */
+  VR_NET_POSE_AGE = 207,
+  /* double, read only, per second: the smoothed rate of accepted datagrams. */
+  VR_NET_RATE = 208,
+  /* int: 1 sends the tracked head every frame as the same 48-byte datagram, 0 (default) does
+   * not. Sent from vr_comp_view whenever the context has a head pose (VR_HEAD_TO_DIG not all
+   * zero), from any head source: X, Y, Z are the head frame's origin on the plate (cm) and
+   * yaw, pitch, roll its turn relative to the plate's axes (degrees), with the default axis
+   * mapping, so another program decodes it as the head's pose on the plate. */
+  VR_NET_OUTPUT = 210,
+  /* int, IPv4 address in host byte order the output goes to. Default 0x7F000001. */
+  VR_NET_OUTPUT_ADDRESS = 211,
+  /* int, UDP port 1..65535 the output goes to. Default 4243 (4242 is the source's own). */
+  VR_NET_OUTPUT_PORT = 212,
+  /* int, read only: datagrams sent, and sends that failed (the socket could not be opened or
+   * the system refused the datagram), since the context's defaults were set. */
+  VR_NET_OUTPUT_SENT = 213,
+  VR_NET_OUTPUT_ERRORS = 214
+};
+
+/* VR_NET_STATE values. */
+enum {
+  VR_NET_STATE_OFF = 0,      /* the source is not running */
+  VR_NET_STATE_WAITING = 1,  /* bound, no datagram accepted yet */
+  VR_NET_STATE_TRACKING = 2, /* datagrams arriving */
+  VR_NET_STATE_SILENT = 3    /* none for VR_NET_SILENCE_TIMEOUT: the last pose is held */
+};
+
+/* The network source's messages (set-up failures, silence, resumption), terminated. */
+VR_API extern char vr_net_message[256];
+
+/* Sets an address attribute and the port attribute that follows it (VR_NET_BIND_ADDRESS or
+ * VR_NET_OUTPUT_ADDRESS) from text: "a.b.c.d:port", "a.b.c.d", ":port", or "localhost" in
+ * place of 127.0.0.1 (no name lookup). VR_ERR_BAD_VALUE for anything else, with nothing
+ * changed; VR_ERR_UNKNOWN_ID for another identifier. */
+VR_API vr_result vr_net_set_endpoint(vr_ctx *ctx, int address_id, const char *text);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Extension: configuration and calibration (identifiers 220..239).                            */

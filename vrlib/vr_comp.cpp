@@ -6,6 +6,7 @@
 
 #include "vr.h"
 #include "vr_internal.h"
+#include "vr_net.h"
 #include "vr_platform.h"
 #include "vr_view_safety.h"
 
@@ -285,6 +286,7 @@ VR_API void vr_comp_view(vr_ctx *ctx) {
   // The mouse is read before the head.
   if (ctx->mouse_event_fn != nullptr) ctx->mouse_event_fn(ctx);
   if (ctx->glasses_event_fn != nullptr) ctx->glasses_event_fn(ctx);
+  vr::net::output_frame(ctx);
   vr_cache_eye_pos(ctx);
 
   const double *left = ctx->left_eye;
@@ -422,6 +424,14 @@ VR_API void vr_init_pworld_time(vr_ctx *ctx) {
   ctx->pworld_time_now = 0.0;
   ctx->pworld_time_delta = 0.3;
 }
+
+}  // extern "C"
+
+double vr_pworld_seconds_at(long long clock_ns) {
+  return clock_seconds(clock_difference(clock_ns, long_long_pworld_time_zero));
+}
+
+extern "C" {
 
 VR_API void vr_sync_pworld_time(vr_ctx *ctx) {
   ctx->pworld_time_prev = ctx->pworld_time_now;

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "vr.h"
+#include "vr_net.h"
 
 // Doubles of the matrices and points that view safety keeps from the last good frame
 // (vr_view_safety.cpp lists them).
@@ -49,6 +50,7 @@ struct vr_ext_graphics {
 struct vr_ext_state {
   vr_ext_views views;
   vr_ext_graphics graphics;
+  vr_ext_net net;  // network head trackers and pose output (190..219)
 };
 
 static_assert(sizeof(vr_ext_state) <= VR_CTX_EXT_BYTES,

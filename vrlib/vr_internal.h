@@ -24,6 +24,10 @@ bool vr_mat_invert_checked(const dmat src, dmat dst);
 void vr_record_eye_split(vr_ctx *ctx, int eye, const double *eye_position, const dmat plate_to_clip,
                          const dmat view);
 
+// Physical world time (seconds, as VR_PWORLD_TIME counts it) of a reading of the platform's
+// hrtime clock, for events stamped on that clock. (vr_comp)
+double vr_pworld_seconds_at(long long clock_ns);
+
 // Calibration frames, private to vr_mat.
 void fake_make_plate_to_dig(double angle, double x, double y, double z, double d, dmat out);
 void print_pt(const double *p, const char *label);

@@ -57,7 +57,8 @@ const EnvironmentPaths &environment_paths() {
 bool complete(const vr_platform &p) {
   return p.hrtime && p.hrvtime && p.sleep_seconds && p.line_open && p.line_write && p.line_close &&
          p.line_get && p.line_set && p.line_modem && p.line_flush && p.line_nodelay &&
-         p.line_top_module && p.line_pop_module && p.capture_open && p.capture_map;
+         p.line_top_module && p.line_pop_module && p.capture_open && p.capture_map && p.udp_open &&
+         p.udp_receive && p.udp_send && p.udp_close;
 }
 
 }  // namespace

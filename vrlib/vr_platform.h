@@ -31,8 +31,26 @@ inline int line_top_module(int fd, char *name, int size) {
 inline int line_pop_module(int fd) { return table().line_pop_module(table().user, fd); }
 inline int capture_open(const char *path) { return table().capture_open(table().user, path); }
 inline unsigned char *capture_map(int fd) { return table().capture_map(table().user, fd); }
+inline int udp_open(unsigned address, int port, int *fd) {
+  return table().udp_open(table().user, address, port, fd);
+}
+inline int udp_receive(int fd, unsigned char *bytes, int size, long long *arrival_ns) {
+  return table().udp_receive(table().user, fd, bytes, size, arrival_ns);
+}
+inline int udp_send(int fd, unsigned address, int port, const unsigned char *bytes, int count) {
+  return table().udp_send(table().user, fd, address, port, bytes, count);
+}
+inline void udp_close(int fd) {
+  table().udp_close(table().user, fd);
+}
 
-// The Linux/POSIX implementation (vr_platform_posix.cpp).
+// The Linux/POSIX implementation (vr_platform_posix.cpp), and its UDP entries
+// (vr_platform_udp.cpp).
 const vr_platform &posix_platform();
+int posix_udp_open(void *user, unsigned address, int port, int *fd);
+int posix_udp_receive(void *user, int fd, unsigned char *bytes, int size, long long *arrival_ns);
+int posix_udp_send(void *user, int fd, unsigned address, int port, const unsigned char *bytes,
+                   int count);
+void posix_udp_close(void *user, int fd);
 
 }  // namespace vr::os

@@ -227,6 +227,10 @@ const vr_platform posix = {
     posix_line_pop_module,
     posix_capture_open,
     posix_capture_map,
+    vr::os::posix_udp_open,
+    vr::os::posix_udp_receive,
+    vr::os::posix_udp_send,
+    vr::os::posix_udp_close,
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 // predicted eye positions.
 #include "vr.h"
 #include "vr_status.h"
+#include "vr_net.h"
 #include "vr_track_internal.h"
 
 namespace {
@@ -96,6 +97,7 @@ VR_API int vr_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_
   if (logitech_source(ctx->glasses_source))
     return vr_lt_init_glasses_and_mouse_6d(ctx, want_glasses, want_mouse);
   if (ctx->glasses_source == source_dynasight) return vr_ds_init_glasses(ctx);
+  if (ctx->glasses_source == VR_SOURCE_NETWORK) return vr_net_init_glasses(ctx);
   return 0;
 }
 
@@ -110,6 +112,8 @@ VR_API void vr_remove_glasses_and_mouse_6d(vr_ctx *ctx) {
     vr_lt_remove_glasses_and_mouse_6d(ctx);
   else if (ctx->glasses_source == source_dynasight)
     vr_ds_remove_glasses(ctx);
+  else if (ctx->glasses_source == VR_SOURCE_NETWORK)
+    vr_net_remove_glasses(ctx);
 }
 
 VR_API void build_mat_6Dm_to_dig(vr_lt_unit *unit, const vr_lt_6d *pose, dmat out) {

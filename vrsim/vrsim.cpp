@@ -72,7 +72,7 @@ void receive_byte(vrsim *sim, int port, unsigned char byte) {
     ring_store(sim, port, byte);
 }
 
-vrsim_event &log_event(vrsim *sim, int kind, int port, int fd) {
+vrsim_event &log_event_here(vrsim *sim, int kind, int port, int fd) {
   static vrsim_event overflow;
   if (sim->events.size() >= max_events) {
     overflow = vrsim_event{};
@@ -151,6 +151,8 @@ long long next_happening(const vrsim *sim, int *what_out) {
     long long nd = device_next_event(sim, sim->port[i]);
     if (nd < best) best = nd, what = 2 + i;
   }
+  const long long nu = udp_next_event(sim);
+  if (nu < best) best = nu, what = 5;
   if (sim->replaying && sim->replay_next < sim->replay.size()) {
     long long nr = std::max(sim->replay[sim->replay_next].time_ns, sim->now_ns);
     if (nr < best) best = nr, what = 4;
@@ -169,6 +171,8 @@ void run_until(vrsim *sim, long long t) {
       deliver_byte(sim, sim->port[what]);
     } else if (what < 4) {
       device_event(sim, sim->port[what - 2]);
+    } else if (what == 5) {
+      udp_event(sim);
     } else {
       const ReplayByte &r = sim->replay[sim->replay_next++];
       receive_byte(sim, r.port, r.byte);
@@ -216,7 +220,7 @@ long long sim_hrvtime(void *user) {
 
 void sim_sleep(void *user, unsigned seconds) {
   vrsim *sim = enter(user);
-  log_event(sim, VRSIM_EV_SLEEP, -1, -1).count = static_cast<int>(seconds);
+  log_event_here(sim, VRSIM_EV_SLEEP, -1, -1).count = static_cast<int>(seconds);
   advance_ns(sim, static_cast<long long>(seconds) * ns_per_s);
 }
 
@@ -225,7 +229,7 @@ int sim_line_open(void *user, const char *path) {
   int port = -1;
   if (path && std::strcmp(path, vr_device_path(VR_DEVICE_TTYA)) == 0) port = 0;
   if (path && std::strcmp(path, vr_device_path(VR_DEVICE_TTYB)) == 0) port = 1;
-  vrsim_event &e = log_event(sim, VRSIM_EV_OPEN, port, -1);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_OPEN, port, -1);
   set_text(e, path);
   e.result = -1;
   if (port < 0) {
@@ -247,7 +251,7 @@ int sim_line_open(void *user, const char *path) {
 int sim_line_write(void *user, int fd, const void *bytes, int count) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
-  vrsim_event &e = log_event(sim, VRSIM_EV_WRITE, port, fd);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_WRITE, port, fd);
   e.count = count;
   if (bytes && count > 0)
     std::memcpy(e.bytes, bytes, static_cast<std::size_t>(std::min<int>(count, sizeof e.bytes)));
@@ -269,7 +273,7 @@ int sim_line_write(void *user, int fd, const void *bytes, int count) {
 void sim_line_close(void *user, int fd) {
   vrsim *sim = enter(user);
   Descriptor *d = find_fd(sim, fd);
-  vrsim_event &e = log_event(sim, VRSIM_EV_CLOSE, d ? d->port : -1, fd);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_CLOSE, d ? d->port : -1, fd);
   if (!d) {
     e.err = EBADF;
     return;
@@ -287,7 +291,7 @@ void sim_line_close(void *user, int fd) {
 int sim_line_get(void *user, int fd, vr_line_settings *out) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
-  vrsim_event &e = log_event(sim, VRSIM_EV_LINE_GET, port, fd);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_LINE_GET, port, fd);
   if (port < 0) return e.err = EBADF;
   Line &line = sim->port[port].line;
   if (line.faults.get_errno) return e.err = line.faults.get_errno;
@@ -304,7 +308,7 @@ bool standard_baud(int baud) {
 int sim_line_set(void *user, int fd, const vr_line_settings *s) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
-  vrsim_event &e = log_event(sim, VRSIM_EV_LINE_SET, port, fd);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_LINE_SET, port, fd);
   if (s) e.settings = *s;
   if (port < 0) return e.err = EBADF;
   if (!s) return e.err = EINVAL;
@@ -325,7 +329,7 @@ int sim_line_set(void *user, int fd, const vr_line_settings *s) {
 int sim_line_modem(void *user, int fd, int lines, int raise) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
-  vrsim_event &e = log_event(sim, VRSIM_EV_MODEM, port, fd);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_MODEM, port, fd);
   e.lines = lines;
   e.raise = raise;
   if (port < 0) return e.err = EBADF;
@@ -341,7 +345,7 @@ int sim_line_modem(void *user, int fd, int lines, int raise) {
 int sim_line_flush(void *user, int fd) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
-  vrsim_event &e = log_event(sim, VRSIM_EV_FLUSH, port, fd);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_FLUSH, port, fd);
   if (port < 0) return e.err = EBADF;
   // The capture driver has already taken every received byte: flushing the line's own queues
   // changes nothing in the rings, and the simulated writes leave nothing unsent.
@@ -351,7 +355,7 @@ int sim_line_flush(void *user, int fd) {
 int sim_line_nodelay(void *user, int fd) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
-  vrsim_event &e = log_event(sim, VRSIM_EV_NODELAY, port, fd);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_NODELAY, port, fd);
   if (port < 0) return e.err = EBADF;
   Line &line = sim->port[port].line;
   if (line.faults.nodelay_errno) return e.err = line.faults.nodelay_errno;
@@ -362,7 +366,7 @@ int sim_line_nodelay(void *user, int fd) {
 int sim_line_top_module(void *user, int fd, char *name, int size) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
-  vrsim_event &e = log_event(sim, VRSIM_EV_TOP_MODULE, port, fd);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_TOP_MODULE, port, fd);
   if (name && size > 0) name[0] = '\0';
   if (port < 0) {
     e.err = EBADF;
@@ -381,7 +385,7 @@ int sim_line_top_module(void *user, int fd, char *name, int size) {
 int sim_line_pop_module(void *user, int fd) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
-  vrsim_event &e = log_event(sim, VRSIM_EV_POP_MODULE, port, fd);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_POP_MODULE, port, fd);
   if (port < 0) return e.err = EBADF;
   auto &modules = sim->port[port].line.modules;
   if (modules.empty()) return e.err = EINVAL;
@@ -393,7 +397,7 @@ int sim_line_pop_module(void *user, int fd) {
 
 int sim_capture_open(void *user, const char *path) {
   vrsim *sim = enter(user);
-  vrsim_event &e = log_event(sim, VRSIM_EV_CAPTURE_OPEN, -1, -1);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_CAPTURE_OPEN, -1, -1);
   set_text(e, path);
   bool primary = path && std::strcmp(path, vr_device_path(VR_DEVICE_CAPTURE)) == 0;
   bool alt = path && std::strcmp(path, vr_device_path(VR_DEVICE_CAPTURE_ALT)) == 0;
@@ -412,7 +416,7 @@ int sim_capture_open(void *user, const char *path) {
 
 unsigned char *sim_capture_map(void *user, int fd) {
   vrsim *sim = enter(user);
-  vrsim_event &e = log_event(sim, VRSIM_EV_CAPTURE_MAP, -1, fd);
+  vrsim_event &e = log_event_here(sim, VRSIM_EV_CAPTURE_MAP, -1, fd);
   Descriptor *d = find_fd(sim, fd);
   if (!d || d->port != -1) {
     e.err = EBADF;
@@ -424,6 +428,20 @@ unsigned char *sim_capture_map(void *user, int fd) {
   }
   e.result = 1;
   return capture_area;
+}
+
+int sim_udp_open(void *user, unsigned address, int port, int *fd) {
+  return udp_open(enter(user), address, port, fd);
+}
+int sim_udp_receive(void *user, int fd, unsigned char *bytes, int size, long long *arrival_ns) {
+  return udp_receive(enter(user), fd, bytes, size, arrival_ns);
+}
+int sim_udp_send(void *user, int fd, unsigned address, int port, const unsigned char *bytes,
+                 int count) {
+  return udp_send(enter(user), fd, address, port, bytes, count);
+}
+void sim_udp_close(void *user, int fd) {
+  udp_close(enter(user), fd);
 }
 
 vr_platform table_for(vrsim *sim) {
@@ -442,7 +460,11 @@ vr_platform table_for(vrsim *sim) {
                      sim_line_top_module,
                      sim_line_pop_module,
                      sim_capture_open,
-                     sim_capture_map};
+                     sim_capture_map,
+                     sim_udp_open,
+                     sim_udp_receive,
+                     sim_udp_send,
+                     sim_udp_close};
 }
 
 void reset_port_device(vrsim *sim, Port &p, int kind) {
@@ -459,6 +481,10 @@ void reset_port_device(vrsim *sim, Port &p, int kind) {
 }  // namespace
 
 namespace vrsim_detail {
+
+vrsim_event &log_event(vrsim *sim, int kind, int port, int fd) {
+  return log_event_here(sim, kind, port, fd);
+}
 
 double Rng::gauss() {
   if (have_spare_) {
@@ -523,6 +549,7 @@ VRSIM_API vrsim *vrsim_create(unsigned long long seed) {
     p.garble.seed(~seed ^ (0x6A4B1E00ULL + static_cast<std::uint64_t>(i)));
     reset_port_device(sim, p, VRSIM_NOTHING);
   }
+  sim->udp.opentrack.rng.seed(seed ^ 0x0D7AC4ULL);
   return sim;
 }
 

@@ -428,7 +428,10 @@ enum {
   VRSIM_EV_POP_MODULE,   /* text = module popped (or not); err */
   VRSIM_EV_SLEEP,        /* count = seconds */
   VRSIM_EV_CAPTURE_OPEN, /* text = path; result = descriptor or -1 */
-  VRSIM_EV_CAPTURE_MAP   /* result 1 = mapped, 0 = failed */
+  VRSIM_EV_CAPTURE_MAP,  /* result 1 = mapped, 0 = failed */
+  VRSIM_EV_UDP_OPEN,     /* port = UDP port asked for; result = descriptor or -1; err */
+  VRSIM_EV_UDP_CLOSE,    /* fd */
+  VRSIM_EV_UDP_SEND      /* port = destination UDP port; count, bytes (the first 64); err */
 };
 
 typedef struct vrsim_event {
@@ -454,6 +457,64 @@ VRSIM_API int vrsim_event_find(const vrsim *sim, int from, int kind, int port);
 VRSIM_API void vrsim_events_clear(vrsim *sim);
 /* Every byte ever written to the port's line, in order: copies up to size, returns the total. */
 VRSIM_API int vrsim_written(const vrsim *sim, int port, unsigned char *out, int size);
+
+/* ---- UDP: virtual sockets and a network head tracker --------------------------------------- */
+
+/* The library's UDP entries (udp_open, udp_receive, udp_send, udp_close) reach virtual sockets
+ * on one virtual host: a datagram sent to a port goes to the socket bound to that port (bound
+ * to that address or to every interface), arriving at its arrival time; a socket holds at most
+ * 256 waiting datagrams and drops the rest; nobody bound means the datagram is lost. Binding a
+ * port already bound fails with EADDRINUSE; port 0 takes a free port from 49152 up. A test can
+ * bind a listener of its own through vr_platform_current()->udp_open while the simulator is
+ * installed. Each call is recorded as an event (VRSIM_EV_UDP_*). */
+
+/* The opentrack sender, as a webcam face tracker runs it: every 1/rate_hz seconds it measures
+ * the head truth, read as the head's pose in the camera's frame (the library's camera frame for
+ * VR_SOURCE_NETWORK: x right, y up, z toward the viewer), decomposed as for a 6D report
+ * (Rz(roll) x Rx(pitch) x Ry(yaw) x T(x, y, z)), and sends X, Y, Z (cm) and yaw, pitch, roll
+ * (degrees), each multiplied by its axis_sign, as a 48-byte datagram (52 with framed: a 4-byte
+ * frame number follows) that arrives latency_s after the measurement. Of the imperfections:
+ * distance_noise_cm is a Gaussian sigma on each position value, drop_rate the probability that
+ * a datagram is not sent, garbage_rate the probability that a malformed datagram (a length of
+ * 1..47 bytes) goes just before it, and stopped silences it. */
+typedef struct vrsim_opentrack_config {
+  double rate_hz;   /* datagrams per second; default 30, limited to 1000 */
+  double latency_s; /* measurement to arrival, >= 0; default 0.02 */
+  double phase_s;   /* virtual time of the first measurement after starting; default 0.001 */
+  unsigned address; /* destination IPv4 address, host order; default 0x7F000001 */
+  int port;         /* destination port; default 4242 */
+  int framed;       /* 1: 52-byte datagrams with a frame number; default 0 */
+  int axis_sign[6]; /* +1 or -1 per value X, Y, Z, yaw, pitch, roll; default +1 */
+} vrsim_opentrack_config;
+
+VRSIM_API void vrsim_opentrack_config_init(vrsim_opentrack_config *cfg);
+/* Starts the sender (replacing a running one) from the present time; NULL takes the defaults. */
+VRSIM_API void vrsim_start_opentrack(vrsim *sim, const vrsim_opentrack_config *cfg);
+VRSIM_API void vrsim_stop_opentrack(vrsim *sim);
+/* All zero (or NULL): a perfect sender (the default). */
+VRSIM_API void vrsim_set_opentrack_imperfections(vrsim *sim, const vrsim_imperfections *imp);
+/* Datagrams the sender has sent (malformed ones included). */
+VRSIM_API int vrsim_opentrack_sent(const vrsim *sim);
+
+/* Sends one datagram (0..1024 bytes) from outside to address:port, arriving delay_s from now.
+ * 1 = a socket takes it, 0 = nobody is bound there (lost) or bad arguments. */
+VRSIM_API int vrsim_udp_inject(vrsim *sim, unsigned address, int port, const unsigned char *bytes,
+                               int count, double delay_s);
+/* The datagrams the library has sent: their number, and the i-th (0 = oldest): destination,
+ * virtual time (s), bytes copied up to size; returns its length, or -1 when i is out of range.
+ * The first 65536 are kept. */
+VRSIM_API int vrsim_udp_sent_count(const vrsim *sim);
+VRSIM_API int vrsim_udp_sent_at(const vrsim *sim, int i, unsigned *address, int *port,
+                                double *time_s, unsigned char *bytes, int size);
+/* Virtual sockets open now. */
+VRSIM_API int vrsim_udp_open_count(const vrsim *sim);
+
+typedef struct vrsim_udp_faults {
+  int open_errno; /* opening a socket fails with this error number */
+  int send_errno; /* sending fails with this error number */
+} vrsim_udp_faults;
+/* All zero (or NULL): no fault. */
+VRSIM_API void vrsim_set_udp_faults(vrsim *sim, const vrsim_udp_faults *faults);
 
 /* ---- Record and replay --------------------------------------------------------------------- */
 

@@ -122,6 +122,39 @@ struct Port {
   DynaSight ds;
 };
 
+// A datagram on its way to a virtual socket, or kept as sent by the library.
+struct Datagram {
+  long long arrival_ns;
+  unsigned address;
+  int port;
+  std::vector<unsigned char> bytes;
+};
+
+struct UdpSocket {
+  int fd;
+  unsigned address;
+  int port;
+  std::deque<Datagram> waiting;  // in arrival order
+};
+
+struct OpentrackSender {
+  bool running = false;
+  vrsim_opentrack_config cfg{};
+  long long next_ns = never_ns;
+  unsigned frame = 0;
+  int sent = 0;
+  vrsim_imperfections imp{};
+  Rng rng;
+};
+
+struct Udp {
+  std::vector<UdpSocket> sockets;
+  std::vector<Datagram> sent;  // by the library
+  vrsim_udp_faults faults{};
+  int next_port = 49152;
+  OpentrackSender opentrack;
+};
+
 struct Truth {
   dmat fixed;
   vrsim_pose_fn fn = nullptr;
@@ -165,6 +198,7 @@ struct vrsim {
   vrsim_detail::PlateScript plate_script[2];
   vrsim_transmitter tx{};
   vrsim_detail::Port port[2];
+  vrsim_detail::Udp udp;
 
   // The CyberMan's controls (kept here so that they survive re-plugging).
   int cm_x = 0, cm_y = 0, cm_buttons = 0, cm_states[4] = {};
@@ -197,6 +231,16 @@ void queue_bytes(vrsim *sim, int port, const unsigned char *bytes, int n, long l
 int device_baud(const Port &p);
 long long cycle_ns(const vrsim *sim);
 long long phase_ns(const vrsim *sim);
+
+// The platform's UDP entries and the opentrack sender (vrsim_udp.cpp).
+int udp_open(vrsim *sim, unsigned address, int port, int *fd);
+int udp_receive(vrsim *sim, int fd, unsigned char *bytes, int size, long long *arrival_ns);
+int udp_send(vrsim *sim, int fd, unsigned address, int port, const unsigned char *bytes, int count);
+void udp_close(vrsim *sim, int fd);
+long long udp_next_event(const vrsim *sim);
+void udp_event(vrsim *sim);
+// Shared with the core (vrsim.cpp).
+vrsim_event &log_event(vrsim *sim, int kind, int port, int fd);
 
 // Devices (vrsim_devices.cpp).
 void device_power_on(vrsim *sim, Port &p);
