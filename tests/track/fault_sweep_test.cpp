@@ -121,6 +121,27 @@ class FaultSweep : public TrackTest {
   }
 };
 
+// The position, among the calls that can fail, of the first write of `bytes` in the event log.
+long long failable_index_of_write(const vrsim *sim, const std::string &bytes) {
+  long long n = 0;
+  for (int i = 0; i < vrsim_event_count(sim); ++i) {
+    const vrsim_event *e = vrsim_event_at(sim, i);
+    switch (e->kind) {
+      case VRSIM_EV_CLOSE:
+      case VRSIM_EV_TOP_MODULE:
+      case VRSIM_EV_SLEEP:
+        continue;
+      default:
+        ++n;
+    }
+    if (e->kind == VRSIM_EV_WRITE &&
+        std::string(reinterpret_cast<const char *>(e->bytes),
+                    static_cast<std::size_t>(e->count < 64 ? e->count : 64)) == bytes)
+      return n;
+  }
+  return -1;
+}
+
 void plug_standard(vrsim *sim) {
   vrsim_plug_standard(sim);
 }
@@ -163,6 +184,47 @@ TEST_F(FaultSweep, Cyberman) {
 
 TEST_F(FaultSweep, DynaSight) {
   sweep({"DynaSight", plug_dynasight, sources(4, 2, 1)});
+}
+
+}  // namespace
+
+namespace {
+
+// The commands without which a tracker never sends a pose, each failing alone: the set-up ends
+// with its message and leaves no line open.
+TEST_F(FaultSweep, UnsendableStartCommandsEndTheSetUpWithTheirMessage) {
+  struct Case {
+    TrackerSetUp set_up;
+    std::string command;
+    const char *message;
+  };
+  const Case cases[] = {
+      {{"6D streaming", plug_standard, sources(2, 2, 1)},
+       "*S",
+       "Could not send the streaming command to the logitech units"},
+      {{"raw mode", plug_standard, sources(1, 1, 1)},
+       "*\xF2",
+       "Could not send the raw mode command to the logitech units"},
+      {{"CyberMan start", plug_glasses_and_cyberman, sources(2, 3, 1)},
+       "*S",
+       "Could not start the CyberMan on \"/dev/ttyb\""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.set_up.name);
+    fresh(c.set_up);
+    vrsim_fail_call(sim, 0, 0);
+    ASSERT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, 1), 1);
+    const long long n = failable_index_of_write(sim, c.command);
+    ASSERT_GT(n, 0);
+    remove_trackers();
+
+    fresh(c.set_up);
+    vrsim_fail_call(sim, n, EIO);
+    EXPECT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, 1), 0);
+    EXPECT_EQ(vrsim_call_failed(sim), 1);
+    EXPECT_STREQ(vr_lt_message, c.message);
+    EXPECT_EQ(vrsim_open_lines(sim), 0);
+  }
 }
 
 }  // namespace
