@@ -1219,9 +1219,20 @@ VR_API const char *vr_attr_name(int id);
  * meet, a field of view of 0 in the fixed-field eye mode, a tracker pose that is not finite, or
  * any other combination no setter can foresee), the matrices of the last good frame are kept,
  * the frame is counted, and the first such frame of a context prints one line on the standard
- * error stream naming the cause. The head group (head_to_dig, head_to_world, the screen eye
- * points) is guarded while a glasses handler is installed, the mouse group (mouse_to_dig,
- * mouse_to_plate, mouse_to_world, the mouse tip points) while a mouse handler is installed.
+ * error stream naming the cause ("vr_comp_view: matrices not finite (hither and yon
+ * coincide); the last good frame is kept"). Three groups are kept or restored each as a whole:
+ * the views (left_view, right_view, the eye-relative views, world_up, the corner directions, the
+ * eye points, the normalised depths), the head (head_to_dig and the screen eye points while a
+ * glasses handler is installed, head_to_world while it is wanted) and the mouse (mouse_to_dig,
+ * mouse_to_plate and the tip points while a mouse handler is installed, mouse_to_world while it
+ * is wanted). Before its first frame, a context's last good frame is what it holds then. A frame
+ * with finite matrices is not touched.
+ *
+ * Set-up failures. A Logitech set-up whose streaming or raw-mode command cannot be written, and
+ * a CyberMan whose start command cannot be written, end the set-up (it returns 0, the lines are
+ * closed) with "Could not send the streaming command to the logitech units" (or "raw mode"), or
+ * "Could not start the CyberMan on "<path>"", in vr_lt_message: such a tracker would never
+ * send a pose.
  *
  * Tracking status. For the head (glasses) and the mouse, the tracker handlers note each frame
  * whether a fresh pose arrived: a new 6D report, raw record, DynaSight record or CyberMan packet

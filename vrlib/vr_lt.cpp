@@ -183,7 +183,12 @@ bool start_cyberman_line(int fd) {
   vr_usleep(cyberman_toggle_us);
   vr::os::line_modem(fd, VR_MODEM_RTS, 1);
   vr::os::line_flush(fd);
-  vr::os::line_write(fd, LT_STREAMING, 2);
+  // Without its "*S" the CyberMan never sends a packet.
+  if (vr::os::line_write(fd, LT_STREAMING, 2) != 2) {
+    std::snprintf(vr_lt_message, sizeof vr_lt_message, "Could not start the CyberMan on \"%s\"",
+                  path);
+    return false;
+  }
   vr_usleep(cyberman_toggle_us);
   s.baud = 4800;
   s.data_bits = 8;
@@ -192,6 +197,30 @@ bool start_cyberman_line(int fd) {
     return false;
   }
   return true;
+}
+
+// vr_lt_command, telling whether every write it made went out whole.
+bool send_command(vr_lt_unit *a, vr_lt_unit *b, int before_usec, int after_usec,
+                  const unsigned char *text) {
+  // The CyberMan sits on the mouse line and understands none of the Logitech commands that go
+  // to both units.
+  if (cybermen_present == 1) b = nullptr;
+  if (line_open(a)) vr::os::line_flush(a->fd);
+  if (line_open(b)) vr::os::line_flush(b->fd);
+  pause_us(before_usec);
+  bool sent = true;
+  if (text) {
+    int n = command_length(text);
+    if (line_open(a)) sent = vr::os::line_write(a->fd, text, n) == n && sent;
+    if (line_open(b)) sent = vr::os::line_write(b->fd, text, n) == n && sent;
+  }
+  pause_us(after_usec);
+  return sent;
+}
+
+void set_command_message(const char *what) {
+  std::snprintf(vr_lt_message, sizeof vr_lt_message,
+                "Could not send the %s command to the logitech units", what);
 }
 
 // Reads a unit's operating information after "*m"; prints the dead-unit message on failure.
@@ -408,18 +437,7 @@ VR_API void vr_lt_offsets(int *a_offset, int *b_offset, double *glasses_time, do
 
 VR_API void vr_lt_command(vr_lt_unit *a, vr_lt_unit *b, int before_usec, int after_usec,
                           const unsigned char *text) {
-  // The CyberMan sits on the mouse line and understands none of the Logitech commands that go
-  // to both units.
-  if (cybermen_present == 1) b = nullptr;
-  if (line_open(a)) vr::os::line_flush(a->fd);
-  if (line_open(b)) vr::os::line_flush(b->fd);
-  pause_us(before_usec);
-  if (text) {
-    int n = command_length(text);
-    if (line_open(a)) vr::os::line_write(a->fd, text, n);
-    if (line_open(b)) vr::os::line_write(b->fd, text, n);
-  }
-  pause_us(after_usec);
+  send_command(a, b, before_usec, after_usec, text);
 }
 
 VR_API void vr_lt_set_event_filter_length(int n, int before_usec, int after_usec) {
@@ -583,11 +601,22 @@ VR_API int vr_lt_port_open(vr_ctx *ctx, int want_glasses, int want_mouse, int ra
   if (mouse) apply_overrides(ctx->mouse_rx_geom, ctx->tx_geom, &mouse->op_info);
 
   use_demand_reporting = ctx->streaming == 0 ? 1 : 0;
-  if (raw)
-    vr_lt_command(vr_lt_glasses_unit, vr_lt_mouse_6d_unit, settle_raw_before_us,
-                  settle_raw_after_us, LT_RAW_MODE);
-  vr_lt_command(vr_lt_glasses_unit, vr_lt_mouse_6d_unit, settle_cmd_us, settle_cmd_us,
-                use_demand_reporting ? LT_DEMAND_REPORTING : LT_STREAMING);
+  // Without raw mode or streaming the units never send what the handlers read: a write of
+  // either that fails ends the set-up rather than leaving a tracker silent from the start. (A
+  // unit just reset reports on demand already, so that command is not essential.)
+  if (raw && !send_command(vr_lt_glasses_unit, vr_lt_mouse_6d_unit, settle_raw_before_us,
+                           settle_raw_after_us, LT_RAW_MODE)) {
+    set_command_message("raw mode");
+    return fail();
+  }
+  if (use_demand_reporting) {
+    vr_lt_command(vr_lt_glasses_unit, vr_lt_mouse_6d_unit, settle_cmd_us, settle_cmd_us,
+                  LT_DEMAND_REPORTING);
+  } else if (!send_command(vr_lt_glasses_unit, vr_lt_mouse_6d_unit, settle_cmd_us, settle_cmd_us,
+                           LT_STREAMING)) {
+    set_command_message("streaming");
+    return fail();
+  }
   return 1;
 }
 

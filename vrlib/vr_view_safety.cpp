@@ -48,27 +48,24 @@ constexpr int pt_doubles = 3;
     offsetof(vr_ctx, member), n, group, when, 0 \
   }
 constexpr auto make_fields() {
-  std::array<Field, 20> f = {
+  std::array<Field, 16> f = {
       VR_FIELD(left_view, mat_doubles, views_group, always),
       VR_FIELD(right_view, mat_doubles, views_group, stereo),
       VR_FIELD(left_head_view, mat_doubles, views_group, head_relative),
       VR_FIELD(right_head_view, mat_doubles, views_group, stereo_head_rel),
-      VR_FIELD(window_corner_dirs, 4 * pt_doubles, views_group, head_relative),
-      VR_FIELD(left_eye, pt_doubles, views_group, always),
-      VR_FIELD(right_eye, pt_doubles, views_group, always),
-      VR_FIELD(world_up, pt_doubles, views_group, always),
+      // Neighbours in the context are guarded as one run: the world's up direction with the
+      // corner directions after it, each eye pair, the three mouse tip points.
+      VR_FIELD(world_up, 5 * pt_doubles, views_group, always),
+      VR_FIELD(left_eye, 2 * pt_doubles, views_group, always),
       VR_FIELD(depth_front_ndc, 1, views_group, always),
       VR_FIELD(depth_back_ndc, 1, views_group, always),
       VR_FIELD(head_to_dig, mat_doubles, head_group, glasses_handler),
       VR_FIELD(head_to_world, mat_doubles, head_group, head_world_wanted),
-      VR_FIELD(screen_left_eye, pt_doubles, head_group, glasses_handler),
-      VR_FIELD(screen_right_eye, pt_doubles, head_group, glasses_handler),
+      VR_FIELD(screen_left_eye, 2 * pt_doubles, head_group, glasses_handler),
       VR_FIELD(mouse_to_dig, mat_doubles, mouse_group, mouse_handler),
       VR_FIELD(mouse_to_plate, mat_doubles, mouse_group, mouse_handler),
       VR_FIELD(mouse_to_world, mat_doubles, mouse_group, mouse_world_wanted),
-      VR_FIELD(mouse_tip_plate, pt_doubles, mouse_group, mouse_handler),
-      VR_FIELD(mouse_tip_coexistence, pt_doubles, mouse_group, mouse_handler),
-      VR_FIELD(mouse_tip_world, pt_doubles, mouse_group, mouse_handler),
+      VR_FIELD(mouse_tip_plate, 3 * pt_doubles, mouse_group, mouse_handler),
   };
   int at = 0;
   for (Field &x : f) {
@@ -80,6 +77,16 @@ constexpr auto make_fields() {
 #undef VR_FIELD
 
 constexpr auto fields = make_fields();
+
+// The runs above rely on these neighbours.
+constexpr std::size_t pt_bytes = sizeof(dpt);
+static_assert(offsetof(vr_ctx, window_corner_dirs) == offsetof(vr_ctx, world_up) + pt_bytes);
+static_assert(offsetof(vr_ctx, right_eye) == offsetof(vr_ctx, left_eye) + pt_bytes);
+static_assert(offsetof(vr_ctx, screen_right_eye) == offsetof(vr_ctx, screen_left_eye) + pt_bytes);
+static_assert(offsetof(vr_ctx, mouse_tip_coexistence) ==
+              offsetof(vr_ctx, mouse_tip_plate) + pt_bytes);
+static_assert(offsetof(vr_ctx, mouse_tip_world) ==
+              offsetof(vr_ctx, mouse_tip_plate) + 2 * pt_bytes);
 
 constexpr int saved_total() {
   int n = 0;

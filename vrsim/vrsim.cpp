@@ -203,6 +203,15 @@ vrsim *enter(void *user) {
   return sim;
 }
 
+// Counts a call that can fail; true when it is the one chosen to fail (its error is then
+// fail_errno).
+bool injected_failure(vrsim *sim) {
+  ++sim->failable_calls;
+  if (sim->fail_at <= 0 || sim->failable_calls != sim->fail_at) return false;
+  sim->fail_fired = true;
+  return true;
+}
+
 long long sim_hrtime(void *user) {
   vrsim *sim = enter(user);
   return sim->hrtime_origin_ns + sim->now_ns;
@@ -232,7 +241,9 @@ int sim_line_open(void *user, const char *path) {
   vrsim_event &e = log_event_here(sim, VRSIM_EV_OPEN, port, -1);
   set_text(e, path);
   e.result = -1;
-  if (port < 0) {
+  if (injected_failure(sim)) {
+    e.err = sim->fail_errno;
+  } else if (port < 0) {
     e.err = ENOENT;
   } else if (sim->port[port].line.faults.open_errno != 0) {
     e.err = sim->port[port].line.faults.open_errno;
@@ -255,8 +266,9 @@ int sim_line_write(void *user, int fd, const void *bytes, int count) {
   e.count = count;
   if (bytes && count > 0)
     std::memcpy(e.bytes, bytes, static_cast<std::size_t>(std::min<int>(count, sizeof e.bytes)));
-  if (port < 0 || count < 0 || (count > 0 && !bytes)) {
-    e.err = port < 0 ? EBADF : EINVAL;
+  const bool injected = injected_failure(sim);
+  if (injected || port < 0 || count < 0 || (count > 0 && !bytes)) {
+    e.err = injected ? sim->fail_errno : port < 0 ? EBADF : EINVAL;
     e.result = -1;
     errno = e.err;
     return -1;
@@ -292,6 +304,7 @@ int sim_line_get(void *user, int fd, vr_line_settings *out) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
   vrsim_event &e = log_event_here(sim, VRSIM_EV_LINE_GET, port, fd);
+  if (injected_failure(sim)) return e.err = sim->fail_errno;
   if (port < 0) return e.err = EBADF;
   Line &line = sim->port[port].line;
   if (line.faults.get_errno) return e.err = line.faults.get_errno;
@@ -310,6 +323,7 @@ int sim_line_set(void *user, int fd, const vr_line_settings *s) {
   int port = line_port(sim, fd);
   vrsim_event &e = log_event_here(sim, VRSIM_EV_LINE_SET, port, fd);
   if (s) e.settings = *s;
+  if (injected_failure(sim)) return e.err = sim->fail_errno;
   if (port < 0) return e.err = EBADF;
   if (!s) return e.err = EINVAL;
   Line &line = sim->port[port].line;
@@ -332,6 +346,7 @@ int sim_line_modem(void *user, int fd, int lines, int raise) {
   vrsim_event &e = log_event_here(sim, VRSIM_EV_MODEM, port, fd);
   e.lines = lines;
   e.raise = raise;
+  if (injected_failure(sim)) return e.err = sim->fail_errno;
   if (port < 0) return e.err = EBADF;
   Port &p = sim->port[port];
   if (p.line.faults.modem_errno) return e.err = p.line.faults.modem_errno;
@@ -346,6 +361,7 @@ int sim_line_flush(void *user, int fd) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
   vrsim_event &e = log_event_here(sim, VRSIM_EV_FLUSH, port, fd);
+  if (injected_failure(sim)) return e.err = sim->fail_errno;
   if (port < 0) return e.err = EBADF;
   // The capture driver has already taken every received byte: flushing the line's own queues
   // changes nothing in the rings, and the simulated writes leave nothing unsent.
@@ -356,6 +372,7 @@ int sim_line_nodelay(void *user, int fd) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
   vrsim_event &e = log_event_here(sim, VRSIM_EV_NODELAY, port, fd);
+  if (injected_failure(sim)) return e.err = sim->fail_errno;
   if (port < 0) return e.err = EBADF;
   Line &line = sim->port[port].line;
   if (line.faults.nodelay_errno) return e.err = line.faults.nodelay_errno;
@@ -386,6 +403,7 @@ int sim_line_pop_module(void *user, int fd) {
   vrsim *sim = enter(user);
   int port = line_port(sim, fd);
   vrsim_event &e = log_event_here(sim, VRSIM_EV_POP_MODULE, port, fd);
+  if (injected_failure(sim)) return e.err = sim->fail_errno;
   if (port < 0) return e.err = EBADF;
   auto &modules = sim->port[port].line.modules;
   if (modules.empty()) return e.err = EINVAL;
@@ -404,9 +422,10 @@ int sim_capture_open(void *user, const char *path) {
   bool present = (primary && sim->capture_fault != VRSIM_CAPTURE_PRIMARY_MISSING &&
                   sim->capture_fault != VRSIM_CAPTURE_MISSING) ||
                  (alt && sim->capture_fault != VRSIM_CAPTURE_MISSING);
-  if (!present) {
+  const bool injected = injected_failure(sim);
+  if (injected || !present) {
     e.result = -1;
-    errno = e.err = ENOENT;
+    errno = e.err = injected ? sim->fail_errno : ENOENT;
     return -1;
   }
   e.fd = e.result = sim->next_fd++;
@@ -417,6 +436,10 @@ int sim_capture_open(void *user, const char *path) {
 unsigned char *sim_capture_map(void *user, int fd) {
   vrsim *sim = enter(user);
   vrsim_event &e = log_event_here(sim, VRSIM_EV_CAPTURE_MAP, -1, fd);
+  if (injected_failure(sim)) {
+    e.err = sim->fail_errno;
+    return nullptr;
+  }
   Descriptor *d = find_fd(sim, fd);
   if (!d || d->port != -1) {
     e.err = EBADF;
@@ -758,6 +781,28 @@ VRSIM_API void vrsim_set_line_faults(vrsim *sim, int port, const vrsim_line_faul
 
 VRSIM_API void vrsim_set_open_unplugged(vrsim *sim, int opens) {
   sim->open_unplugged = opens != 0;
+}
+
+VRSIM_API void vrsim_fail_call(vrsim *sim, long long n, int err) {
+  sim->failable_calls = 0;
+  sim->fail_at = n > 0 ? n : 0;
+  sim->fail_errno = err != 0 ? err : EIO;
+  sim->fail_fired = false;
+}
+
+VRSIM_API long long vrsim_failable_calls(const vrsim *sim) {
+  return sim->failable_calls;
+}
+
+VRSIM_API int vrsim_call_failed(const vrsim *sim) {
+  return sim->fail_fired ? 1 : 0;
+}
+
+VRSIM_API int vrsim_open_lines(const vrsim *sim) {
+  int n = 0;
+  for (const vrsim_detail::Descriptor &d : sim->fds)
+    if (d.open && d.port >= 0) ++n;
+  return n;
 }
 
 VRSIM_API void vrsim_push_module(vrsim *sim, int port, const char *name, int pop_errno) {

@@ -392,6 +392,22 @@ typedef struct vrsim_line_faults {
 
 /* All zero: no fault. */
 VRSIM_API void vrsim_set_line_faults(vrsim *sim, int port, const vrsim_line_faults *faults);
+/* Call-by-call fault injection, for sweeping every failure a set-up can meet. The platform
+ * calls that can fail are counted: line_open, line_write, line_get, line_set, line_modem,
+ * line_flush, line_nodelay, line_pop_module, capture_open and capture_map (not the clocks, the
+ * sleep, line_close or line_top_module). After vrsim_fail_call(sim, n, err) with n >= 1, the n-th
+ * such call from then on fails with error number err (EIO when err is 0) the way its entry
+ * reports a failure (-1 with errno set, the error number, or NULL), is recorded with that error,
+ * and has no other effect; the calls after it work again. n = 0 turns the injection off. Either
+ * way the count starts again from 0. */
+VRSIM_API void vrsim_fail_call(vrsim *sim, long long n, int err);
+/* The calls that can fail made since the last vrsim_fail_call (or since creation). */
+VRSIM_API long long vrsim_failable_calls(const vrsim *sim);
+/* 1 once the chosen call has failed. */
+VRSIM_API int vrsim_call_failed(const vrsim *sim);
+/* Line descriptors open now (descriptors of the capture device are not counted). */
+VRSIM_API int vrsim_open_lines(const vrsim *sim);
+
 /* 1: a port with nothing plugged in opens (and stays silent); 0 (default): open fails. */
 VRSIM_API void vrsim_set_open_unplugged(vrsim *sim, int opens);
 /* Pushes a stream module on the port's line (pop_errno 0: it pops; else popping fails with that

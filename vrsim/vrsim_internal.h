@@ -203,6 +203,13 @@ struct vrsim {
   // The CyberMan's controls (kept here so that they survive re-plugging).
   int cm_x = 0, cm_y = 0, cm_buttons = 0, cm_states[4] = {};
 
+  // Call-by-call fault injection: the fail_at-th call that can fail, counted from the last
+  // vrsim_fail_call, fails with fail_errno.
+  long long failable_calls = 0;
+  long long fail_at = 0;
+  int fail_errno = 0;
+  bool fail_fired = false;
+
   bool open_unplugged = false;
   int capture_fault = VRSIM_CAPTURE_OK;
   int next_fd = 10;
