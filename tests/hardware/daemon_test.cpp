@@ -46,6 +46,22 @@ struct Rings {
   }
 };
 
+// The newest `count` 6D records of a port's ring are whole and in step: each starts with the
+// only byte that has its top bit set (a lost or garbled byte would break the pattern). The
+// newest record may still be arriving, so the count starts before it.
+void expect_whole_records(const Rings &rings, int port, int count) {
+  int end = rings.offset(port);
+  int first_flag = -1;
+  for (int i = 1; i <= 2 * record_6d_bytes && first_flag < 0; ++i)
+    if (rings.at(port, end - i) & 0x80) first_flag = i;
+  ASSERT_GT(first_flag, 0) << "port " << port;
+  for (int r = 1; r <= count; ++r)
+    for (int k = 0; k < record_6d_bytes; ++k) {
+      unsigned char byte = rings.at(port, end - first_flag - r * record_6d_bytes + k);
+      EXPECT_EQ((byte & 0x80) != 0, k == 0) << "port " << port << " record " << r << " byte " << k;
+    }
+}
+
 int progress(int from, int to) {
   return ((to - from) % ring_bytes + ring_bytes) % ring_bytes;
 }
@@ -95,22 +111,12 @@ TEST_F(HardwarePath, UnpluggedPortReturnsWhileTheOtherLosesNothing) {
   // Port A: every record of the period, whole and in step (a lost byte would shift the records).
   double expected = elapsed * records_per_s * record_6d_bytes;
   EXPECT_NEAR(static_cast<double>(a_bytes), expected, 3 * record_6d_bytes);
-  int end = rings.offset(0);
-  int first_flag = -1;
-  for (int i = 1; i <= 100 * record_6d_bytes; ++i)
-    if (rings.at(0, end - i) & 0x80) {
-      first_flag = i;
-      break;
-    }
-  ASSERT_GT(first_flag, 0);
-  // The newest record may still be arriving; the hundred before it are whole.
-  for (int r = 1; r <= 100; ++r)
-    for (int k = 0; k < record_6d_bytes; ++k) {
-      unsigned char byte = rings.at(0, end - first_flag - r * record_6d_bytes + k);
-      EXPECT_EQ((byte & 0x80) != 0, k == 0) << "record " << r << " byte " << k;
-    }
+  expect_whole_records(rings, 0, 100);
   // Port B: the unit kept reporting, and its records flow again at the rate of its line.
   EXPECT_GE(b_bytes_after, static_cast<long long>(0.5 * records_per_s * record_6d_bytes));
+  // ... readable again: the returned line got back the speed the library had set (a line left
+  // at the new adapter's default speed would garble every byte).
+  expect_whole_records(rings, 1, 20);
   std::string log = daemon.err();
   EXPECT_EQ(log.find("vanished"), log.rfind("vanished")) << "logged once: " << log;
   EXPECT_EQ(log.find("port A: " + tty_a + " vanished"), std::string::npos) << log;

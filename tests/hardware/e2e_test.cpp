@@ -40,7 +40,7 @@ TEST_F(HardwarePath, SixDTracksTheServedTruthAndTheMouse) {
   Process session;
   std::vector<std::string> argv = daemon_args();
   argv.push_back("--");
-  for (const auto &a : app("6d", "3.5")) argv.push_back(a);
+  for (const auto &a : app("6d", "2.5")) argv.push_back(a);
   ASSERT_TRUE(session.start(argv));
 
   std::vector<Frame> before = frames_of(session, set_up_timeout_s, nullptr, 40);
@@ -83,7 +83,7 @@ TEST_F(HardwarePath, RawModeSolvesAStillHeadWithinTwoMillimetres) {
   Process session;
   std::vector<std::string> argv = daemon_args();
   argv.push_back("--");
-  for (const auto &a : app("raw", "2.5")) argv.push_back(a);
+  for (const auto &a : app("raw", "2")) argv.push_back(a);
   ASSERT_TRUE(session.start(argv));
   std::vector<std::string> tail;
   std::vector<Frame> frames = frames_of(session, set_up_timeout_s + 10, &tail);
@@ -131,7 +131,7 @@ TEST_F(HardwarePath, KilledDaemonKeepsTheLastPoseAndARestartResumes) {
   ASSERT_TRUE(daemon.start(daemon_args()));
   ASSERT_TRUE(hw::wait_for_err(daemon, "ready", 10)) << daemon.err();
   Process session;
-  ASSERT_TRUE(session.start(app("6d", "5"), env()));
+  ASSERT_TRUE(session.start(app("6d", "4"), env()));
   std::vector<Frame> before = frames_of(session, set_up_timeout_s, nullptr, 20);
   ASSERT_EQ(before.size(), 20u) << session.err();
 

@@ -162,7 +162,7 @@ struct Server {
   vrsim *sim = nullptr;
   ServedLine lines[2];
   serve::Track tracks[2];
-  bool scripted = false;
+  vrsim_imperfections imperfections[2] = {};  // as last set, so commands change one at a time
   long long start_ns = 0;
   bool quit = false;
 };
@@ -248,13 +248,10 @@ bool command(Server &s, const std::vector<std::string> &w, std::string &why) {
   }
   if (port >= 0 && (c == "garbage" || c == "noise" || c == "stop") && w.size() == 3 &&
       number(w[2], v[0])) {
-    vrsim_imperfections imp{};
-    static vrsim_imperfections current[2];
-    imp = current[port];
+    vrsim_imperfections &imp = s.imperfections[port];
     if (c == "garbage") imp.garbage_rate = v[0];
     if (c == "noise") imp.distance_noise_cm = v[0];
     if (c == "stop") imp.stopped = v[0] != 0.0;
-    current[port] = imp;
     vrsim_set_imperfections(s.sim, port, &imp);
     return true;
   }
@@ -368,7 +365,7 @@ int main(int argc, char **argv) {
                    port_name[port]);
       return 2;
     }
-    vrsim_imperfections imp{};
+    vrsim_imperfections &imp = s.imperfections[port];
     imp.distance_noise_cm = noise_cm;
     imp.garbage_rate = garbage_rate;
     imp.drop_rate = drop_rate;
