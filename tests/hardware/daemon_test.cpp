@@ -168,6 +168,9 @@ TEST_F(HardwarePath, BadPathsAndASecondDaemonAreRefusedClearly) {
        2,
        "not a regular file"},
       {{d, "--no-such-option"}, 2, "no-such-option"},
+      {{d, "--foreground", "--area", area, "--port-a", "/dev/tty", "--port-b", "/dev/tty"},
+       2,
+       "the same line"},
   };
   for (const Case &c : cases) {
     EXPECT_EQ(run(c.argv, err), c.status) << c.argv.back();
@@ -252,6 +255,37 @@ TEST_F(HardwarePath, CheckToolReportsAUnitThatIsOff) {
   EXPECT_EQ(run({VRTRACK_INFO_PATH, "--mode", "6d", "--seconds", "0.5"}, err, env(), &out), 1);
   EXPECT_NE(out.find("FAILED: the units did not answer"), std::string::npos) << out << err;
   EXPECT_NE(err.find("Cannot read status from ttyb"), std::string::npos) << err;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HardwarePath, ServerRefusesBadSetUpsAndNeverReplacesAFile) {
+  std::string file = dir + "/notes";
+  FILE *f = std::fopen(file.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("keep me\n", f);
+  std::fclose(f);
+  std::string script = dir + "/script";
+  f = std::fopen(script.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("1 head 0 0 50\n0.5 head 0 0 60\n", f);
+  std::fclose(f);
+  const std::string s = VRSIM_SERVE_PATH;
+  std::string err;
+  EXPECT_EQ(run({s, "--link-a", file}, err), 1);
+  EXPECT_NE(err.find("refusing to replace " + file), std::string::npos) << err;
+  struct stat st {};
+  ASSERT_EQ(lstat(file.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_size, 8);
+  EXPECT_EQ(run({s, "--port-a", "cyberman"}, err), 2);
+  EXPECT_NE(err.find("no device \"cyberman\" for port A"), std::string::npos) << err;
+  EXPECT_EQ(run({s, "--script", script}, err), 2);
+  EXPECT_NE(err.find(script + ":2: time goes back"), std::string::npos) << err;
+  EXPECT_EQ(run({s, "--head", "1,2"}, err), 2);
+  EXPECT_NE(err.find("--head wants X,Y,Z"), std::string::npos) << err;
 }
 
 }  // namespace

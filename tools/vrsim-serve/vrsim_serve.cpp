@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <string>
 #include <termios.h>
 #include <time.h>
@@ -87,7 +88,8 @@ vr_line_settings settings_of(const termios &t) {
 // One served line: a pseudo-terminal pair standing in for a serial port.
 struct ServedLine {
   int port = 0;
-  std::string link;  // path kept pointing at the slave, or empty
+  std::string link;     // path kept pointing at the slave, or empty
+  bool linked = false;  // the link at `link` is ours
   int master = -1;
   int slave_keep = -1;  // held open so the line lives while no program has it
   std::string slave;
@@ -123,6 +125,12 @@ bool open_line(ServedLine &l, std::string &why) {
   l.slave_keep = s;
   l.slave = name;
   if (!l.link.empty()) {
+    // Only a link of ours is ever replaced: a mistyped path must not cost the user a file.
+    struct stat st {};
+    if (lstat(l.link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+      why = "refusing to replace " + l.link + ": it exists and is not a symbolic link";
+      return false;
+    }
     // Replace any older link in one step, so a reader never finds the path missing or stale.
     std::string tmp = l.link + ".new";
     unlink(tmp.c_str());
@@ -130,12 +138,15 @@ bool open_line(ServedLine &l, std::string &why) {
       why = "cannot link " + l.link + " to " + l.slave + ": " + std::strerror(errno);
       return false;
     }
+    l.linked = true;
   }
   return true;
 }
 
 void close_line(ServedLine &l) {
-  if (!l.link.empty()) unlink(l.link.c_str());  // as the device node of an unplugged adapter
+  // As the device node of an unplugged adapter; never a path this server did not link.
+  if (l.linked) unlink(l.link.c_str());
+  l.linked = false;
   if (l.slave_keep >= 0) close(l.slave_keep);
   if (l.master >= 0) close(l.master);
   l.master = l.slave_keep = -1;
