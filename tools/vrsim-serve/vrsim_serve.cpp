@@ -176,6 +176,9 @@ struct Server {
   vrsim_imperfections imperfections[2] = {};  // as last set, so commands change one at a time
   long long start_ns = 0;
   bool quit = false;
+  ~Server() {
+    if (sim) vrsim_destroy(sim);
+  }
 };
 
 void scripted_pose(void *user, double t, dmat out) {
@@ -459,6 +462,5 @@ int main(int argc, char **argv) {
                    port_name[l.port], l.overruns);
     close_line(l);
   }
-  vrsim_destroy(s.sim);
   return 0;
 }
