@@ -15,6 +15,9 @@ constexpr double report_resolution_cm = 0.00254 * 0.5 * 1.7321;
 constexpr double raw_tolerance_cm = 0.2;
 // After a jump of the truth the eye prediction overshoots for a few frames.
 constexpr int transition_frames_max = 30;
+// The first frames after the set-up may come before the first report (the default eyes), and
+// the one after that jumps from them: the same overshoot.
+constexpr size_t start_frames = 10;
 constexpr double set_up_timeout_s = 40;
 
 const double head_1[3] = {0, -10, 55}, mouse_1[3] = {8, -25, 40};  // the server's defaults
@@ -55,9 +58,9 @@ TEST_F(HardwarePath, SixDTracksTheServedTruthAndTheMouse) {
   EXPECT_EQ(tail.back(), "tracking works");
 
   Expected e1 = hw::expected_for(head_1, mouse_1), e2 = hw::expected_for(head_2, mouse_2);
-  for (const Frame &f : before) {
-    expect_near(f, e1, report_resolution_cm, "still");
-    EXPECT_EQ(f.buttons, 0);
+  for (size_t i = start_frames; i < before.size(); ++i) {
+    expect_near(before[i], e1, report_resolution_cm, "still");
+    EXPECT_EQ(before[i].buttons, 0);
   }
   // Every frame shows one truth or the other, but for the short overshoot of the prediction.
   int between = 0;
@@ -116,8 +119,8 @@ TEST_F(HardwarePath, DynaSightOnPortAFollowsTheHead) {
   EXPECT_EQ(tail.back(), "tracking works");
   // A DynaSight record carries 0.005 cm steps; its head has no rotation.
   constexpr double ds_resolution_cm = 0.005 * 0.5 * 1.7321;
-  for (const Frame &f : before)
-    EXPECT_LE(hw::distance(f.head, head_1), ds_resolution_cm) << "t " << f.t;
+  for (size_t i = start_frames; i < before.size(); ++i)
+    EXPECT_LE(hw::distance(before[i].head, head_1), ds_resolution_cm) << "t " << before[i].t;
   const Frame &last = after.back();
   EXPECT_LE(hw::distance(last.head, head_2), ds_resolution_cm);
   Expected e = hw::expected_for(head_2, mouse_1);
