@@ -110,7 +110,9 @@ TEST_F(HardwarePath, UnpluggedPortReturnsWhileTheOtherLosesNothing) {
 
   // Port A: every record of the period, whole and in step (a lost byte would shift the records).
   double expected = elapsed * records_per_s * record_6d_bytes;
-  EXPECT_NEAR(static_cast<double>(a_bytes), expected, 3 * record_6d_bytes);
+  // The window's edges and a busy machine's scheduling blur the count by a few records; a loss
+  // by the daemon would be a whole read (hundreds of bytes) or break the records' pattern.
+  EXPECT_NEAR(static_cast<double>(a_bytes), expected, 6 * record_6d_bytes);
   expect_whole_records(rings, 0, 100);
   // Port B: the unit kept reporting, and its records flow again at the rate of its line.
   EXPECT_GE(b_bytes_after, static_cast<long long>(0.5 * records_per_s * record_6d_bytes));
@@ -179,6 +181,9 @@ TEST_F(HardwarePath, BadPathsAndASecondDaemonAreRefusedClearly) {
   }
   struct stat st {};
   EXPECT_NE(lstat((dir + "/elsewhere").c_str(), &st), 0) << "nothing created through the link";
+  std::string help;
+  EXPECT_EQ(run({d, "--help"}, err, {}, &help), 0);
+  EXPECT_NE(help.find("--port-a"), std::string::npos) << help;
 
   // A folder the daemon's user may not write to (root writes anywhere, so drop to nobody).
   std::string ro = dir + "/read-only";
