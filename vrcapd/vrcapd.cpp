@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -131,6 +132,14 @@ int main(int argc, char **argv) {
   }
   if (o.area.empty()) {
     std::fputs("vrcapd: --area needs a file path\n", stderr);
+    return vrcapd::exit_bad_input;
+  }
+  struct stat sa {
+  }, sb{};
+  if (!o.port_a.empty() && !o.port_b.empty() && stat(o.port_a.c_str(), &sa) == 0 &&
+      stat(o.port_b.c_str(), &sb) == 0 && sa.st_rdev == sb.st_rdev && sa.st_ino == sb.st_ino) {
+    // Two readers of one line would each take part of its bytes.
+    std::fputs("vrcapd: --port-a and --port-b name the same line\n", stderr);
     return vrcapd::exit_bad_input;
   }
   o.port_a = absolute(o.port_a);

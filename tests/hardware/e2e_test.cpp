@@ -15,6 +15,9 @@ constexpr double report_resolution_cm = 0.00254 * 0.5 * 1.7321;
 constexpr double raw_tolerance_cm = 0.2;
 // After a jump of the truth the eye prediction overshoots for a few frames.
 constexpr int transition_frames_max = 30;
+// The first frames after the set-up may come before the first report (the default eyes), and
+// the one after that jumps from them: the same overshoot.
+constexpr size_t start_frames = 10;
 constexpr double set_up_timeout_s = 40;
 
 const double head_1[3] = {0, -10, 55}, mouse_1[3] = {8, -25, 40};  // the server's defaults
@@ -40,7 +43,7 @@ TEST_F(HardwarePath, SixDTracksTheServedTruthAndTheMouse) {
   Process session;
   std::vector<std::string> argv = daemon_args();
   argv.push_back("--");
-  for (const auto &a : app("6d", "3.5")) argv.push_back(a);
+  for (const auto &a : app("6d", "2.5")) argv.push_back(a);
   ASSERT_TRUE(session.start(argv));
 
   std::vector<Frame> before = frames_of(session, set_up_timeout_s, nullptr, 40);
@@ -55,9 +58,9 @@ TEST_F(HardwarePath, SixDTracksTheServedTruthAndTheMouse) {
   EXPECT_EQ(tail.back(), "tracking works");
 
   Expected e1 = hw::expected_for(head_1, mouse_1), e2 = hw::expected_for(head_2, mouse_2);
-  for (const Frame &f : before) {
-    expect_near(f, e1, report_resolution_cm, "still");
-    EXPECT_EQ(f.buttons, 0);
+  for (size_t i = start_frames; i < before.size(); ++i) {
+    expect_near(before[i], e1, report_resolution_cm, "still");
+    EXPECT_EQ(before[i].buttons, 0);
   }
   // Every frame shows one truth or the other, but for the short overshoot of the prediction.
   int between = 0;
@@ -83,7 +86,7 @@ TEST_F(HardwarePath, RawModeSolvesAStillHeadWithinTwoMillimetres) {
   Process session;
   std::vector<std::string> argv = daemon_args();
   argv.push_back("--");
-  for (const auto &a : app("raw", "2.5")) argv.push_back(a);
+  for (const auto &a : app("raw", "2")) argv.push_back(a);
   ASSERT_TRUE(session.start(argv));
   std::vector<std::string> tail;
   std::vector<Frame> frames = frames_of(session, set_up_timeout_s + 10, &tail);
@@ -116,8 +119,8 @@ TEST_F(HardwarePath, DynaSightOnPortAFollowsTheHead) {
   EXPECT_EQ(tail.back(), "tracking works");
   // A DynaSight record carries 0.005 cm steps; its head has no rotation.
   constexpr double ds_resolution_cm = 0.005 * 0.5 * 1.7321;
-  for (const Frame &f : before)
-    EXPECT_LE(hw::distance(f.head, head_1), ds_resolution_cm) << "t " << f.t;
+  for (size_t i = start_frames; i < before.size(); ++i)
+    EXPECT_LE(hw::distance(before[i].head, head_1), ds_resolution_cm) << "t " << before[i].t;
   const Frame &last = after.back();
   EXPECT_LE(hw::distance(last.head, head_2), ds_resolution_cm);
   Expected e = hw::expected_for(head_2, mouse_1);
@@ -131,7 +134,7 @@ TEST_F(HardwarePath, KilledDaemonKeepsTheLastPoseAndARestartResumes) {
   ASSERT_TRUE(daemon.start(daemon_args()));
   ASSERT_TRUE(hw::wait_for_err(daemon, "ready", 10)) << daemon.err();
   Process session;
-  ASSERT_TRUE(session.start(app("6d", "5"), env()));
+  ASSERT_TRUE(session.start(app("6d", "4"), env()));
   std::vector<Frame> before = frames_of(session, set_up_timeout_s, nullptr, 20);
   ASSERT_EQ(before.size(), 20u) << session.err();
 

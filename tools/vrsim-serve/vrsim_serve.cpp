@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <string>
 #include <termios.h>
 #include <time.h>
@@ -87,7 +88,8 @@ vr_line_settings settings_of(const termios &t) {
 // One served line: a pseudo-terminal pair standing in for a serial port.
 struct ServedLine {
   int port = 0;
-  std::string link;  // path kept pointing at the slave, or empty
+  std::string link;     // path kept pointing at the slave, or empty
+  bool linked = false;  // the link at `link` is ours
   int master = -1;
   int slave_keep = -1;  // held open so the line lives while no program has it
   std::string slave;
@@ -123,6 +125,12 @@ bool open_line(ServedLine &l, std::string &why) {
   l.slave_keep = s;
   l.slave = name;
   if (!l.link.empty()) {
+    // Only a link of ours is ever replaced: a mistyped path must not cost the user a file.
+    struct stat st {};
+    if (lstat(l.link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+      why = "refusing to replace " + l.link + ": it exists and is not a symbolic link";
+      return false;
+    }
     // Replace any older link in one step, so a reader never finds the path missing or stale.
     std::string tmp = l.link + ".new";
     unlink(tmp.c_str());
@@ -130,12 +138,15 @@ bool open_line(ServedLine &l, std::string &why) {
       why = "cannot link " + l.link + " to " + l.slave + ": " + std::strerror(errno);
       return false;
     }
+    l.linked = true;
   }
   return true;
 }
 
 void close_line(ServedLine &l) {
-  if (!l.link.empty()) unlink(l.link.c_str());  // as the device node of an unplugged adapter
+  // As the device node of an unplugged adapter; never a path this server did not link.
+  if (l.linked) unlink(l.link.c_str());
+  l.linked = false;
   if (l.slave_keep >= 0) close(l.slave_keep);
   if (l.master >= 0) close(l.master);
   l.master = l.slave_keep = -1;
@@ -162,9 +173,12 @@ struct Server {
   vrsim *sim = nullptr;
   ServedLine lines[2];
   serve::Track tracks[2];
-  bool scripted = false;
+  vrsim_imperfections imperfections[2] = {};  // as last set, so commands change one at a time
   long long start_ns = 0;
   bool quit = false;
+  ~Server() {
+    if (sim) vrsim_destroy(sim);
+  }
 };
 
 void scripted_pose(void *user, double t, dmat out) {
@@ -248,13 +262,10 @@ bool command(Server &s, const std::vector<std::string> &w, std::string &why) {
   }
   if (port >= 0 && (c == "garbage" || c == "noise" || c == "stop") && w.size() == 3 &&
       number(w[2], v[0])) {
-    vrsim_imperfections imp{};
-    static vrsim_imperfections current[2];
-    imp = current[port];
+    vrsim_imperfections &imp = s.imperfections[port];
     if (c == "garbage") imp.garbage_rate = v[0];
     if (c == "noise") imp.distance_noise_cm = v[0];
     if (c == "stop") imp.stopped = v[0] != 0.0;
-    current[port] = imp;
     vrsim_set_imperfections(s.sim, port, &imp);
     return true;
   }
@@ -368,7 +379,7 @@ int main(int argc, char **argv) {
                    port_name[port]);
       return 2;
     }
-    vrsim_imperfections imp{};
+    vrsim_imperfections &imp = s.imperfections[port];
     imp.distance_noise_cm = noise_cm;
     imp.garbage_rate = garbage_rate;
     imp.drop_rate = drop_rate;
@@ -451,6 +462,5 @@ int main(int argc, char **argv) {
                    port_name[l.port], l.overruns);
     close_line(l);
   }
-  vrsim_destroy(s.sim);
   return 0;
 }
