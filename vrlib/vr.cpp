@@ -11,6 +11,7 @@
 #include <numbers>
 
 #include "vr.h"
+#include "vr_config.h"
 #include "vr_ext.h"
 #include "vr_internal.h"
 
@@ -44,6 +45,7 @@ enum Refuse : unsigned char {
   refuse_none = 0,
   refuse_zero = 1,      // a size of 0 cannot be geometry; negative sizes stay defined
   refuse_negative = 2,  // extension settings that only make sense from 0 up
+  refuse_non_rigid = 4, // a frame placement: rotation and translation only
 };
 
 struct Attribute {
@@ -215,6 +217,9 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   t[VR_GLASSES_REMOVE_FN] = row(callback, VR_AT(glasses_remove_fn), set_only);
   t[VR_EYE_HOOK_FN] = row(callback, VR_AT(eye_hook_fn), set_only);
   t[VR_EYE_HOOK_REMOVE_FN] = row(callback, VR_AT(eye_hook_remove_fn), set_only);
+
+  // Configuration and calibration: a settable door to the tracker placement.
+  t[VR_TRACKER_TO_PLATE] = row(matrix, VR_AT(dig_to_plate), set_get, none_e, refuse_non_rigid);
   return t;
 }
 
@@ -355,6 +360,7 @@ constexpr std::array<const char *, last_attribute_id + 1> make_name_table() {
   VR_NAMED(VR_EYE_HOOK_FN);
   VR_NAMED(VR_EYE_HOOK_REMOVE_FN);
   // Extension identifiers: add each with its row.
+  VR_NAMED(VR_TRACKER_TO_PLATE);
   return t;
 }
 #undef VR_NAMED
@@ -453,6 +459,25 @@ bool finite_all(const double *p, int n) {
   return true;
 }
 
+// Whether sixteen doubles, row by row, are a rotation (orthonormal, determinant +1) followed by
+// a translation in row 3.
+bool rigid(const double *m) {
+  constexpr double tolerance = 1e-6;
+  auto at = [m](int r, int c) { return m[r * 4 + c]; };
+  for (int r = 0; r < 3; ++r) {
+    if (at(r, 3) != 0.0) return false;
+    for (int q = 0; q < 3; ++q) {
+      double dot = 0.0;
+      for (int c = 0; c < 3; ++c) dot += at(r, c) * at(q, c);
+      if (std::fabs(dot - (r == q ? 1.0 : 0.0)) > tolerance) return false;
+    }
+  }
+  const double det = at(0, 0) * (at(1, 1) * at(2, 2) - at(1, 2) * at(2, 1)) -
+                     at(0, 1) * (at(1, 0) * at(2, 2) - at(1, 2) * at(2, 0)) +
+                     at(0, 2) * (at(1, 0) * at(2, 1) - at(1, 1) * at(2, 0));
+  return det > 0.0 && at(3, 3) == 1.0;
+}
+
 // Whether a value can be stored: no row takes a non-finite number, and size rows refuse 0.
 bool acceptable(const Attribute &a, const Value &v) {
   switch (a.kind) {
@@ -472,7 +497,8 @@ bool acceptable(const Attribute &a, const Value &v) {
     case Kind::point:
       return v.point != nullptr && finite_all(v.point, 3);
     case Kind::matrix:
-      return v.point != nullptr && finite_all(v.point, 16);
+      if (v.point == nullptr || !finite_all(v.point, 16)) return false;
+      return !(a.refuse & refuse_non_rigid) || rigid(v.point);
     case Kind::callback:
       return true;
     case Kind::block:
@@ -794,6 +820,7 @@ VR_API vr_ctx *vr_ctx_create(void) {
   auto *ctx = static_cast<vr_ctx *>(std::calloc(1, sizeof(vr_ctx)));
   if (ctx == nullptr) return nullptr;
   vr_init_attributes(ctx);
+  vr_config_load_from_environment(ctx);
   return ctx;
 }
 

@@ -2,6 +2,10 @@
 // installed vr_platform table (see vr.h). Modules call these thin wrappers, never the system.
 #pragma once
 
+#include <cstddef>
+#include <string>
+#include <string_view>
+
 #include "vr.h"
 
 namespace vr::os {
@@ -34,5 +38,12 @@ inline unsigned char *capture_map(int fd) { return table().capture_map(table().u
 
 // The Linux/POSIX implementation (vr_platform_posix.cpp).
 const vr_platform &posix_platform();
+
+// Plain files (set-up files), outside the device table: nothing of them needs simulating.
+// Reads a whole file of at most max_bytes into out: 0, or an error number (EFBIG when larger).
+int read_file(const char *path, std::string &out, std::size_t max_bytes);
+// Writes text to path, replacing the old file only once the new one is complete: 0 or an error
+// number (the old file then stays as it was).
+int replace_file(const char *path, std::string_view text);
 
 }  // namespace vr::os
