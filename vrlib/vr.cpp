@@ -43,9 +43,9 @@ enum class Effect : unsigned char { none, cache_eyes, consistify, window };
 // Values a row refuses besides the non-finite ones, which no row takes.
 enum Refuse : unsigned char {
   refuse_none = 0,
-  refuse_zero = 1,      // a size of 0 cannot be geometry; negative sizes stay defined
-  refuse_negative = 2,  // extension settings that only make sense from 0 up
-  refuse_non_rigid = 4, // a frame placement: rotation and translation only
+  refuse_zero = 1,       // a size of 0 cannot be geometry; negative sizes stay defined
+  refuse_negative = 2,   // extension settings that only make sense from 0 up
+  refuse_non_rigid = 4,  // a frame placement: rotation and translation only
 };
 
 struct Attribute {
