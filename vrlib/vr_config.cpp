@@ -4,6 +4,7 @@
 #include "vr_config.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
@@ -111,8 +112,10 @@ constexpr Key keys[] = {
     attr("prediction", "from_frame_time", VR_PREDICT_FROM_FRAME_TIME, 0, 1,
          "raw solver looks ahead by the frame time"),
     attr("prediction", "lead", VR_PREDICT_LEAD, 0, 1, "raw solver look-ahead, s"),
-    attr("prediction", "lead_limit", VR_PREDICT_LEAD_LIMIT, 0, 1000, "look-ahead limit"),
-    attr("prediction", "raw_limit", VR_RAW_LIMIT, 0, 100000, "raw solver distance limit, cm"),
+    attr("prediction", "lead_limit", VR_PREDICT_LEAD_LIMIT, 0, 1000,
+         "largest computed look-ahead, s"),
+    attr("prediction", "raw_limit", VR_RAW_LIMIT, 0, 100000,
+         "largest speaker distance the raw solver takes, cm"),
 
     attr("coexistence", "height", VR_COEXISTENCE_HEIGHT, -1000, 1000, "raised centre, cm"),
     attr("coexistence", "distance", VR_COEXISTENCE_DISTANCE, -1000, 1000, "forward centre, cm"),
@@ -160,8 +163,11 @@ std::string format(const char *fmt, ...) {
   return buffer;
 }
 
+// The shortest text that reads back as exactly the same double.
 std::string number_text(double v) {
-  return format("%.17g", v);
+  char buffer[64];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
+  return std::string(buffer, end);
 }
 
 class Reader {
@@ -224,9 +230,7 @@ class Reader {
 
   bool in_range(const Key &key, double v, const std::string &name, unsigned line) {
     if (std::isfinite(v) && v >= key.low && v <= key.high) return true;
-    problem(line, name,
-            format("%s is out of range (%s to %s)", number_text(v).c_str(),
-                   number_text(key.low).c_str(), number_text(key.high).c_str()));
+    problem(line, name, format("%.15g is out of range (%.15g to %.15g)", v, key.low, key.high));
     return false;
   }
 
