@@ -178,6 +178,11 @@ TEST_F(ConfigTest, EachKindOfBadFileIsRefusedWithFileLineAndKeyAndChangesNothing
       {"[devices]\ntty_a = \"\"\n", "2: devices.tty_a: a device path has 1 to 255 bytes"},
       {"[screen]\nwidth_cm = 40\nwidth_cm = 41\n", "3: not valid TOML"},
       {"[screen\n", "1: not valid TOML"},
+      // Characters the TOML reader would misread where it tests for white space.
+      {"# caf\u00e9\n[screen]\nwidth_cm = 40 \u03fb\n",
+       "3: character U+03FB is not accepted outside strings and comments"},
+      {"[devices]\ntty_a = \"\"\"a\\\n\u00a1\"\"\"\n",
+       "3: character U+00A1 is not accepted outside strings and comments"},
   };
   for (const Case &k : cases) {
     Ctx ctx(vr_ctx_create());
@@ -236,12 +241,17 @@ TEST_F(ConfigTest, ALoadAppliesOnTopOfTheContextAndTakesEffectAtOnce) {
                   hook_ctx = c;
                 }),
                 0);
-  const std::string path = write("on_top.toml", base_setup() + "[eyes]\ninterocular = 7.0\n");
+  // Any text in comments and strings.
+  const std::string path =
+      write("on_top.toml", base_setup() +
+                               "[eyes] # \u00e9\u03fb\u3001\n"
+                               "interocular = 7.0\n[devices]\ntty_b = '/dev/\u00e9\u03fb'\n");
   ASSERT_EQ(vr_config_load(ctx.get(), path.c_str()), 1) << vr_config_message();
   EXPECT_STREQ(vr_config_message(), "");
   double v = 0;
   vr_get_double(ctx.get(), VR_CRT_RADIUS, &v);
   EXPECT_EQ(v, 99.0);
+  EXPECT_STREQ(vr_device_path(VR_DEVICE_TTYB), "/dev/\u00e9\u03fb");
   vr_get_double(ctx.get(), VR_INTEROCULAR, &v);
   EXPECT_DOUBLE_EQ(v, 7.0);
   // The new screen size reaches the window geometry without the application matching it.
