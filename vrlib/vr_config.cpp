@@ -621,7 +621,16 @@ VR_API int vr_config_load(vr_ctx *ctx, const char *path) {
 VR_API int vr_config_save(vr_ctx *ctx, const char *path) {
   last_message.clear();
   if (ctx == nullptr || path == nullptr) return fail("vr_config_save: null context or path");
-  const int error = vr::os::replace_file(path, vr::config::save_text(ctx));
+  // A value that a file cannot bring back (one poked into the record directly: a non-finite
+  // number, a scaled placement) would give a file that every later load refuses.
+  const std::string text = vr::config::save_text(ctx);
+  auto scratch = std::make_unique<vr_ctx>(*ctx);
+  scratch->eye_hook_fn = nullptr;
+  if (!vr::config::load_text(scratch.get(), text, path)) {
+    return fail(format("%s: not written: the set-up holds a value that a file cannot keep (%s)",
+                       path, last_message.c_str()));
+  }
+  const int error = vr::os::replace_file(path, text);
   if (error != 0) {
     return fail(format("%s: cannot write the set-up file: %s", path, std::strerror(error)));
   }

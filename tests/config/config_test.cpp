@@ -143,6 +143,32 @@ TEST_F(ConfigTest, ASavedSetUpLoadedIntoANewContextGivesIdenticalViews) {
   EXPECT_EQ(a.str(), b.str());
 }
 
+TEST_F(ConfigTest, ASetUpThatAFileCannotKeepIsNotWrittenAndAnOldFileStays) {
+  Ctx ctx(vr_ctx_create());
+  const std::string path = write("kept.toml", base_setup());
+  // The fixed interface hands dig_to_plate out by address: a scaled matrix can get in.
+  double(*dig_to_plate)[4] = nullptr;
+  vr_object_get(ctx.get(), VR_DIG_TO_PLATE, &dig_to_plate);
+  dig_to_plate[0][0] = 2.0;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(vr_config_save(ctx.get(), path.c_str()), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string(vr_config_message()).find("calibration.tracker_to_plate"),
+            std::string::npos)
+      << vr_config_message();
+  std::stringstream kept;
+  kept << std::ifstream(path).rdbuf();
+  EXPECT_EQ(kept.str(), base_setup());
+  // A folder that does not exist: a message, nothing else.
+  testing::internal::CaptureStderr();
+  dig_to_plate[0][0] = 1.0;
+  const std::string nowhere = (dir_ / "no" / "such.toml").string();
+  EXPECT_EQ(vr_config_save(ctx.get(), nowhere.c_str()), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::string(vr_config_message()),
+            nowhere + ": cannot write the set-up file: No such file or directory");
+}
+
 TEST_F(ConfigTest, EachKindOfBadFileIsRefusedWithFileLineAndKeyAndChangesNothing) {
   struct Case {
     const char *text;
