@@ -155,12 +155,15 @@ struct Problem {
 
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char *fmt, ...) {
-  char buffer[512];
-  va_list args;
+  va_list args, again;
   va_start(args, fmt);
-  std::vsnprintf(buffer, sizeof buffer, fmt, args);
+  va_copy(again, args);
+  const int size = std::vsnprintf(nullptr, 0, fmt, args);
   va_end(args);
-  return buffer;
+  std::string out(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+  if (size > 0) std::vsnprintf(out.data(), out.size() + 1, fmt, again);
+  va_end(again);
+  return out;
 }
 
 // The shortest text that reads back as exactly the same double.
@@ -604,9 +607,39 @@ void vr_config_load_from_environment(vr_ctx *ctx) {
   }
 }
 
+namespace {
+int load_file(vr_ctx *ctx, const char *path);
+int save_file(vr_ctx *ctx, const char *path);
+}  // namespace
+
 extern "C" {
 
 VR_API int vr_config_load(vr_ctx *ctx, const char *path) {
+  // Nothing may leave a C entry point as an exception: running out of memory is a failure.
+  try {
+    return load_file(ctx, path);
+  } catch (const std::exception &) {
+    return fail("vr_config_load: out of memory");
+  }
+}
+
+VR_API int vr_config_save(vr_ctx *ctx, const char *path) {
+  try {
+    return save_file(ctx, path);
+  } catch (const std::exception &) {
+    return fail("vr_config_save: out of memory");
+  }
+}
+
+VR_API const char *vr_config_message(void) {
+  return last_message.c_str();
+}
+
+}  // extern "C"
+
+namespace {
+
+int load_file(vr_ctx *ctx, const char *path) {
   last_message.clear();
   if (ctx == nullptr || path == nullptr) return fail("vr_config_load: null context or path");
   std::string text;
@@ -618,7 +651,7 @@ VR_API int vr_config_load(vr_ctx *ctx, const char *path) {
   return vr::config::load_text(ctx, text, path) ? 1 : 0;
 }
 
-VR_API int vr_config_save(vr_ctx *ctx, const char *path) {
+int save_file(vr_ctx *ctx, const char *path) {
   last_message.clear();
   if (ctx == nullptr || path == nullptr) return fail("vr_config_save: null context or path");
   // A value that a file cannot bring back (one poked into the record directly: a non-finite
@@ -637,8 +670,4 @@ VR_API int vr_config_save(vr_ctx *ctx, const char *path) {
   return 1;
 }
 
-VR_API const char *vr_config_message(void) {
-  return last_message.c_str();
-}
-
-}  // extern "C"
+}  // namespace
