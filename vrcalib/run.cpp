@@ -10,6 +10,9 @@
 #include <thread>
 
 #include "simulated_desk.h"
+#ifdef VRCALIB_HAVE_WINDOW
+#include "target_window.h"
+#endif
 
 namespace vrcalib {
 
@@ -140,6 +143,27 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
   }
 
   const bool head = o.procedure == Procedure::dynasight;
+#ifdef VRCALIB_HAVE_WINDOW
+  std::unique_ptr<TargetWindow> window;
+  if (o.window) {
+    double width = 0, height = 0;
+    vr_get_double(work.get(), VR_SCREEN_WIDTH_CM, &width);
+    vr_get_double(work.get(), VR_SCREEN_HEIGHT_CM, &height);
+    const auto &s = o.settings;
+    // The head positions show where on the screen the eyes are centred.
+    const auto targets = head ? head_positions(width, height, s.head_distance_cm, s.head_step_cm)
+                              : screen_targets(width, height, s.margin_cm);
+    window = std::make_unique<TargetWindow>(*pacer, targets, width, height);
+    if (window->open()) {
+      pacer = window.get();
+      std::fprintf(out, "Target window open on the screen.\n");
+    } else {
+      std::fprintf(out, "No display: the targets are given as positions only.\n");
+    }
+  }
+#else
+  if (o.window) std::fprintf(out, "Built without a window: the targets are given as positions.\n");
+#endif
   if (!vr_init_glasses_and_mouse_6d(work.get(), head ? 1 : 0, head ? 0 : 1)) {
     std::fprintf(err, "vrcalib: the tracker did not start: %s\n", start_message(o.procedure));
     vr_quit(work.get());
@@ -149,6 +173,11 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
   const Result r = head ? calibrate_head(work.get(), dynasight, *pacer, o.settings, out)
                         : calibrate_mouse(work.get(), *pacer, o.settings, out);
   vr_quit(work.get());
+#ifdef VRCALIB_HAVE_WINDOW
+  if (window && window->open()) {
+    std::fprintf(out, "Target window: %d frames drawn.\n", window->frames());
+  }
+#endif
   if (!r.ok) {
     std::fprintf(err, "vrcalib: %s; nothing written\n", r.error.c_str());
     return 1;

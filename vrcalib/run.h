@@ -15,6 +15,7 @@ struct Options {
   std::string config_path;  // read first when it exists, then written with the result
   Procedure procedure = Procedure::mouse;
   Settings settings;
+  bool window = false;  // show the targets in a full-screen window (when a display is there)
   // Simulation: the true tracker placement is the set-up's one turned by true_turn_deg about
   // true_axis (through the tracker's origin) and then moved by true_offset_cm on the plate.
   bool simulate = false;

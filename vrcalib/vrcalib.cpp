@@ -31,6 +31,7 @@ int main(int argc, char **argv) {
   app.add_option("--touch-motion", s.touch_motion_cm,
                  "largest tip motion while the button is down, cm")
       ->check(CLI::Range(0.01, 5.0));
+  app.add_flag("--window", o.window, "show the targets in a full-screen window on the screen");
   app.add_flag("--simulate", o.simulate, "run on the simulator with a simulated user");
   std::vector<double> offset, axis;
   app.add_option("--true-offset", offset, "simulation: tracker moved by x y z on the plate, cm")
