@@ -11,6 +11,7 @@
 #include <numbers>
 
 #include "vr.h"
+#include "vr_config.h"
 #include "vr_ext.h"
 #include "vr_internal.h"
 
@@ -55,6 +56,7 @@ enum Refuse : unsigned char {
   refuse_not_port = 8,           // a UDP port: 1..65535
   refuse_not_position_axis = 16, // an axis mapping entry for a position: +-1..3
   refuse_not_angle_axis = 32,    // an axis mapping entry for an angle: +-4..6
+  refuse_non_rigid = 64,         // a frame placement: rotation and translation only
 };
 
 struct Attribute {
@@ -280,6 +282,9 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
       row(integer, VR_EXT_AT(net.output_port), set_get, none_e, refuse_not_port);
   t[VR_NET_OUTPUT_SENT] = row(integer, VR_EXT_AT(net.output_sent), get_only);
   t[VR_NET_OUTPUT_ERRORS] = row(integer, VR_EXT_AT(net.output_errors), get_only);
+
+  // Configuration and calibration: a settable door to the tracker placement.
+  t[VR_TRACKER_TO_PLATE] = row(matrix, VR_AT(dig_to_plate), set_get, none_e, refuse_non_rigid);
   return t;
 }
 
@@ -450,6 +455,8 @@ constexpr std::array<const char *, last_attribute_id + 1> make_name_table() {
   VR_NAMED(VR_NET_OUTPUT_PORT);
   VR_NAMED(VR_NET_OUTPUT_SENT);
   VR_NAMED(VR_NET_OUTPUT_ERRORS);
+
+  VR_NAMED(VR_TRACKER_TO_PLATE);
   return t;
 }
 #undef VR_NAMED
@@ -550,6 +557,25 @@ bool finite_all(const double *p, int n) {
   return true;
 }
 
+// Whether sixteen doubles, row by row, are a rotation (orthonormal, determinant +1) followed by
+// a translation in row 3.
+bool rigid(const double *m) {
+  constexpr double tolerance = 1e-6;
+  auto at = [m](int r, int c) { return m[r * 4 + c]; };
+  for (int r = 0; r < 3; ++r) {
+    if (at(r, 3) != 0.0) return false;
+    for (int q = 0; q < 3; ++q) {
+      double dot = 0.0;
+      for (int c = 0; c < 3; ++c) dot += at(r, c) * at(q, c);
+      if (std::fabs(dot - (r == q ? 1.0 : 0.0)) > tolerance) return false;
+    }
+  }
+  const double det = at(0, 0) * (at(1, 1) * at(2, 2) - at(1, 2) * at(2, 1)) -
+                     at(0, 1) * (at(1, 0) * at(2, 2) - at(1, 2) * at(2, 0)) +
+                     at(0, 2) * (at(1, 0) * at(2, 1) - at(1, 1) * at(2, 0));
+  return det > 0.0 && at(3, 3) == 1.0;
+}
+
 // Whether a value can be stored: no row takes a non-finite number, and size rows refuse 0.
 bool acceptable(const Attribute &a, const Value &v) {
   switch (a.kind) {
@@ -574,6 +600,7 @@ bool acceptable(const Attribute &a, const Value &v) {
       return v.point != nullptr && finite_all(v.point, 3);
     case Kind::matrix: {
       if (v.point == nullptr || !finite_all(v.point, 16)) return false;
+      if ((a.refuse & refuse_non_rigid) && !rigid(v.point)) return false;
       if (!(a.refuse & refuse_singular)) return true;
       dmat m, inverse;
       std::memcpy(m, v.point, sizeof m);
@@ -907,6 +934,7 @@ VR_API vr_ctx *vr_ctx_create(void) {
   auto *ctx = static_cast<vr_ctx *>(std::calloc(1, sizeof(vr_ctx)));
   if (ctx == nullptr) return nullptr;
   vr_init_attributes(ctx);
+  vr_config_load_from_environment(ctx);
   return ctx;
 }
 

@@ -1520,6 +1520,56 @@ VR_API vr_result vr_net_set_endpoint(vr_ctx *ctx, int address_id, const char *te
 /* Extension: configuration and calibration (identifiers 220..239).                            */
 /* ------------------------------------------------------------------------------------------ */
 
+/* The tracker frame's placement relative to the plate, as one settable matrix: the same matrix
+ * as VR_DIG_TO_PLATE (which vr_object_get hands out by address), written through
+ * vr_set_matrix. Only a rigid transform is taken (a rotation within 1e-6 of orthonormal with
+ * determinant +1, translation in row 3, last column 0 0 0 1): anything else is refused with
+ * VR_ERR_BAD_VALUE. Default: the leaning-triangle transmitter of a new context. Every source that
+ * reports in the tracker frame (the Logitech units, the DynaSight) is placed by it. */
+enum { VR_TRACKER_TO_PLATE = 220 };
+
+/* Rigid fit. Given n pairs of points (from_pts[i] in one frame, to_pts[i] the same physical
+ * point in another), vr_rigid_fit finds the rotation and translation (no scale) that carry the
+ * first set onto the second in the least-squares sense: to ~ from x out, in the row-vector
+ * convention of the matrix functions (rotation in rows 0..2, translation in row 3). rms and
+ * worst (either may be NULL) receive the root-mean-square and the largest distance, in the
+ * points' unit, between a moved point and its partner. On any result other than VR_FIT_OK
+ * nothing is written. */
+typedef enum vr_fit_result {
+  VR_FIT_OK = 0,
+  VR_FIT_TOO_FEW = 1,    /* fewer than 3 pairs */
+  VR_FIT_COLLINEAR = 2,  /* either set lies on one line or in one point: a turn about that line
+                            would fit as well as any other */
+  VR_FIT_NOT_FINITE = 3, /* a coordinate is infinite or NaN */
+  VR_FIT_NULL = 4        /* a null pointer argument */
+} vr_fit_result;
+VR_API vr_fit_result vr_rigid_fit(int n, const dpt *from_pts, const dpt *to_pts, dmat out,
+                                  double *rms, double *worst);
+
+/* Configuration files: a set-up (screen, eyes, sources and device paths, calibration, prediction)
+ * kept in a TOML file; the README lists every key with its unit, range and default.
+ *
+ * vr_config_load applies the file to a context on top of what it holds (a new context: the
+ * defaults). Every key is checked before anything changes: an unknown section or key, a value
+ * of the wrong type or out of range, or a file that is not valid TOML, fails the whole load,
+ * leaves the context and the device paths exactly as they were, and gives one message naming
+ * the file, the line and the key ("setup.toml:7: screen.width_cm: ..."), printed on the standard
+ * error stream and kept for vr_config_message. 1 = applied, 0 = failed.
+ *
+ * vr_config_save writes the context's whole set-up (every key) and the device paths in use to a
+ * file that vr_config_load reads back to the same views. The file is replaced only once it is
+ * written completely. 1 = written, 0 = failed (with a message).
+ *
+ * Environment: when VRLIB_CONFIG names a file, vr_ctx_create loads it into every new context
+ * after the defaults, so an application picks a set-up up without changing its code. When the
+ * file is missing or refused the context keeps its defaults and the message says so. Unset or
+ * empty: vr_ctx_create does exactly what it always did. */
+VR_API int vr_config_load(vr_ctx *ctx, const char *path);
+VR_API int vr_config_save(vr_ctx *ctx, const char *path);
+/* The message of the last vr_config_load or vr_config_save that failed (empty after success). The
+ * text stays valid until the next call of either. */
+VR_API const char *vr_config_message(void);
+
 /* ------------------------------------------------------------------------------------------ */
 /* Extension: lab trackers and screen walls (identifiers 240..269).                            */
 /* ------------------------------------------------------------------------------------------ */

@@ -2,6 +2,10 @@
 // installed vr_platform table (see vr.h). Modules call these thin wrappers, never the system.
 #pragma once
 
+#include <cstddef>
+#include <string>
+#include <string_view>
+
 #include "vr.h"
 
 namespace vr::os {
@@ -52,5 +56,12 @@ int posix_udp_receive(void *user, int fd, unsigned char *bytes, int size, long l
 int posix_udp_send(void *user, int fd, unsigned address, int port, const unsigned char *bytes,
                    int count);
 void posix_udp_close(void *user, int fd);
+
+// Plain files (set-up files), outside the device table: nothing of them needs simulating.
+// Reads a whole file of at most max_bytes into out: 0, or an error number (EFBIG when larger).
+int read_file(const char *path, std::string &out, std::size_t max_bytes);
+// Writes text to path, replacing the old file only once the new one is complete: 0 or an error
+// number (the old file then stays as it was).
+int replace_file(const char *path, std::string_view text);
 
 }  // namespace vr::os

@@ -2,6 +2,8 @@
 #include "vr_platform.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <string>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -236,6 +238,52 @@ const vr_platform posix = {
 }  // namespace
 
 namespace vr::os {
+int read_file(const char *path, std::string &out, std::size_t max_bytes) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return failure();
+  out.clear();
+  char chunk[4096];
+  int error = 0;
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = failure();
+      break;
+    }
+    if (got == 0) break;
+    if (out.size() + static_cast<std::size_t>(got) > max_bytes) {
+      error = EFBIG;
+      break;
+    }
+    out.append(chunk, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  return error;
+}
+
+int replace_file(const char *path, std::string_view text) {
+  // A sibling file, renamed over the old one when complete: a failed write never leaves a
+  // half-written set-up behind.
+  char suffix[32];
+  std::snprintf(suffix, sizeof suffix, ".tmp%ld", static_cast<long>(getpid()));
+  const std::string temporary = std::string(path) + suffix;
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return failure();
+  int error = 0;
+  for (std::size_t done = 0; done < text.size() && error == 0;) {
+    const ssize_t put = write(fd, text.data() + done, text.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) error = failure();
+    if (put > 0) done += static_cast<std::size_t>(put);
+  }
+  if (error == 0 && fsync(fd) != 0) error = failure();
+  if (close(fd) != 0 && error == 0) error = failure();
+  if (error == 0 && rename(temporary.c_str(), path) != 0) error = failure();
+  if (error != 0) unlink(temporary.c_str());
+  return error;
+}
+
 const vr_platform &posix_platform() {
   return posix;
 }

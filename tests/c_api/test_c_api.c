@@ -110,6 +110,20 @@ int main(void) {
             vr_set_int(panel, VR_STEREO, 1) == VR_OK,
         "flat-panel preset");
   free(panel);
+  {
+    /* The rigid fit from C: plain arrays of points, the placement then stored in the context. */
+    dpt from[3] = {{0.0, 0.0, 0.0}, {10.0, 0.0, 0.0}, {0.0, 10.0, 0.0}};
+    dpt to[3] = {{5.0, 6.0, 7.0}, {5.0, 16.0, 7.0}, {-5.0, 6.0, 7.0}};
+    dmat fit;
+    double rms = -1.0, worst = -1.0;
+    check(vr_rigid_fit(3, from, to, fit, &rms, &worst) == VR_FIT_OK && rms < 1e-12 &&
+              worst < 1e-12 && near(fit[0][1], 1.0, 1e-12) && near(fit[3][0], 5.0, 1e-12),
+          "rigid fit of a quarter turn");
+    check(vr_rigid_fit(2, from, to, fit, NULL, NULL) == VR_FIT_TOO_FEW, "two points refused");
+    check(vr_set_matrix(ctx, VR_TRACKER_TO_PLATE, fit) == VR_OK &&
+              ctx->dig_to_plate[3][2] == fit[3][2],
+          "fitted placement stored");
+  }
 
   vr_quit(ctx);
   free(ctx);

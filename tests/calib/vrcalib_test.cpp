@@ -1,0 +1,248 @@
+// vrcalib on the simulator, end to end: a tracker placed away from the set-up's numbers is
+// calibrated through the real drivers, the set-up file is written, and an application that loads
+// it sees the mouse tip and the eyes where they really are.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "run.h"
+#include "simulated_desk.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vrcalib::Vec3;
+
+struct CtxFree {
+  void operator()(vr_ctx *ctx) const { std::free(ctx); }
+};
+using Ctx = std::unique_ptr<vr_ctx, CtxFree>;
+
+// Application frames on the desk: time passes, then the views (and tracker readings).
+void frames(vrcalib::SimulatedDesk &desk, vr_ctx *ctx, int n) {
+  for (int i = 0; i < n; ++i) {
+    desk.wait(1.0 / 60.0);
+    vr_comp_view(ctx);
+  }
+}
+
+class Calib : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vrcalib-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    config_ = (dir_ / "setup.toml").string();
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // Runs vrcalib; its printed steps come back in `printed`.
+  int run(const vrcalib::Options &o, std::string &printed) {
+    const std::string log = (dir_ / "out.txt").string();
+    std::FILE *out = std::fopen(log.c_str(), "w");
+    const int status = vrcalib::run(o, out, stderr);
+    std::fclose(out);
+    std::FILE *in = std::fopen(log.c_str(), "r");
+    printed.clear();
+    for (int c; (c = std::fgetc(in)) != EOF;) printed.push_back(static_cast<char>(c));
+    std::fclose(in);
+    return status;
+  }
+
+  // The desk of a run, for checking the result against the truth.
+  static vrcalib::DeskSetup desk_of(const vrcalib::Options &o, vrcalib::DeskKind kind) {
+    Ctx defaults(vr_ctx_create());
+    vrcalib::DeskSetup d;
+    d.kind = kind;
+    dmat configured;
+    vr_get_matrix(defaults.get(), VR_TRACKER_TO_PLATE, configured);
+    vrcalib::true_placement(configured, o, d.true_tracker_to_plate);
+    return d;
+  }
+
+  fs::path dir_;
+  std::string config_;
+};
+
+double distance(const double *a, const Vec3 &b) {
+  return std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+}
+
+// The worst distance, over a grid covering the screen, between where the tip really is and
+// where an application with this context's calibration shows it.
+double worst_tip_error(vrcalib::SimulatedDesk &desk, vr_ctx *ctx) {
+  double worst = 0.0;
+  for (int i = 0; i <= 8; ++i) {
+    for (int j = 0; j <= 6; ++j) {
+      const Vec3 p = {36.5 * i / 8.0, 25.9 * j / 6.0, 0.0};
+      desk.place_mouse_tip(p);
+      frames(desk, ctx, 6);
+      dpt shown;
+      vr_get_point(ctx, VR_MOUSE_TIP_PLATE, shown);
+      worst = std::fmax(worst, distance(shown, p));
+    }
+  }
+  return worst;
+}
+
+}  // namespace
+
+TEST(CalibPieces, ATouchIsTakenOnlyWhenTheTipHeldStillWhileTheButtonWasDown) {
+  vrcalib::TouchRecorder touch(0.3);
+  using E = vrcalib::TouchRecorder::Event;
+  EXPECT_EQ(touch.feed({5, 5, 5}, false), E::none);
+  EXPECT_EQ(touch.feed({1, 2, 3}, true), E::none);
+  EXPECT_EQ(touch.feed({1.2, 2, 3}, true), E::none);
+  EXPECT_EQ(touch.feed({9, 9, 9}, false), E::accepted);  // the release point is not counted
+  EXPECT_NEAR(touch.point()[0], 1.1, 1e-12);
+  EXPECT_EQ(touch.feed({1, 2, 3}, true), E::none);
+  EXPECT_EQ(touch.feed({1, 2, 3.5}, true), E::none);
+  EXPECT_EQ(touch.feed({1, 2, 3}, true), E::none);  // came back, but it moved meanwhile
+  EXPECT_EQ(touch.feed({1, 2, 3}, false), E::refused);
+  EXPECT_NEAR(touch.motion_cm(), 0.5, 1e-12);
+
+  vrcalib::HoldRecorder hold(0.5);
+  EXPECT_FALSE(hold.steady());
+  hold.add({0, 0, 60});
+  hold.add({0.4, 0, 60});
+  EXPECT_TRUE(hold.steady());
+  hold.add({3, 0, 60});
+  EXPECT_FALSE(hold.steady());
+
+  const auto targets = vrcalib::screen_targets(36.5, 25.9, 2.0);
+  ASSERT_EQ(targets.size(), 5u);
+  EXPECT_EQ(targets[2].plate, (Vec3{34.5, 23.9, 0.0}));
+  EXPECT_EQ(targets[4].plate, (Vec3{18.25, 12.95, 0.0}));
+  const auto head = vrcalib::head_positions(36.5, 25.9, 60.0, 15.0);
+  EXPECT_EQ(head[1].plate, (Vec3{3.25, 12.95, 60.0}));  // the viewer's left is the plate's -x
+}
+
+TEST_F(Calib, UltrasonicTransmitterMovedTenCentimetresAndTurnedFifteenDegrees) {
+  vrcalib::Options o;
+  o.config_path = config_;
+  o.simulate = true;
+  o.true_offset_cm = {6.0, -8.0, 0.0};  // 10 cm
+  o.true_turn_deg = 15.0;
+  o.true_axis = {1.0, 1.0, 0.0};
+  o.noise_cm = 0.01;
+  o.wobble_touch = 3;  // the third touch drifts 1 cm while the button is down
+  std::string printed;
+  ASSERT_EQ(run(o, printed), 0) << printed;
+  EXPECT_NE(printed.find("Step 5 of 5: touch the centre target"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("while the button was down: touch the top right target again"),
+            std::string::npos)
+      << printed;
+  EXPECT_NE(printed.find("1 step(s) were taken again"), std::string::npos);
+  EXPECT_NE(printed.find("RMS "), std::string::npos);
+
+  // An application started with the file, on the same desk.
+  vrcalib::SimulatedDesk desk(desk_of(o, vrcalib::DeskKind::ultrasonic));
+  ASSERT_TRUE(desk.ok());
+  Ctx app(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(app.get(), config_.c_str()), 1) << vr_config_message();
+  desk.use_sources(app.get());
+  ASSERT_EQ(vr_init_glasses_and_mouse_6d(app.get(), 1, 1), 1);
+  const double calibrated = worst_tip_error(desk, app.get());
+  vr_quit(app.get());
+
+  Ctx uncalibrated(vr_ctx_create());
+  desk.use_sources(uncalibrated.get());
+  ASSERT_EQ(vr_init_glasses_and_mouse_6d(uncalibrated.get(), 1, 1), 1);
+  const double default_numbers = worst_tip_error(desk, uncalibrated.get());
+  vr_quit(uncalibrated.get());
+
+  std::printf("mouse tip, worst over the screen: %.3f cm calibrated, %.2f cm with the defaults\n",
+              calibrated, default_numbers);
+  EXPECT_LT(calibrated, 0.2);
+  EXPECT_GT(default_numbers, 5.0);
+}
+
+TEST_F(Calib, DynaSightTiltedAndOffsetIsPlacedFromHeldHeadPositions) {
+  vrcalib::Options o;
+  o.config_path = config_;
+  o.procedure = vrcalib::Procedure::dynasight;
+  o.simulate = true;
+  o.true_offset_cm = {4.0, 5.0, -6.0};
+  o.true_turn_deg = 12.0;
+  o.true_axis = {1.0, 0.3, 0.0};
+  o.noise_cm = 0.02;
+  o.settings.settle_s = 1.5;
+  std::string printed;
+  ASSERT_EQ(run(o, printed), 0) << printed;
+  EXPECT_NE(printed.find("60.0 cm from the glass"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("move your eyes 15.0 cm to the left"), std::string::npos);
+  EXPECT_NE(printed.find("move your eyes 15.0 cm up"), std::string::npos);
+
+  const vrcalib::DeskSetup truth = desk_of(o, vrcalib::DeskKind::dynasight);
+  vrcalib::SimulatedDesk desk(truth);
+  ASSERT_TRUE(desk.ok());
+  Ctx app(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(app.get(), config_.c_str()), 1) << vr_config_message();
+  int source = 0;
+  vr_get_int(app.get(), VR_GLASSES_SOURCE, &source);
+  EXPECT_EQ(source, 4);  // the file now names the calibrated source
+  ASSERT_EQ(vr_init_glasses_and_mouse_6d(app.get(), 1, 0), 1);
+  dmat fitted, defaults;
+  vr_get_matrix(app.get(), VR_TRACKER_TO_PLATE, fitted);
+  Ctx fresh(vr_ctx_create());
+  vr_get_matrix(fresh.get(), VR_TRACKER_TO_PLATE, defaults);
+
+  // Eyes wherever a viewer sits: as tracked with a placement, against the same frames with the
+  // true placement.
+  auto eyes_with = [&](const dmat placement, double out[6]) {
+    vr_set_matrix(app.get(), VR_TRACKER_TO_PLATE, placement);
+    frames(desk, app.get(), 10);
+    vr_get_point(app.get(), VR_SCREEN_LEFT_EYE, out);
+    vr_get_point(app.get(), VR_SCREEN_RIGHT_EYE, out + 3);
+  };
+  double worst_calibrated = 0.0, worst_default = 0.0;
+  for (const Vec3 &p :
+       {Vec3{18, 13, 60}, Vec3{5, 20, 45}, Vec3{30, 5, 75}, Vec3{25, 25, 50}, Vec3{10, 8, 70}}) {
+    desk.place_eyes(p);
+    double truth_eyes[6], calibrated[6], uncalibrated[6];
+    eyes_with(truth.true_tracker_to_plate, truth_eyes);
+    eyes_with(fitted, calibrated);
+    eyes_with(defaults, uncalibrated);
+    for (int e = 0; e < 6; e += 3) {
+      const Vec3 t = {truth_eyes[e], truth_eyes[e + 1], truth_eyes[e + 2]};
+      worst_calibrated = std::fmax(worst_calibrated, distance(calibrated + e, t));
+      worst_default = std::fmax(worst_default, distance(uncalibrated + e, t));
+    }
+  }
+  vr_quit(app.get());
+  std::printf("eyes, worst: %.3f cm calibrated, %.2f cm with the defaults\n", worst_calibrated,
+              worst_default);
+  EXPECT_LT(worst_calibrated, 0.5);
+  EXPECT_GT(worst_default, 3.0);
+}
+
+TEST_F(Calib, ABadSetUpFileStopsTheRunAndStaysAsItWas) {
+  {
+    std::FILE *f = std::fopen(config_.c_str(), "w");
+    std::fputs("[screen]\nwidth_cm = -3\n", f);
+    std::fclose(f);
+  }
+  vrcalib::Options o;
+  o.config_path = config_;
+  o.simulate = true;
+  std::string printed;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(run(o, printed), 1);
+  const std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find(config_ + ":2: screen.width_cm:"), std::string::npos) << errors;
+  EXPECT_EQ(printed.find("Step 1"), std::string::npos);
+  std::FILE *f = std::fopen(config_.c_str(), "r");
+  char line[64] = {};
+  std::fgets(line, sizeof line, f);
+  std::fclose(f);
+  EXPECT_STREQ(line, "[screen]\n");
+}

@@ -1,0 +1,337 @@
+// Set-up files: a saved set-up gives the same views in a new context; every kind of bad file is
+// refused with a message naming file, line and key, and leaves the context and device paths as
+// they were; VRLIB_CONFIG reaches contexts made by vr_ctx_create.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vr_config.h"
+#include "vrlib/vr.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path source_dir = fs::path(__FILE__).parent_path().parent_path().parent_path();
+
+class ConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vrconfig-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+    for (int d = VR_DEVICE_TTYA; d <= VR_DEVICE_CAPTURE_ALT; ++d) vr_set_device_path(d, nullptr);
+    unsetenv("VRLIB_CONFIG");
+  }
+
+  std::string write(const std::string &name, const std::string &text) {
+    const std::string path = (dir_ / name).string();
+    std::ofstream(path) << text;
+    return path;
+  }
+
+  fs::path dir_;
+};
+
+struct CtxFree {
+  void operator()(vr_ctx *ctx) const { std::free(ctx); }
+};
+using Ctx = std::unique_ptr<vr_ctx, CtxFree>;
+
+// The whole record, with the clock block (taken at creation) cleared, for comparing contexts
+// byte for byte.
+std::vector<unsigned char> bytes_of(const vr_ctx *ctx) {
+  vr_ctx copy = *ctx;
+  copy.pworld_time_now = copy.pworld_time_prev = copy.pworld_time_delta = 0.0;
+  copy.pworld_time_base = 0.0;
+  const auto *p = reinterpret_cast<const unsigned char *>(&copy);
+  return std::vector<unsigned char>(p, p + sizeof copy);
+}
+
+std::array<std::string, 4> device_paths() {
+  std::array<std::string, 4> out;
+  for (int d = 0; d < 4; ++d) out[d] = vr_device_path(d);
+  return out;
+}
+
+void place(double angle_x, double angle_y, double x, double y, double z, dmat out) {
+  dmat rx, ry, t;
+  vr_mat_rot_x(angle_x, rx);
+  vr_mat_rot_y(angle_y, ry);
+  vr_mat_trans(x, y, z, t);
+  vr_mat_mul_mat(rx, ry, out);
+  vr_mat_mul_mat(out, t, out);
+}
+
+// A set-up far from the defaults in every section.
+void customise(vr_ctx *ctx) {
+  ASSERT_EQ(vr_set_double(ctx, VR_SCREEN_WIDTH_CM, 53.1), VR_OK);
+  ASSERT_EQ(vr_set_double(ctx, VR_SCREEN_HEIGHT_CM, 29.9), VR_OK);
+  ASSERT_EQ(vr_set_double(ctx, VR_SCREEN_WIDTH_PIXELS, 1920), VR_OK);
+  ASSERT_EQ(vr_set_double(ctx, VR_SCREEN_HEIGHT_PIXELS, 1080), VR_OK);
+  vr_window_match_ws(ctx, 100, 50, 1280, 720);
+  const dpt left = {-3.1, 1.7, 3.3}, right = {3.05, 1.75, 3.4};
+  ASSERT_EQ(vr_set_point(ctx, VR_LEFT_EYE_OFFSET, left), VR_OK);
+  ASSERT_EQ(vr_set_point(ctx, VR_RIGHT_EYE_OFFSET, right), VR_OK);
+  const dpt sl = {20.1, 14.2, 55.5}, sr = {26.3, 14.4, 55.1};
+  ASSERT_EQ(vr_set_point(ctx, VR_SCREEN_LEFT_EYE, sl), VR_OK);
+  ASSERT_EQ(vr_set_point(ctx, VR_SCREEN_RIGHT_EYE, sr), VR_OK);
+  ASSERT_EQ(vr_set_int(ctx, VR_STEREO, 1), VR_OK);
+  ASSERT_EQ(vr_set_int(ctx, VR_CRT_CORRECTION, 0), VR_OK);
+  ASSERT_EQ(vr_set_int(ctx, VR_COEXISTENCE_CENTER, 2), VR_OK);
+  ASSERT_EQ(vr_set_double(ctx, VR_PREDICT_LEAD, 0.031), VR_OK);
+  ASSERT_EQ(vr_set_int(ctx, VR_GLASSES_SOURCE, 4), VR_OK);
+  dmat m;
+  place(0.3, -0.2, 21.7, 33.1, 8.9, m);
+  ASSERT_EQ(vr_set_matrix(ctx, VR_TRACKER_TO_PLATE, m), VR_OK);
+  ASSERT_EQ(vr_set_device_path(VR_DEVICE_TTYA, "/dev/tty \"odd\\name\"\t1"), 1);
+}
+
+void expect_same_views(vr_ctx *a, vr_ctx *b) {
+  vr_comp_view(a);
+  vr_comp_view(b);
+  for (int id : {VR_LEFT_VIEW, VR_RIGHT_VIEW}) {
+    dmat va, vb;
+    ASSERT_EQ(vr_get_matrix(a, id, va), VR_OK);
+    ASSERT_EQ(vr_get_matrix(b, id, vb), VR_OK);
+    EXPECT_EQ(std::memcmp(va, vb, sizeof va), 0) << vr_attr_name(id);
+  }
+}
+
+std::string base_setup() {
+  return "[screen]\nwidth_cm = 40.0\nheight_cm = 30\n\n[view]\nstereo = true\n";
+}
+
+}  // namespace
+
+TEST_F(ConfigTest, ASavedSetUpLoadedIntoANewContextGivesIdenticalViews) {
+  Ctx original(vr_ctx_create());
+  customise(original.get());
+  const std::string path = (dir_ / "setup.toml").string();
+  ASSERT_EQ(vr_config_save(original.get(), path.c_str()), 1) << vr_config_message();
+  const auto paths = device_paths();
+  for (int d = 0; d < 4; ++d) vr_set_device_path(d, nullptr);
+
+  Ctx loaded(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(loaded.get(), path.c_str()), 1) << vr_config_message();
+  EXPECT_EQ(device_paths(), paths);
+  expect_same_views(original.get(), loaded.get());
+  // Not only the views: the whole record matches, every derived frame included.
+  EXPECT_EQ(bytes_of(original.get()), bytes_of(loaded.get()));
+
+  // Saving the loaded context gives the same file again.
+  const std::string again = (dir_ / "again.toml").string();
+  ASSERT_EQ(vr_config_save(loaded.get(), again.c_str()), 1);
+  std::stringstream a, b;
+  a << std::ifstream(path).rdbuf();
+  b << std::ifstream(again).rdbuf();
+  EXPECT_EQ(a.str(), b.str());
+}
+
+TEST_F(ConfigTest, ASetUpThatAFileCannotKeepIsNotWrittenAndAnOldFileStays) {
+  Ctx ctx(vr_ctx_create());
+  const std::string path = write("kept.toml", base_setup());
+  // The fixed interface hands dig_to_plate out by address: a scaled matrix can get in.
+  double(*dig_to_plate)[4] = nullptr;
+  vr_object_get(ctx.get(), VR_DIG_TO_PLATE, &dig_to_plate);
+  dig_to_plate[0][0] = 2.0;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(vr_config_save(ctx.get(), path.c_str()), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string(vr_config_message()).find("calibration.tracker_to_plate"),
+            std::string::npos)
+      << vr_config_message();
+  std::stringstream kept;
+  kept << std::ifstream(path).rdbuf();
+  EXPECT_EQ(kept.str(), base_setup());
+  // A folder that does not exist: a message, nothing else.
+  testing::internal::CaptureStderr();
+  dig_to_plate[0][0] = 1.0;
+  const std::string nowhere = (dir_ / "no" / "such.toml").string();
+  EXPECT_EQ(vr_config_save(ctx.get(), nowhere.c_str()), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::string(vr_config_message()),
+            nowhere + ": cannot write the set-up file: No such file or directory");
+}
+
+TEST_F(ConfigTest, EachKindOfBadFileIsRefusedWithFileLineAndKeyAndChangesNothing) {
+  struct Case {
+    const char *text;
+    const char *message;  // after "<path>:"
+  };
+  const Case cases[] = {
+      {"[screen]\nwidth_cm = 40\n[sreen]\nheight_cm = 20\n", "3: sreen: unknown section"},
+      {"[screen]\nwidth_cm = 40\nwidht_cm = 20\n", "3: screen.widht_cm: unknown key"},
+      {"stereo = true\n", "1: stereo: unknown key (keys belong in a [section])"},
+      {"[screen]\n\nwidth_cm = \"wide\"\n", "3: screen.width_cm: expected a number"},
+      {"[view]\nmono_eye = 1.5\n", "2: view.mono_eye: expected a whole number"},
+      {"[view]\nmono_eye = true\n", "2: view.mono_eye: expected a whole number"},
+      {"[view]\nstereo = 2\n", "2: view.stereo: 2 is out of range (0 to 1)"},
+      {"[view]\nstereo = \"yes\"\n", "2: view.stereo: expected true or false"},
+      {"[eyes]\nleft_offset = [1, 2]\n", "2: eyes.left_offset: expected three numbers [x, y, z]"},
+      {"[eyes]\nleft_offset = [1, \"2\", 3]\n",
+       "2: eyes.left_offset: expected three numbers [x, y, z]"},
+      {"[eyes]\nleft_offset = [1, 2, 300]\n",
+       "2: eyes.left_offset: 300 is out of range (-50 to 50)"},
+      {"[screen]\nwidth_cm = 0\n", "2: screen.width_cm: 0 is out of range (0.1 to 1000)"},
+      {"[screen]\nwidth_cm = nan\n", "2: screen.width_cm: nan is out of range (0.1 to 1000)"},
+      {"[tracking]\nglasses_source = 99\n",
+       "2: tracking.glasses_source: 99 is out of range (1 to 4)"},
+      {"[tracking]\naux = 3000000000\n",
+       "2: tracking.aux: 3000000000 is out of range (-2147483648 to 2147483647)"},
+      {"[calibration]\ntracker_to_plate = [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0]]\n",
+       "2: calibration.tracker_to_plate: expected four rows of four numbers"},
+      {"[calibration]\ntracker_to_plate = [[2, 0, 0, 0], [0, 2, 0, 0], [0, 0, 2, 0], [0, 0, 0, "
+       "1]]\n",
+       "2: calibration.tracker_to_plate: refused: not a rigid transform (rotation and translation "
+       "only)"},
+      {"[devices]\ntty_a = 5\n", "2: devices.tty_a: expected a device path in quotes"},
+      {"[devices]\ntty_a = \"\"\n", "2: devices.tty_a: a device path has 1 to 255 bytes"},
+      {"[screen]\nwidth_cm = 40\nwidth_cm = 41\n", "3: not valid TOML"},
+      {"[screen\n", "1: not valid TOML"},
+      // Characters the TOML reader would misread where it tests for white space.
+      {"# caf\u00e9\n[screen]\nwidth_cm = 40 \u03fb\n",
+       "3: character U+03FB is not accepted outside strings and comments"},
+      {"[devices]\ntty_a = \"\"\"a\\\n\u00a1\"\"\"\n",
+       "3: character U+00A1 is not accepted outside strings and comments"},
+  };
+  for (const Case &k : cases) {
+    Ctx ctx(vr_ctx_create());
+    const auto before = bytes_of(ctx.get());
+    const auto paths = device_paths();
+    const std::string path = write("bad.toml", k.text);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(vr_config_load(ctx.get(), path.c_str()), 0) << k.text;
+    const std::string printed = testing::internal::GetCapturedStderr();
+    const std::string message = vr_config_message();
+    EXPECT_EQ(message.rfind(path + ":" + k.message, 0), 0u) << message;
+    EXPECT_NE(printed.find(message), std::string::npos) << printed;
+    EXPECT_EQ(bytes_of(ctx.get()), before) << k.text;
+    EXPECT_EQ(device_paths(), paths);
+  }
+}
+
+TEST_F(ConfigTest, AFileThatFailsHalfWayLeavesContextAndDevicePathsUntouched) {
+  // Good keys in every section before and after the bad one, including device paths and the
+  // calibration: none of them may stick.
+  const std::string text =
+      base_setup() +
+      "[devices]\ntty_a = \"/dev/ttyS7\"\n[calibration]\n"
+      "tracker_to_plate = [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [5, 6, 7, 1]]\n"
+      "[eyes]\ninterocular = 7.0\nscreen_left = [1, 2, 3]\n"
+      "[prediction]\nlead = 5.0\n"  // out of range: the last problem of the file
+      "[window]\nwidth_pixels = 300\n";
+  Ctx ctx(vr_ctx_create());
+  const auto before = bytes_of(ctx.get());
+  const auto paths = device_paths();
+  const std::string path = write("half.toml", text);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(vr_config_load(ctx.get(), path.c_str()), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string(vr_config_message()).find(":15: prediction.lead:"), std::string::npos)
+      << vr_config_message();
+  EXPECT_EQ(bytes_of(ctx.get()), before);
+  EXPECT_EQ(device_paths(), paths);
+
+  // Several problems: the first in the file is the one reported.
+  const std::string two = write("two.toml", "[view]\nstereo = 3\n[screen]\nwidth_cm = -1\n");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(vr_config_load(ctx.get(), two.c_str()), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::string(vr_config_message()), two + ":2: view.stereo: 3 is out of range (0 to 1)");
+}
+
+TEST_F(ConfigTest, ALoadAppliesOnTopOfTheContextAndTakesEffectAtOnce) {
+  Ctx ctx(vr_ctx_create());
+  ASSERT_EQ(vr_set_double(ctx.get(), VR_CRT_RADIUS, 99.0), VR_OK);  // the application's own
+  static int hook_calls;
+  static vr_ctx *hook_ctx;
+  hook_calls = 0;
+  vr_object_set(ctx.get(), VR_EYE_HOOK_FN, static_cast<vr_fn>([](vr_ctx *c) {
+                  ++hook_calls;
+                  hook_ctx = c;
+                }),
+                0);
+  // Any text in comments and strings.
+  const std::string path =
+      write("on_top.toml", base_setup() +
+                               "[eyes] # \u00e9\u03fb\u3001\n"
+                               "interocular = 7.0\n[devices]\ntty_b = '/dev/\u00e9\u03fb'\n");
+  ASSERT_EQ(vr_config_load(ctx.get(), path.c_str()), 1) << vr_config_message();
+  EXPECT_STREQ(vr_config_message(), "");
+  double v = 0;
+  vr_get_double(ctx.get(), VR_CRT_RADIUS, &v);
+  EXPECT_EQ(v, 99.0);
+  EXPECT_STREQ(vr_device_path(VR_DEVICE_TTYB), "/dev/\u00e9\u03fb");
+  vr_get_double(ctx.get(), VR_INTEROCULAR, &v);
+  EXPECT_DOUBLE_EQ(v, 7.0);
+  // The new screen size reaches the window geometry without the application matching it.
+  dpt center;
+  vr_get_point(ctx.get(), VR_WINDOW_CENTER, center);
+  EXPECT_DOUBLE_EQ(center[0], 20.0);
+  EXPECT_DOUBLE_EQ(center[1], 15.0);
+  // The application's eye hook saw the real context, never the copy the load works on.
+  EXPECT_GE(hook_calls, 1);
+  EXPECT_EQ(hook_ctx, ctx.get());
+}
+
+TEST_F(ConfigTest, VrlibConfigIsLoadedByContextCreationAndAMissingFileKeepsTheDefaults) {
+  unsetenv("VRLIB_CONFIG");
+  Ctx plain(vr_ctx_create());
+  const auto defaults = bytes_of(plain.get());
+
+  setenv("VRLIB_CONFIG", "", 1);
+  Ctx empty(vr_ctx_create());
+  EXPECT_EQ(bytes_of(empty.get()), defaults);
+
+  const std::string missing = (dir_ / "nowhere.toml").string();
+  setenv("VRLIB_CONFIG", missing.c_str(), 1);
+  testing::internal::CaptureStderr();
+  Ctx kept(vr_ctx_create());
+  const std::string printed = testing::internal::GetCapturedStderr();
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(bytes_of(kept.get()), defaults);
+  EXPECT_EQ(printed, missing + ": cannot read the set-up file: No such file or directory\n" +
+                         "VRLIB_CONFIG: the set-up in " + missing +
+                         " was not applied; the defaults stay\n");
+
+  setenv("VRLIB_CONFIG", write("env.toml", base_setup()).c_str(), 1);
+  Ctx configured(vr_ctx_create());
+  double width = 0;
+  vr_get_double(configured.get(), VR_SCREEN_WIDTH_CM, &width);
+  EXPECT_EQ(width, 40.0);
+}
+
+TEST_F(ConfigTest, TheExampleFileLoadsAndTheReadmeAndExampleNameEveryKey) {
+  const std::string example = (source_dir / "examples" / "vrlib.toml").string();
+  Ctx ctx(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(ctx.get(), example.c_str()), 1) << vr_config_message();
+  int source = 0;
+  vr_get_int(ctx.get(), VR_GLASSES_SOURCE, &source);
+  EXPECT_EQ(source, 4);
+  EXPECT_STREQ(vr_device_path(VR_DEVICE_TTYA), "/dev/ttyS0");
+
+  std::stringstream readme;
+  readme << std::ifstream(source_dir / "README.md").rdbuf();
+  for (int k = 0; k < vr::config::key_count(); ++k) {
+    const auto key = vr::config::key_at(k);
+    const std::string name = std::string(key.section) + "." + key.name;
+    EXPECT_NE(readme.str().find("`" + name + "`"), std::string::npos)
+        << name << " is not documented in README.md";
+  }
+}

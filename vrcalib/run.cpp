@@ -1,0 +1,202 @@
+// One run of vrcalib.
+#include "run.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <numbers>
+#include <thread>
+
+#include "simulated_desk.h"
+#ifdef VRCALIB_HAVE_WINDOW
+#include "target_window.h"
+#endif
+
+namespace vrcalib {
+
+namespace {
+
+constexpr int lt_raw_source = 1;
+constexpr int lt_6d_source = 2;
+constexpr int dynasight_source = 4;
+constexpr int desk_top_mode = 1;
+
+struct CtxFree {
+  void operator()(vr_ctx *ctx) const { std::free(ctx); }
+};
+using Ctx = std::unique_ptr<vr_ctx, CtxFree>;
+
+// Time in front of the real devices.
+class RealPacer : public Pacer {
+ public:
+  double now() override {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+  void wait(double seconds) override {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// Rotation by angle about a unit axis, for row vectors.
+void axis_rotation(Vec3 axis, double angle, dmat out) {
+  const double n = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+  vr_mat_identity(out);
+  if (n == 0.0) return;
+  for (double &c : axis) c /= n;
+  const double c = std::cos(angle), s = std::sin(angle);
+  // Column-vector Rodrigues matrix, stored transposed.
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      double col = (1.0 - c) * axis[i] * axis[j] + (i == j ? c : 0.0);
+      const int k = 3 - i - j;
+      if (i != j) col += (((j - i + 3) % 3 == 1) ? -1.0 : 1.0) * s * axis[k];
+      out[j][i] = col;
+    }
+  }
+}
+
+const char *start_message(Procedure p) {
+  if (p == Procedure::dynasight) return vr_ds_message;
+  return vr_lt_message;
+}
+
+void print_matrix(std::FILE *out, const dmat m) {
+  for (int r = 0; r < 4; ++r) {
+    std::fprintf(out, "  [%10.6f %10.6f %10.6f %10.6f]\n", m[r][0], m[r][1], m[r][2], m[r][3]);
+  }
+}
+
+}  // namespace
+
+void true_placement(const dmat configured, const Options &o, dmat out) {
+  dmat turn, move;
+  axis_rotation(o.true_axis, o.true_turn_deg * std::numbers::pi / 180.0, turn);
+  vr_mat_trans(o.true_offset_cm[0], o.true_offset_cm[1], o.true_offset_cm[2], move);
+  vr_mat_mul_mat(turn, const_cast<double(*)[4]>(configured), out);
+  vr_mat_mul_mat(out, move, out);
+}
+
+int run(const Options &o, std::FILE *out, std::FILE *err) {
+  Ctx setup(vr_ctx_create());
+  Ctx work(static_cast<vr_ctx *>(std::calloc(1, sizeof(vr_ctx))));
+  if (!setup || !work) {
+    std::fprintf(err, "vrcalib: out of memory\n");
+    return 1;
+  }
+  std::error_code ec;
+  if (!o.config_path.empty() && std::filesystem::exists(o.config_path, ec)) {
+    if (!vr_config_load(setup.get(), o.config_path.c_str())) {
+      std::fprintf(err, "vrcalib: the set-up file was not read; nothing calibrated\n");
+      return 1;
+    }
+    std::fprintf(out, "Set-up read from %s.\n", o.config_path.c_str());
+  } else if (!o.config_path.empty()) {
+    std::fprintf(out, "No set-up file at %s yet: starting from the defaults.\n",
+                 o.config_path.c_str());
+  }
+  // The tracking runs on a copy: it overwrites the eye positions and tracker frames every frame,
+  // which the set-up file must not keep.
+  *work = *setup;
+  vr_set_int(work.get(), VR_TRACKING_MODE, desk_top_mode);
+
+  RealPacer real;
+  Pacer *pacer = &real;
+  std::unique_ptr<SimulatedDesk> desk;
+  if (o.simulate) {
+    DeskSetup d;
+    d.kind = o.procedure == Procedure::mouse ? DeskKind::ultrasonic : DeskKind::dynasight;
+    dmat configured;
+    vr_get_matrix(setup.get(), VR_TRACKER_TO_PLATE, configured);
+    true_placement(configured, o, d.true_tracker_to_plate);
+    dpt tip, left, right;
+    vr_get_point(setup.get(), VR_MOUSE_TIP_OFFSET, tip);
+    vr_get_point(setup.get(), VR_LEFT_EYE_OFFSET, left);
+    vr_get_point(setup.get(), VR_RIGHT_EYE_OFFSET, right);
+    d.tip_offset = {tip[0], tip[1], tip[2]};
+    for (int i = 0; i < 3; ++i) d.between_eyes[i] = (left[i] + right[i]) / 2.0;
+    d.noise_cm = o.noise_cm;
+    d.seed = o.seed;
+    d.wobble_touch = o.wobble_touch;
+    desk = std::make_unique<SimulatedDesk>(d);
+    if (!desk->ok()) {
+      std::fprintf(err, "vrcalib: the simulator could not be created\n");
+      return 1;
+    }
+    desk->use_sources(work.get());
+    pacer = desk.get();
+    std::fprintf(out, "Simulated desk; the tracker's true placement on the plate:\n");
+    print_matrix(out, d.true_tracker_to_plate);
+  } else if (o.procedure == Procedure::dynasight) {
+    vr_set_int(work.get(), VR_GLASSES_SOURCE, dynasight_source);
+  } else {
+    // The Logitech driver starts through the glasses source; the mouse keeps its own.
+    int mouse = 0;
+    vr_get_int(work.get(), VR_MOUSE_SOURCE, &mouse);
+    if (mouse != lt_raw_source && mouse != lt_6d_source) mouse = lt_raw_source;
+    vr_set_int(work.get(), VR_MOUSE_SOURCE, mouse);
+    vr_set_int(work.get(), VR_GLASSES_SOURCE, mouse);
+  }
+
+  const bool head = o.procedure == Procedure::dynasight;
+#ifdef VRCALIB_HAVE_WINDOW
+  std::unique_ptr<TargetWindow> window;
+  if (o.window) {
+    double width = 0, height = 0;
+    vr_get_double(work.get(), VR_SCREEN_WIDTH_CM, &width);
+    vr_get_double(work.get(), VR_SCREEN_HEIGHT_CM, &height);
+    const auto &s = o.settings;
+    // The head positions show where on the screen the eyes are centred.
+    const auto targets = head ? head_positions(width, height, s.head_distance_cm, s.head_step_cm)
+                              : screen_targets(width, height, s.margin_cm);
+    window = std::make_unique<TargetWindow>(*pacer, targets, width, height);
+    if (window->open()) {
+      pacer = window.get();
+      std::fprintf(out, "Target window open on the screen.\n");
+    } else {
+      std::fprintf(out, "No display: the targets are given as positions only.\n");
+    }
+  }
+#else
+  if (o.window) std::fprintf(out, "Built without a window: the targets are given as positions.\n");
+#endif
+  if (!vr_init_glasses_and_mouse_6d(work.get(), head ? 1 : 0, head ? 0 : 1)) {
+    std::fprintf(err, "vrcalib: the tracker did not start: %s\n", start_message(o.procedure));
+    vr_quit(work.get());
+    return 1;
+  }
+  TrackerFrameHeadSource dynasight("DynaSight");
+  const Result r = head ? calibrate_head(work.get(), dynasight, *pacer, o.settings, out)
+                        : calibrate_mouse(work.get(), *pacer, o.settings, out);
+  vr_quit(work.get());
+#ifdef VRCALIB_HAVE_WINDOW
+  if (window && window->open()) {
+    std::fprintf(out, "Target window: %d frames drawn.\n", window->frames());
+  }
+#endif
+  if (!r.ok) {
+    std::fprintf(err, "vrcalib: %s; nothing written\n", r.error.c_str());
+    return 1;
+  }
+
+  // Both procedures place the tracker's frame (the DynaSight reports in it too).
+  dynasight.place(setup.get(), r.source_to_plate);
+  if (head) vr_set_int(setup.get(), VR_GLASSES_SOURCE, dynasight_source);
+  std::fprintf(out, "Tracker placement on the plate (calibration.tracker_to_plate):\n");
+  print_matrix(out, r.source_to_plate);
+  if (r.retakes > 0) std::fprintf(out, "%d step(s) were taken again.\n", r.retakes);
+  if (o.config_path.empty()) return 0;
+  if (!vr_config_save(setup.get(), o.config_path.c_str())) {
+    std::fprintf(err, "vrcalib: the result was not written\n");
+    return 1;
+  }
+  std::fprintf(out, "Set-up written to %s; start applications with VRLIB_CONFIG=%s\n",
+               o.config_path.c_str(), o.config_path.c_str());
+  return 0;
+}
+
+}  // namespace vrcalib

@@ -1,0 +1,673 @@
+// Set-up files: a TOML file of keys, each naming one attribute (or device path) of the context.
+// A load checks every key first and applies the whole file to a copy of the context, which
+// replaces the context only when all of it went in: a refused file changes nothing.
+#include "vr_config.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <toml++/toml.h>
+
+#include "vr_platform.h"
+
+namespace {
+
+// Where a key's value goes.
+enum class Target : unsigned char { attribute, device };
+
+// One key of the file. The value's type is the attribute's own (vr_attr_type_of), so a key for
+// a new attribute is one row here. Numbers (and each coordinate of a point) must lie in
+// [low, high]; an int attribute with the range [0, 1] is a switch and also takes true / false.
+struct Key {
+  const char *section;
+  const char *name;
+  Target target;
+  int id;  // attribute identifier, or VR_DEVICE_* for a device path
+  double low;
+  double high;
+  const char *what;  // one line for the written file: meaning and unit
+  bool saved;        // false: derived from other keys, so a written file leaves it out
+};
+
+constexpr double any_int_low = INT_MIN;
+constexpr double any_int_high = INT_MAX;
+constexpr double no_limit = 1e300;
+
+constexpr Key attr(const char *section, const char *name, int id, double low, double high,
+                   const char *what, bool saved = true) {
+  return Key{section, name, Target::attribute, id, low, high, what, saved};
+}
+constexpr Key device(const char *name, int which, const char *what) {
+  return Key{"devices", name, Target::device, which, 0, 0, what, true};
+}
+
+// Source numbers: 1 Logitech raw records, 2 Logitech 6D reports, 3 CyberMan (mouse only),
+// 4 DynaSight. New sources raise the limit.
+constexpr double last_source = 4;
+
+// The keys in the order they are applied and written. The eye offsets come before the
+// interocular distance (which replaces their x) and the screen eyes after both (the offsets'
+// setters move them).
+constexpr Key keys[] = {
+    attr("screen", "width_cm", VR_SCREEN_WIDTH_CM, 0.1, 1000, "visible width of the screen, cm"),
+    attr("screen", "height_cm", VR_SCREEN_HEIGHT_CM, 0.1, 1000, "visible height, cm"),
+    attr("screen", "width_pixels", VR_SCREEN_WIDTH_PIXELS, 1, 100000, "pixels across"),
+    attr("screen", "height_pixels", VR_SCREEN_HEIGHT_PIXELS, 1, 100000, "pixels down"),
+    attr("screen", "crt_correction", VR_CRT_CORRECTION, 0, 1, "correct for the curved glass"),
+    attr("screen", "crt_curvature", VR_CRT_CURVATURE, 1, 2, "1 spherical face, 2 cylindrical"),
+    attr("screen", "crt_glass_thickness", VR_CRT_GLASS_THICKNESS, 0, 10, "glass thickness, cm"),
+    attr("screen", "crt_refraction_index", VR_CRT_REFRACTION_INDEX, 1, 3, "glass refraction"),
+    attr("screen", "crt_radius", VR_CRT_RADIUS, 1, 100000, "radius of the face, cm"),
+
+    attr("window", "x_pixels", VR_WINDOW_X, -100000, 100000, "window left edge, pixels"),
+    attr("window", "y_pixels", VR_WINDOW_Y, -100000, 100000, "window top edge, pixels"),
+    attr("window", "width_pixels", VR_WINDOW_WIDTH, 1, 100000, "window width, pixels"),
+    attr("window", "height_pixels", VR_WINDOW_HEIGHT, 1, 100000, "window height, pixels"),
+
+    attr("eyes", "left_offset", VR_LEFT_EYE_OFFSET, -50, 50, "left eye in the head frame, cm"),
+    attr("eyes", "right_offset", VR_RIGHT_EYE_OFFSET, -50, 50, "right eye in the head frame, cm"),
+    attr("eyes", "interocular", VR_INTEROCULAR, 0, 20,
+         "distance between the eyes, cm (replaces the x of both offsets)", false),
+    attr("eyes", "screen_left", VR_SCREEN_LEFT_EYE, -1000, 1000,
+         "left eye on the plate when no tracker places it, cm"),
+    attr("eyes", "screen_right", VR_SCREEN_RIGHT_EYE, -1000, 1000,
+         "right eye on the plate when no tracker places it, cm"),
+
+    attr("view", "stereo", VR_STEREO, 0, 1, "two eyes, two views"),
+    attr("view", "mono_eye", VR_MONO_EYE, 1, 3, "one-eye view: 1 between, 2 left, 3 right"),
+    attr("view", "eye_pos_mode", VR_EYE_POS_MODE, 0, 3,
+         "1 fixed field, 2 screen relative, 3 window relative, 0 as placed"),
+    attr("view", "gaze_mode", VR_GAZE_MODE, 1, 2, "eyes look at: 1 window centre, 2 mouse tip"),
+    attr("view", "field_of_view", VR_FIELD_OF_VIEW, 0.01, 3.1, "fixed-field view angle, rad"),
+
+    attr("mouse", "tip_offset", VR_MOUSE_TIP_OFFSET, -100, 100, "tip in the mouse frame, cm"),
+
+    attr("tracking", "mode", VR_TRACKING_MODE, 0, 5, "0 none, 5 head-mounted, else desk-top"),
+    attr("tracking", "aux", VR_TRACKING_AUX, any_int_low, any_int_high, "kept for the caller"),
+    attr("tracking", "glasses_source", VR_GLASSES_SOURCE, 1, last_source,
+         "1 Logitech raw, 2 Logitech 6D, 4 DynaSight"),
+    attr("tracking", "mouse_source", VR_MOUSE_SOURCE, 1, last_source,
+         "1 Logitech raw, 2 Logitech 6D, 3 CyberMan"),
+    attr("tracking", "streaming", VR_STREAMING, 0, 1, "units stream reports"),
+    attr("tracking", "raw_interpolate", VR_RAW_INTERPOLATE, 0, 1, "interpolate raw records"),
+    attr("tracking", "event_filter_length", VR_EVENT_FILTER_LENGTH, 0, 255,
+         "units' report filter length"),
+
+    attr("prediction", "ramp_start", VR_PREDICT_RAMP_START, 0, 1000,
+         "head speed where eye prediction starts, cm/s"),
+    attr("prediction", "ramp_end", VR_PREDICT_RAMP_END, 0, 1000,
+         "head speed of full eye prediction, cm/s"),
+    attr("prediction", "from_frame_time", VR_PREDICT_FROM_FRAME_TIME, 0, 1,
+         "raw solver looks ahead by the frame time"),
+    attr("prediction", "lead", VR_PREDICT_LEAD, 0, 1, "raw solver look-ahead, s"),
+    attr("prediction", "lead_limit", VR_PREDICT_LEAD_LIMIT, 0, 1000,
+         "largest computed look-ahead, s"),
+    attr("prediction", "raw_limit", VR_RAW_LIMIT, 0, 100000,
+         "largest speaker distance the raw solver takes, cm"),
+
+    attr("coexistence", "height", VR_COEXISTENCE_HEIGHT, -1000, 1000, "raised centre, cm"),
+    attr("coexistence", "distance", VR_COEXISTENCE_DISTANCE, -1000, 1000, "forward centre, cm"),
+    attr("coexistence", "center", VR_COEXISTENCE_CENTER, 1, 3, "1 god's eye, 2 in front, 3 raised"),
+    attr("coexistence", "base", VR_COEXISTENCE_BASE, 1, 3, "1 god's eye, 2 in front, 3 raised"),
+
+    attr("calibration", "tracker_to_plate", VR_TRACKER_TO_PLATE, -no_limit, no_limit,
+         "tracker frame to plate frame, rows; rotation and translation only"),
+
+    device("tty_a", VR_DEVICE_TTYA, "line of port A"),
+    device("tty_b", VR_DEVICE_TTYB, "line of port B"),
+    device("capture", VR_DEVICE_CAPTURE, "capture device"),
+    device("capture_alt", VR_DEVICE_CAPTURE_ALT, "capture device, second name"),
+};
+
+constexpr int key_total = static_cast<int>(std::size(keys));
+constexpr std::size_t max_file_bytes = 1 << 20;
+constexpr std::size_t max_path_bytes = 255;
+
+std::string last_message;
+
+// A value taken from the file, checked against its key and ready to apply.
+struct Staged {
+  int key = 0;  // index into keys
+  unsigned line = 0;
+  double real = 0.0;
+  int integer = 0;
+  double numbers[16] = {};
+  std::string text;
+};
+
+// The first problem of a file, by line.
+struct Problem {
+  unsigned line = 0;
+  std::string text;
+};
+
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char *fmt, ...) {
+  va_list args, again;
+  va_start(args, fmt);
+  va_copy(again, args);
+  const int size = std::vsnprintf(nullptr, 0, fmt, args);
+  va_end(args);
+  std::string out(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+  if (size > 0) std::vsnprintf(out.data(), out.size() + 1, fmt, again);
+  va_end(again);
+  return out;
+}
+
+// The shortest text that reads back as exactly the same double.
+std::string number_text(double v) {
+  char buffer[64];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
+  return std::string(buffer, end);
+}
+
+class Reader {
+ public:
+  explicit Reader(const char *source) : source_(source) {}
+
+  void problem(unsigned line, const std::string &key, const std::string &what) {
+    if (first_.has_value() && first_->line <= line) return;
+    first_ = Problem{line, format("%s:%u: %s: %s", source_, line, key.c_str(), what.c_str())};
+  }
+  bool failed() const { return first_.has_value(); }
+  const std::string &message() const { return first_->text; }
+
+  // Checks every entry of the file and stages the good ones.
+  void read(const toml::table &root, std::vector<Staged> &out) {
+    for (const auto &[section_name, section_node] : root) {
+      const std::string section(section_name.str());
+      const auto *section_table = section_node.as_table();
+      if (section_table == nullptr || !known_section(section)) {
+        problem(line_of(section_node), section,
+                section_table == nullptr ? "unknown key (keys belong in a [section])"
+                                         : "unknown section");
+        continue;
+      }
+      for (const auto &[key_name, value] : *section_table) {
+        const std::string name = section + "." + std::string(key_name.str());
+        const int k = find(section, key_name.str());
+        if (k < 0) {
+          problem(line_of(value), name, "unknown key");
+          continue;
+        }
+        Staged staged;
+        staged.key = k;
+        staged.line = line_of(value);
+        if (take(keys[k], value, name, staged)) out.push_back(std::move(staged));
+      }
+    }
+  }
+
+ private:
+  static unsigned line_of(const toml::node &n) { return n.source().begin.line; }
+
+  static bool known_section(const std::string &section) {
+    return std::any_of(std::begin(keys), std::end(keys),
+                       [&](const Key &k) { return section == k.section; });
+  }
+
+  static int find(const std::string &section, std::string_view name) {
+    for (int k = 0; k < key_total; ++k) {
+      if (section == keys[k].section && name == keys[k].name) return k;
+    }
+    return -1;
+  }
+
+  static std::optional<double> number(const toml::node &n) {
+    if (const auto *f = n.as_floating_point()) return f->get();
+    if (const auto *i = n.as_integer()) return static_cast<double>(i->get());
+    return std::nullopt;
+  }
+
+  bool in_range(const Key &key, double v, const std::string &name, unsigned line) {
+    if (std::isfinite(v) && v >= key.low && v <= key.high) return true;
+    problem(line, name, format("%.15g is out of range (%.15g to %.15g)", v, key.low, key.high));
+    return false;
+  }
+
+  // Fills n numbers from an array of n numbers; false (with the problem noted) otherwise.
+  bool numbers(const toml::array *a, std::size_t n, const Key &key, const std::string &name,
+               unsigned line, double *out, const char *expected) {
+    if (a == nullptr || a->size() != n) {
+      problem(line, name, expected);
+      return false;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto v = number(*a->get(i));
+      if (!v) {
+        problem(line, name, expected);
+        return false;
+      }
+      if (!in_range(key, *v, name, line)) return false;
+      out[i] = *v;
+    }
+    return true;
+  }
+
+  bool take(const Key &key, const toml::node &value, const std::string &name, Staged &s) {
+    const unsigned line = s.line;
+    if (key.target == Target::device) {
+      const auto *text = value.as_string();
+      if (text == nullptr) {
+        problem(line, name, "expected a device path in quotes");
+        return false;
+      }
+      s.text = text->get();
+      if (s.text.empty() || s.text.size() > max_path_bytes ||
+          s.text.find('\0') != std::string::npos) {
+        problem(line, name, "a device path has 1 to 255 bytes and no zero byte");
+        return false;
+      }
+      return true;
+    }
+    switch (vr_attr_type_of(key.id)) {
+      case VR_TYPE_DOUBLE: {
+        const auto v = number(value);
+        if (!v) {
+          problem(line, name, "expected a number");
+          return false;
+        }
+        s.real = *v;
+        return in_range(key, *v, name, line);
+      }
+      case VR_TYPE_INT: {
+        const bool is_switch = key.low == 0 && key.high == 1;
+        if (const auto *b = value.as_boolean(); b != nullptr && is_switch) {
+          s.integer = b->get() ? 1 : 0;
+          return true;
+        }
+        const auto *i = value.as_integer();
+        if (i == nullptr) {
+          problem(line, name, is_switch ? "expected true or false" : "expected a whole number");
+          return false;
+        }
+        const double v = static_cast<double>(i->get());
+        if (!in_range(key, v, name, line)) return false;
+        s.integer = static_cast<int>(i->get());
+        return true;
+      }
+      case VR_TYPE_POINT:
+        return numbers(value.as_array(), 3, key, name, line, s.numbers,
+                       "expected three numbers [x, y, z]");
+      case VR_TYPE_MATRIX: {
+        constexpr const char *expected = "expected four rows of four numbers";
+        const auto *rows = value.as_array();
+        if (rows == nullptr || rows->size() != 4) {
+          problem(line, name, expected);
+          return false;
+        }
+        for (std::size_t r = 0; r < 4; ++r) {
+          if (!numbers(rows->get(r)->as_array(), 4, key, name, line, s.numbers + 4 * r, expected))
+            return false;
+        }
+        return true;
+      }
+      case VR_TYPE_NONE:
+      case VR_TYPE_OTHER:
+        break;
+    }
+    problem(line, name, "cannot be set from a file");
+    return false;
+  }
+
+  const char *source_;
+  std::optional<Problem> first_;
+};
+
+// Applies one staged value to the copy; false when the attribute refuses it.
+bool apply(vr_ctx *ctx, const Staged &s) {
+  const Key &key = keys[s.key];
+  switch (vr_attr_type_of(key.id)) {
+    case VR_TYPE_DOUBLE:
+      return vr_set_double(ctx, key.id, s.real) == VR_OK;
+    case VR_TYPE_INT:
+      return vr_set_int(ctx, key.id, s.integer) == VR_OK;
+    case VR_TYPE_POINT:
+      return vr_set_point(ctx, key.id, s.numbers) == VR_OK;
+    case VR_TYPE_MATRIX: {
+      dmat m;
+      std::memcpy(m, s.numbers, sizeof m);
+      return vr_set_matrix(ctx, key.id, m) == VR_OK;
+    }
+    case VR_TYPE_NONE:
+    case VR_TYPE_OTHER:
+      break;
+  }
+  return false;
+}
+
+const char *refusal(const Key &key) {
+  return vr_attr_type_of(key.id) == VR_TYPE_MATRIX
+             ? "refused: not a rigid transform (rotation and translation only)"
+             : "refused by the context";
+}
+
+// ---- Characters the TOML reader cannot take ----------------------------------------------------
+//
+// The TOML reader's test for non-ASCII white space reaches an "unreachable" branch (undefined
+// behaviour) for some code points. It only runs where white space may stand: outside strings and
+// comments, and after a line-ending backslash in a multi-line basic string. Such a code point
+// there is refused before the reader sees the text. Comments and the other strings take any text.
+
+bool unreadable_code_point(char32_t c) {
+  return (c >= 0xA1 && c <= 0x499) || (c >= 0x2F0E && c <= 0x3307 && c != 0x3000) ||
+         (c >= 0xFC06 && c <= 0xFEFE);
+}
+
+// The code point starting at text[i] (its length in len), or 0 for a malformed sequence, which
+// the reader reports itself.
+char32_t decode(std::string_view text, std::size_t i, std::size_t &len) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char b0 = byte(i);
+  len = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 1;
+  if (len == 1 || i + len > text.size()) {
+    len = 1;
+    return 0;
+  }
+  char32_t c = b0 & (0x3F >> (len - 1));
+  for (std::size_t k = 1; k < len; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) {
+      len = 1;
+      return 0;
+    }
+    c = (c << 6) | (byte(i + k) & 0x3F);
+  }
+  return c;
+}
+
+// The line of the first code point the reader cannot take where it would test it, or 0.
+unsigned unreadable_line(std::string_view text, char32_t &found) {
+  enum class In { code, comment, basic, literal, multi_basic, multi_literal } in = In::code;
+  unsigned line = 1;
+  const auto starts = [&](std::size_t i, std::string_view what) {
+    return text.substr(i, what.size()) == what;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const char ch = text[i];
+    if (ch == '\n') {
+      ++line;
+      if (in == In::comment || in == In::basic || in == In::literal) in = In::code;
+      ++i;
+      continue;
+    }
+    if (static_cast<unsigned char>(ch) >= 0x80) {
+      std::size_t len = 1;
+      const char32_t c = decode(text, i, len);
+      if ((in == In::code || in == In::multi_basic) && unreadable_code_point(c)) {
+        found = c;
+        return line;
+      }
+      i += len;
+      continue;
+    }
+    std::size_t step = 1;
+    const auto enter = [&](In state, std::size_t length) {
+      in = state;
+      step = length;
+    };
+    const bool quote3 = starts(i, "\"\"\""), apostrophe3 = starts(i, "'''");
+    switch (in) {
+      case In::code:
+        if (ch == '#')
+          enter(In::comment, 1);
+        else if (quote3)
+          enter(In::multi_basic, 3);
+        else if (apostrophe3)
+          enter(In::multi_literal, 3);
+        else if (ch == '"')
+          enter(In::basic, 1);
+        else if (ch == '\'')
+          enter(In::literal, 1);
+        break;
+      case In::basic:
+      case In::multi_basic:
+        // An escaped quote or backslash does not end the string; a line-ending backslash is
+        // followed by a line break, counted as any other.
+        if (ch == '\\' && (starts(i + 1, "\"") || starts(i + 1, "\\")))
+          step = 2;
+        else if (in == In::basic && ch == '"')
+          enter(In::code, 1);
+        else if (in == In::multi_basic && quote3)
+          enter(In::code, 3);
+        break;
+      case In::literal:
+        if (ch == '\'') enter(In::code, 1);
+        break;
+      case In::multi_literal:
+        if (apostrophe3) enter(In::code, 3);
+        break;
+      case In::comment:
+        break;
+    }
+    i += step;
+  }
+  return 0;
+}
+
+bool fail(std::string message) {
+  last_message = std::move(message);
+  std::fprintf(stderr, "%s\n", last_message.c_str());
+  return false;
+}
+
+// ---- Writing ---------------------------------------------------------------------------------
+
+std::string quoted(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20 || u == 0x7f) {
+      out += format("\\u%04x", u);
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string numbers_text(const double *v, int n) {
+  std::string out = "[";
+  for (int i = 0; i < n; ++i) out += (i ? ", " : "") + number_text(v[i]);
+  return out + "]";
+}
+
+std::string value_text(vr_ctx *ctx, const Key &key) {
+  if (key.target == Target::device) {
+    const char *path = vr_device_path(key.id);
+    return quoted(path != nullptr ? path : "");
+  }
+  switch (vr_attr_type_of(key.id)) {
+    case VR_TYPE_DOUBLE: {
+      double v = 0.0;
+      vr_get_double(ctx, key.id, &v);
+      return number_text(v);
+    }
+    case VR_TYPE_INT: {
+      int v = 0;
+      vr_get_int(ctx, key.id, &v);
+      if (key.low == 0 && key.high == 1 && (v == 0 || v == 1)) return v ? "true" : "false";
+      return std::to_string(v);
+    }
+    case VR_TYPE_POINT: {
+      dpt p{};
+      vr_get_point(ctx, key.id, p);
+      return numbers_text(p, 3);
+    }
+    case VR_TYPE_MATRIX: {
+      dmat m{};
+      vr_get_matrix(ctx, key.id, m);
+      std::string out = "[\n";
+      for (const auto &row : m) out += "  " + numbers_text(row, 4) + ",\n";
+      return out + "]";
+    }
+    case VR_TYPE_NONE:
+    case VR_TYPE_OTHER:
+      break;
+  }
+  return "";
+}
+
+}  // namespace
+
+namespace vr::config {
+
+bool load_text(vr_ctx *ctx, std::string_view text, const char *source) {
+  last_message.clear();
+  char32_t unreadable = 0;
+  if (const unsigned line = unreadable_line(text, unreadable); line != 0) {
+    return fail(format("%s:%u: character U+%04X is not accepted outside strings and comments",
+                       source, line, static_cast<unsigned>(unreadable)));
+  }
+  toml::table root;
+  try {
+    root = toml::parse(text, std::string_view(source));
+  } catch (const toml::parse_error &e) {
+    return fail(format("%s:%u: not valid TOML: %.*s", source, e.source().begin.line,
+                       static_cast<int>(e.description().size()), e.description().data()));
+  }
+
+  Reader reader(source);
+  std::vector<Staged> staged;
+  reader.read(root, staged);
+  if (reader.failed()) return fail(reader.message());
+  std::sort(staged.begin(), staged.end(),
+            [](const Staged &a, const Staged &b) { return a.key < b.key; });
+
+  // The copy runs no hook of the application: the hook sees the context only once it holds
+  // the whole set-up.
+  auto copy = std::make_unique<vr_ctx>(*ctx);
+  copy->eye_hook_fn = nullptr;
+  for (const Staged &s : staged) {
+    if (keys[s.key].target == Target::device) continue;
+    if (!apply(copy.get(), s)) {
+      const Key &key = keys[s.key];
+      return fail(format("%s:%u: %s.%s: %s", source, s.line, key.section, key.name, refusal(key)));
+    }
+  }
+  // A new screen or window size takes effect at once, as when the window is matched.
+  vr_window_comp(copy.get());
+
+  const vr_fn hook = ctx->eye_hook_fn;
+  *ctx = *copy;
+  ctx->eye_hook_fn = hook;
+  for (const Staged &s : staged) {
+    if (keys[s.key].target == Target::device) vr_set_device_path(keys[s.key].id, s.text.c_str());
+  }
+  if (hook != nullptr) vr_cache_eye_pos(ctx);
+  return true;
+}
+
+std::string save_text(vr_ctx *ctx) {
+  std::string out = "# vrlib set-up (vr_config_save). Lengths in cm, angles in radians.\n";
+  const char *section = "";
+  for (const Key &key : keys) {
+    if (!key.saved) continue;
+    if (std::strcmp(section, key.section) != 0) {
+      section = key.section;
+      out += format("\n[%s]\n", section);
+    }
+    out += format("# %s\n", key.what);
+    out += std::string(key.name) + " = " + value_text(ctx, key) + "\n";
+  }
+  return out;
+}
+
+int key_count() {
+  return key_total;
+}
+
+KeyInfo key_at(int index) {
+  if (index < 0 || index >= key_total) return KeyInfo{nullptr, nullptr};
+  return KeyInfo{keys[index].section, keys[index].name};
+}
+
+}  // namespace vr::config
+
+void vr_config_load_from_environment(vr_ctx *ctx) {
+  const char *path = std::getenv("VRLIB_CONFIG");
+  if (path == nullptr || path[0] == '\0') return;
+  if (!vr_config_load(ctx, path)) {
+    std::fprintf(stderr, "VRLIB_CONFIG: the set-up in %s was not applied; the defaults stay\n",
+                 path);
+  }
+}
+
+namespace {
+int load_file(vr_ctx *ctx, const char *path);
+int save_file(vr_ctx *ctx, const char *path);
+}  // namespace
+
+extern "C" {
+
+VR_API int vr_config_load(vr_ctx *ctx, const char *path) {
+  // Nothing may leave a C entry point as an exception: running out of memory is a failure.
+  try {
+    return load_file(ctx, path);
+  } catch (const std::exception &) {
+    return fail("vr_config_load: out of memory");
+  }
+}
+
+VR_API int vr_config_save(vr_ctx *ctx, const char *path) {
+  try {
+    return save_file(ctx, path);
+  } catch (const std::exception &) {
+    return fail("vr_config_save: out of memory");
+  }
+}
+
+VR_API const char *vr_config_message(void) {
+  return last_message.c_str();
+}
+
+}  // extern "C"
+
+namespace {
+
+int load_file(vr_ctx *ctx, const char *path) {
+  last_message.clear();
+  if (ctx == nullptr || path == nullptr) return fail("vr_config_load: null context or path");
+  std::string text;
+  const int error = vr::os::read_file(path, text, max_file_bytes);
+  if (error != 0) {
+    return fail(format("%s: cannot read the set-up file: %s", path,
+                       error == EFBIG ? "larger than 1 MiB" : std::strerror(error)));
+  }
+  return vr::config::load_text(ctx, text, path) ? 1 : 0;
+}
+
+int save_file(vr_ctx *ctx, const char *path) {
+  last_message.clear();
+  if (ctx == nullptr || path == nullptr) return fail("vr_config_save: null context or path");
+  // A value that a file cannot bring back (one poked into the record directly: a non-finite
+  // number, a scaled placement) would give a file that every later load refuses.
+  const std::string text = vr::config::save_text(ctx);
+  auto scratch = std::make_unique<vr_ctx>(*ctx);
+  scratch->eye_hook_fn = nullptr;
+  if (!vr::config::load_text(scratch.get(), text, path)) {
+    return fail(format("%s: not written: the set-up holds a value that a file cannot keep (%s)",
+                       path, last_message.c_str()));
+  }
+  const int error = vr::os::replace_file(path, text);
+  if (error != 0) {
+    return fail(format("%s: cannot write the set-up file: %s", path, std::strerror(error)));
+  }
+  return 1;
+}
+
+}  // namespace

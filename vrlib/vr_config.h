@@ -1,0 +1,32 @@
+// Set-up files: the reader and writer behind vr_config_load / vr_config_save, reachable by the
+// context's creation (VRLIB_CONFIG), the tests and the fuzz target.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "vr.h"
+
+namespace vr::config {
+
+// Applies set-up text to a context as vr_config_load does with a file's contents; source names
+// the text in messages. True when applied; false leaves the context and the device paths as
+// they were, with the message in vr_config_message.
+bool load_text(vr_ctx *ctx, std::string_view text, const char *source);
+
+// The set-up file text of a context: every key, with the device paths in use.
+std::string save_text(vr_ctx *ctx);
+
+// One documented key: section, name, unit and range, for the README check.
+struct KeyInfo {
+  const char *section;
+  const char *name;
+};
+// The number of keys and each one in file order.
+int key_count();
+KeyInfo key_at(int index);
+
+}  // namespace vr::config
+
+// Loads the file named by VRLIB_CONFIG, if any, into a new context (from vr_ctx_create).
+void vr_config_load_from_environment(vr_ctx *ctx);
