@@ -69,6 +69,10 @@ std::string usage_text(const char *program) {
          "      --6d           track with the units' 6D reports instead of raw times of flight\n"
          "      --predict      raw mode: fit each distance over its recent measurements and\n"
          "                     extrapolate it to when the frame is shown (VR_RAW_INTERPOLATE 1)\n"
+         "      --track display\n"
+         "                     read the trackers for the moment each frame is shown\n"
+         "                     (VR_TRACK_DISPLAY_TIME 1); the plot then sets this run beside\n"
+         "                     one with the library's defaults\n"
          "      --noise CM     distance noise of the simulated tracker, one sigma in cm\n"
          "                     (default 0.02; 0 for perfect measurements)\n"
          "  -h, --help         show this text and exit\n";
@@ -111,6 +115,13 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
     } else if (arg == "--predict") {
       if (!no_value(arg)) return false;
       o.predict = true;
+    } else if (arg == "--track") {
+      if (!take_value(arg)) return false;
+      if (value != "display") {
+        *error = "--track takes 'display', not '" + std::string(value) + "'";
+        return false;
+      }
+      o.track_display = true;
     } else if (arg == "-n" || arg == "--frames") {
       long long v = 0;
       if (!take_value(arg)) return false;
@@ -146,6 +157,10 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
   }
   if (o.predict && o.six_d) {
     *error = "--predict fits the raw distances; it does not apply with --6d";
+    return false;
+  }
+  if (o.predict && o.track_display) {
+    *error = "--predict and --track display both choose how the raw distances are extrapolated";
     return false;
   }
   *out = o;

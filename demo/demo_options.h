@@ -12,6 +12,7 @@ struct DemoOptions {
   unsigned long long seed = 1;
   bool six_d = false;      // 6D-report mode instead of raw times of flight
   bool predict = false;    // raw mode: fit and extrapolate the distances
+  bool track_display = false;  // --track display: every tracker read for the display time
   double noise_cm = 0.02;  // the simulated tracker's distance noise (one sigma)
   bool help = false;
 };

@@ -257,9 +257,11 @@ int run(const DemoOptions &opt) {
                 VR_MOUSE_TO_WORLD_WANTED, 1, 0);
   // The raw distances are used as measured unless asked to fit and extrapolate them.
   if (opt.predict) vr_object_set(ctx, VR_RAW_INTERPOLATE, 1, 0);
-  const std::string mode = opt.six_d     ? "6D reports"
-                           : opt.predict ? "raw times of flight, fitted and extrapolated"
-                                         : "raw times of flight";
+  if (opt.track_display) vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 1);
+  std::string mode = opt.six_d     ? "6D reports"
+                     : opt.predict ? "raw times of flight, fitted and extrapolated"
+                                   : "raw times of flight";
+  if (opt.track_display) mode += ", read for the display time";
 
   double window_w = 0, window_h = 0;
   vr_object_get(ctx, VR_WINDOW_WIDTH, &window_w);

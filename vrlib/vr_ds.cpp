@@ -82,9 +82,13 @@ void forget_capture_area() {
 
 namespace vr::decode {
 
+int newest_dynasight_record_start(const RingView &r, int write_offset) {
+  return newest_record_start(r, write_offset, dynasight_bytes, record_start);
+}
+
 bool newest_dynasight_record(const RingView &r, int write_offset,
                              unsigned char out[dynasight_bytes]) {
-  int p = newest_record_start(r, write_offset, dynasight_bytes, record_start);
+  int p = newest_dynasight_record_start(r, write_offset);
   if (p < 0) return false;
   r.copy(p, dynasight_bytes, out);
   return true;

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "vr.h"
+#include "vr_display_state.h"
 
 // View safety and tracking status (attributes 130..144).
 struct vr_ext_views {
@@ -17,6 +18,7 @@ struct vr_ext_views {
 // defaults by vr_init_attributes is valid.
 struct vr_ext_state {
   vr_ext_views views;
+  vr_ext_display display;
 };
 
 static_assert(sizeof(vr_ext_state) <= VR_CTX_EXT_BYTES,

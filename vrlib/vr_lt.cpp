@@ -261,8 +261,12 @@ int cyberman_tri(int v) {
 
 namespace vr::decode {
 
+int newest_6d_report_start(const RingView &ring, int write_offset) {
+  return newest_record_start(ring, write_offset, report_6d_bytes, report_sync);
+}
+
 bool newest_6d_report(const RingView &ring, int write_offset, unsigned char out[report_6d_bytes]) {
-  int p = newest_record_start(ring, write_offset, report_6d_bytes, report_sync);
+  int p = newest_6d_report_start(ring, write_offset);
   if (p < 0) return false;
   ring.copy(p, report_6d_bytes, out);
   return true;

@@ -11,10 +11,14 @@
 
 namespace {
 
-// A measurement this much older than the newest one, or this much later, starts a new track: a
-// clock that jumped, or a tracker that was silent so long that its velocity means nothing.
+// A measurement this much older than the newest one used, or this much later, starts a new
+// track: a clock that jumped, or a tracker silent (or refused) so long that its history cannot
+// judge the new pose and its velocity means nothing.
 constexpr double time_jump_back_s = 1.0;
-constexpr double silence_restart_s = 1.0;
+constexpr double silence_restart_s = 0.15;
+// The most a head accelerates, for the gate's growth with the time since the last pose used.
+constexpr double head_acceleration_cm_s2 = 500.0;
+constexpr double head_turn_acceleration_rad_s2 = 50.0;
 // 1.4826 x median absolute deviation estimates a normal distribution's sigma.
 constexpr double mad_to_sigma = 1.4826;
 // Below this many innovations the gate has no history to judge by and lets everything in.
@@ -196,8 +200,11 @@ vr_predict_result vr_predictor_add(vr_pose_predictor *p, double t, const double 
 
   const V3 pred_pos = carried_pos(p, dt);
   const Q pred_q = carried_quat(p, dt);
-  const double move = norm(z - pred_pos);
-  const double turn = quat ? norm(log_rot(mul(q, conj(pred_q)))) : 0.0;
+  // The gate judges against the full motion, whatever share of it the prediction uses.
+  const V3 moving_pos = load(p->pos) + dt * load(p->vel);
+  const Q moving_q = normalised(mul(exp_rot(dt * load(p->omega)), qload(p->quat)));
+  const double move = norm(z - moving_pos);
+  const double turn = quat ? norm(log_rot(mul(q, conj(moving_q)))) : 0.0;
 
   // Refused too long in a row: the track itself is what is wrong (the head did get there).
   auto refuse = [&](vr_predict_result why) {
@@ -224,8 +231,12 @@ vr_predict_result vr_predictor_add(vr_pose_predictor *p, double t, const double 
 
   if (s.gate_sigmas > 0.0) {
     const int n = p->history_count;
-    if (move > gate_width(p->move_history, n, s.gate_sigmas, s.gate_floor_cm) ||
-        turn > gate_width(p->turn_history, n, s.gate_sigmas, s.gate_floor_rad))
+    // What a head's acceleration can add over the time since the last pose used.
+    const double growth = 0.5 * dt * dt;
+    if (move > gate_width(p->move_history, n, s.gate_sigmas, s.gate_floor_cm) +
+                   growth * head_acceleration_cm_s2 ||
+        turn > gate_width(p->turn_history, n, s.gate_sigmas, s.gate_floor_rad) +
+                   growth * head_turn_acceleration_rad_s2)
       return refuse(VR_PREDICT_REJECTED);
   }
 

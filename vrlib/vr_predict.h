@@ -17,7 +17,7 @@ struct vr_predictor_settings {
   // shows no more jitter than the measurements have: below ramp_low the velocity is not used
   // and the pose is smoothed with still_level_s; above ramp_high the full velocity and level_s
   // apply; in between, both blend linearly. The same for turns, in rad/s.
-  double still_level_s = 0.06;
+  double still_level_s = 0.02;
   double ramp_low_cm_s = 2.0;
   double ramp_high_cm_s = 6.0;
   double ramp_low_rad_s = 0.05;

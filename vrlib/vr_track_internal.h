@@ -28,6 +28,9 @@ bool newest_6d_report(const capture::RingView &ring, int write_offset,
 bool op_info_since(const capture::RingView &ring, int start, int write_offset,
                    unsigned char out[op_info_bytes]);
 
+// The ring position where that report starts, or -1 when there is none. (vr_lt.cpp)
+int newest_6d_report_start(const capture::RingView &ring, int write_offset);
+
 // A decoded 6D report in physical units (cm, radians). (vr_lt.cpp)
 void event_to_6d(const vr_lt_event &event, vr_lt_6d *out);
 
@@ -40,6 +43,8 @@ bool newest_cyberman_packet(const capture::RingView &ring, int write_offset,
 bool newest_dynasight_record(const capture::RingView &ring, int write_offset,
                              unsigned char out[dynasight_bytes]);
 void dynasight_to_6d(const unsigned char record[dynasight_bytes], vr_lt_6d *out);
+// The ring position where that record starts, or -1. (vr_ds.cpp)
+int newest_dynasight_record_start(const capture::RingView &ring, int write_offset);
 
 }  // namespace vr::decode
 
@@ -66,6 +71,11 @@ namespace vr::track {
 // extrapolates from. Read-only view for tests. (vr_track.cpp)
 const double *previous_left_eye();
 const double *previous_right_eye();
+
+// The screen eye points (nodal points, plate coordinates) of a head pose, without extrapolation.
+void place_eyes(vr_ctx *ctx, dmat head_to_dig);
+// The mouse frames and tip points that follow from a new ctx->mouse_to_dig.
+void derive_mouse_frames(vr_ctx *ctx);
 
 }  // namespace vr::track
 
