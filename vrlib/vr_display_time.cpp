@@ -51,6 +51,7 @@ constexpr double speaker_offset_s[3] = {-0.0133333, -0.0066667, 0.0};
 constexpr double unit_clock_wrap_s = 60.0;
 constexpr double raw_horizon_max_s = 0.15;  // furthest a line is extrapolated
 constexpr double line_stale_s = 0.2;        // a line this old no longer judges new values
+constexpr int window_prune_passes = 2;      // measurements a fit may leave out
 constexpr int gate_rejections_max = 2;      // the third disagreeing value in a row is taken
 constexpr int gate_min_history = 5;
 constexpr double mad_to_sigma = 1.4826;
@@ -98,31 +99,6 @@ double gate_width(const float *history, int count, double sigmas, double floor) 
 }
 
 // ---- Raw units ------------------------------------------------------------------------------
-
-// A line through (t, v) points, with times relative to the first point's.
-struct LineFit {
-  double t_ref = 0, m = 0, st = 0, stt = 0, sv = 0, stv = 0;
-  void add(double t, double v) {
-    if (m == 0) t_ref = t;
-    t -= t_ref;
-    m += 1;
-    st += t;
-    stt += t * t;
-    sv += v;
-    stv += t * v;
-  }
-  // The value at t_ref and the slope; the mean, flat, with fewer than two distinct times.
-  void solve(double *value, double *slope) const {
-    const double det = m * stt - st * st;
-    if (!(det > 1e-12 * m * m) || !std::isfinite(det)) {
-      *value = sv / m;
-      *slope = 0.0;
-      return;
-    }
-    *slope = (m * stv - st * sv) / det;
-    *value = (sv - *slope * st) / m;
-  }
-};
 
 int port_of(const vr_lt_unit *unit) {
   return unit->port == 0 ? 0 : 1;
@@ -194,8 +170,44 @@ void note_new_records(vr_ext_display &d, vr_display_raw &r, vr_lt_unit *unit, in
   }
 }
 
+// One distance's measurements in a fit window, times relative to the newest one's.
+struct Window {
+  double t[vr_display_slots];
+  double v[vr_display_slots];
+  int slot[vr_display_slots];
+  bool dropped[vr_display_slots];
+  int n = 0;
+  double t_ref = 0;
+};
+
+// Least squares line through the kept points, as its value and slope at t_ref. With fewer than
+// two distinct times, the mean, flat.
+void fit_window(const Window &w, double c[2]) {
+  double m0 = 0, m1 = 0, m2 = 0, y0 = 0, y1 = 0;
+  for (int i = 0; i < w.n; ++i) {
+    if (w.dropped[i]) continue;
+    m0 += 1;
+    m1 += w.t[i];
+    m2 += w.t[i] * w.t[i];
+    y0 += w.v[i];
+    y1 += w.t[i] * w.v[i];
+  }
+  c[0] = m0 > 0 ? y0 / m0 : 0.0;
+  c[1] = 0.0;
+  const double det = m0 * m2 - m1 * m1;
+  if (det > 1e-12 * m0 * m0 && std::isfinite(det)) {
+    c[1] = (m0 * y1 - m1 * y0) / det;
+    c[0] = (y0 - c[1] * m1) / m0;
+  }
+}
+
+double line_value(const double c[2], double dt) {
+  return c[0] + dt * c[1];
+}
+
 // The nine distances at the display time, each from the line through its newest measurements.
-// False when a distance has no measurement to go by.
+// A measurement far off the line through the others (one the gate could not judge yet, such as
+// one of the first records) is left out of it. False when a distance has nothing to go by.
 bool distances_at(vr_ext_display &d, vr_display_raw &r, const vr_lt_unit *unit, double display_s,
                   double out[vr_display_channels]) {
   if (!r.has_envelope || unit->next_slot < 0 || unit->next_slot >= vr_display_slots) return false;
@@ -203,27 +215,46 @@ bool distances_at(vr_ext_display &d, vr_display_raw &r, const vr_lt_unit *unit, 
   const int slots = std::clamp(d.fit_slots, 3, vr_display_slots);
   const double delay = tracker_delay(d);
   for (int k = 0; k < vr_display_channels; ++k) {
-    LineFit fit;
-    double newest_t = -INFINITY;
+    Window w;
     for (int age = 0; age < slots; ++age) {
       const int s = (newest - age + vr_display_slots) % vr_display_slots;
       const float v = unit->chan[k + 1].value[s];
       if (!unit->slot_valid[s] || !(r.known >> s & 1u) || (r.rejected[k] >> s & 1u) || !(v > 0.0f))
         continue;
       const double t = slot_fired_s(r, unit, s, delay) + speaker_offset_s[k / 3];
-      fit.add(t, v);
-      newest_t = std::max(newest_t, t);
+      if (w.n == 0) w.t_ref = t;  // the newest comes first
+      w.t[w.n] = t - w.t_ref;
+      w.v[w.n] = v;
+      w.slot[w.n] = s;
+      w.dropped[w.n] = false;
+      ++w.n;
     }
-    if (fit.m == 0) return false;
-    double value, slope;
-    fit.solve(&value, &slope);
-    r.line_at_s[k] = fit.t_ref;
-    r.line_value[k] = value;
-    r.line_slope[k] = slope;
-    r.line_newest_s[k] = newest_t;
+    if (w.n == 0) return false;
+    double c[2];
+    fit_window(w, c);
+    for (int pass = 0; pass < window_prune_passes && d.gate_sigmas > 0.0 && w.n > 3; ++pass) {
+      int worst = -1;
+      double worst_off = d.gate_floor_cm;
+      for (int i = 0; i < w.n; ++i) {
+        const double off = std::fabs(w.v[i] - line_value(c, w.t[i]));
+        if (!w.dropped[i] && off > worst_off) worst = i, worst_off = off;
+      }
+      if (worst < 0) break;
+      w.dropped[worst] = true;
+      if (!(r.rejected[k] >> w.slot[worst] & 1u)) {
+        r.rejected[k] |= 1u << w.slot[worst];
+        if (d.rejected_values < INT_MAX) ++d.rejected_values;
+      }
+      fit_window(w, c);
+    }
+    // The gate judges new values against the line's tangent at its newest measurement.
+    r.line_at_s[k] = w.t_ref;
+    r.line_value[k] = c[0];
+    r.line_slope[k] = c[1];
+    r.line_newest_s[k] = w.t_ref;
     r.has_line[k] = 1;
-    const double t = std::min(display_s, newest_t + raw_horizon_max_s);
-    out[k] = line_at(r, k, t);
+    const double t = std::min(display_s, w.t_ref + raw_horizon_max_s);
+    out[k] = line_value(c, t - w.t_ref);
     if (!std::isfinite(out[k])) return false;
   }
   return true;
@@ -260,7 +291,9 @@ bool jumped(vr_ext_display &d, vr_display_raw &r, const double pos[3], double no
 bool raw_frame(vr_ctx *ctx, vr_lt_unit *unit, dmat out, int *accepted_out) {
   vr_ext_display &d = settings(ctx);
   vr_display_raw &r = d.raw[port_of(unit)];
+  vr::lt::raw_state().take_newest_record = true;
   const int accepted = vr_lt_obtain_current_raw_events(ctx, unit);
+  vr::lt::raw_state().take_newest_record = false;
   if (accepted_out) *accepted_out = accepted;
   if (accepted > 0) note_new_records(d, r, unit, accepted);
 
@@ -276,16 +309,13 @@ bool raw_frame(vr_ctx *ctx, vr_lt_unit *unit, dmat out, int *accepted_out) {
 
 // ---- Whole-pose trackers --------------------------------------------------------------------
 
-void configure(vr_ctx *ctx, vr_display_whole &w) {
+void configure_predictor(vr_ctx *ctx, vr_pose_predictor &pred, int *configured) {
   const vr_ext_display &d = settings(ctx);
-  if (!w.configured) {
-    vr_predictor_reset(&w.predictor, nullptr);
-    w.arrivals = vr_arrival_clock{};
-    w.last_start = -1;
-    w.last_write = -1;
-    w.configured = 1;
+  if (!*configured) {
+    vr_predictor_reset(&pred, nullptr);
+    *configured = 1;
   }
-  vr_predictor_settings &s = w.predictor.settings;
+  vr_predictor_settings &s = pred.settings;
   s.level_s = d.level_s;
   s.trend_s = d.trend_s;
   s.speed_limit_cm_s = d.speed_limit_cm_s;
@@ -297,6 +327,24 @@ void configure(vr_ctx *ctx, vr_display_whole &w) {
   s.restart_after_s = hold_max_s;
   s.ramp_low_cm_s = ctx->predict_ramp_start;
   s.ramp_high_cm_s = ctx->predict_ramp_end;
+}
+
+void configure(vr_ctx *ctx, vr_display_whole &w) {
+  if (!w.configured) {
+    w.arrivals = vr_arrival_clock{};
+    w.last_start = -1;
+    w.last_write = -1;
+  }
+  configure_predictor(ctx, w.predictor, &w.configured);
+}
+
+bool pose_to_matrix(const double pos[3], const dquat q, dmat out) {
+  dmat m;
+  vr_quat_to_mat(q, m);
+  for (int c = 0; c < 3; ++c) m[3][c] = pos[c];
+  if (!finite_matrix(m)) return false;
+  std::memcpy(out, m, sizeof m);
+  return true;
 }
 
 // A decoded pose as a position and an orientation, through the library's own matrix for it.
@@ -346,12 +394,7 @@ bool predicted_pose(vr_ctx *ctx, const vr_display_whole &w, dmat out) {
   double pos[3];
   dquat q;
   if (!vr_predictor_predict(&w.predictor, settings(ctx).display_time_s, pos, q)) return false;
-  dmat m;
-  vr_quat_to_mat(q, m);
-  for (int c = 0; c < 3; ++c) m[3][c] = pos[c];
-  if (!finite_matrix(m)) return false;
-  std::memcpy(out, m, sizeof m);
-  return true;
+  return pose_to_matrix(pos, q, out);
 }
 
 // One frame of a Logitech unit reporting 6D: returns whether a pose was written; *buttons gets

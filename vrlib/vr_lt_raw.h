@@ -28,6 +28,9 @@ struct RawState {
   // less the bytes that came after it at the line's byte rate).
   double slot_unit_s[2][raw_history_slots];
   double slot_arrival_s[2][raw_history_slots];
+  // Display-time tracking: the pass takes a record as soon as all of it has arrived, instead of
+  // keeping one record's margin before the writer.
+  bool take_newest_record;
 };
 RawState &raw_state();
 // Back to the state of a fresh process: time_to_cm 0, both lost counters 60.
