@@ -231,10 +231,12 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   constexpr unsigned char positive = refuse_negative | refuse_zero;
   t[VR_TRACK_DISPLAY_TIME] = ranged(row(integer, VR_EXT_AT(display.enabled)), 0, 1);
   t[VR_DISPLAY_LATENCY] = row(real, VR_EXT_AT(display.latency_s), set_get, none_e, not_negative);
-  t[VR_TRACKER_DELAY] = row(real, VR_EXT_AT(display.tracker_delay_s), set_get, none_e, not_negative);
+  t[VR_TRACKER_DELAY] =
+      row(real, VR_EXT_AT(display.tracker_delay_s), set_get, none_e, not_negative);
   t[VR_OUTLIER_GATE] = row(real, VR_EXT_AT(display.gate_sigmas), set_get, none_e, not_negative);
   t[VR_OUTLIER_FLOOR] = row(real, VR_EXT_AT(display.gate_floor_cm), set_get, none_e, not_negative);
-  t[VR_HEAD_SPEED_LIMIT] = row(real, VR_EXT_AT(display.speed_limit_cm_s), set_get, none_e, positive);
+  t[VR_HEAD_SPEED_LIMIT] =
+      row(real, VR_EXT_AT(display.speed_limit_cm_s), set_get, none_e, positive);
   t[VR_PREDICT_SMOOTHING] = row(real, VR_EXT_AT(display.level_s), set_get, none_e, not_negative);
   t[VR_PREDICT_TREND] = row(real, VR_EXT_AT(display.trend_s), set_get, none_e, not_negative);
   t[VR_RAW_FIT_SLOTS] = ranged(row(integer, VR_EXT_AT(display.fit_slots)), 3, 16);
