@@ -45,6 +45,13 @@ struct vr_display_raw {
   double envelope_s;
   double envelope_at_s;
   int has_envelope;
+  // ... and no later than u + floor_s: a record that was not there when the previous pass looked
+  // arrived after that pass. The clock is placed midway between the two.
+  double floor_s;
+  int has_floor;
+  int last_write;  // the ring's write offset after the previous pass
+  double last_pass_s;
+  int has_last_pass;
   // The last pose used, for the jump hold.
   double pose_pos[3];
   double pose_time_s;

@@ -52,7 +52,11 @@ constexpr double unit_clock_wrap_s = 60.0;
 constexpr double raw_horizon_max_s = 0.15;  // furthest a line is extrapolated
 constexpr double line_stale_s = 0.2;        // a line this old no longer judges new values
 constexpr int window_prune_passes = 2;      // measurements a fit may leave out
-constexpr int gate_rejections_max = 2;      // the third disagreeing value in a row is taken
+// Changes of a distance (cm/s) below which a line's slope is noise (0.02 cm of noise gives
+// slopes of about 0.15 cm/s over eight measurements), and above which it is motion.
+constexpr double raw_ramp_low_cm_s = 0.5;
+constexpr double raw_ramp_high_cm_s = 1.5;
+constexpr int gate_rejections_max = 2;  // the third disagreeing value in a row is taken
 constexpr int gate_min_history = 5;
 constexpr double mad_to_sigma = 1.4826;
 // The unit clock may run this much slower than the world's (ppm) and still be followed; a clock
@@ -104,10 +108,16 @@ int port_of(const vr_lt_unit *unit) {
   return unit->port == 0 ? 0 : 1;
 }
 
+// Where on the world time line the unit clock's zero arrives: between the two envelopes.
+double clock_offset(const vr_display_raw &r) {
+  if (r.has_floor && r.floor_s <= r.envelope_s) return 0.5 * (r.floor_s + r.envelope_s);
+  return r.envelope_s;
+}
+
 // The world time at which the top speaker of the record in slot s fired.
 double slot_fired_s(const vr_display_raw &r, const vr_lt_unit *unit, int s, double delay) {
   const double on_line_s = raw_record_bytes / line_bytes_per_s;
-  return unit->clock_rate * r.unit_s[s] + r.envelope_s - on_line_s - delay;
+  return unit->clock_rate * r.unit_s[s] + clock_offset(r) - on_line_s - delay;
 }
 
 double line_at(const vr_display_raw &r, int k, double t) {
@@ -116,7 +126,8 @@ double line_at(const vr_display_raw &r, int k, double t) {
 
 // Takes note of the records the capture pass just put into the history: their unit times, the
 // clock envelope, and the gate's verdict on each of their distances.
-void note_new_records(vr_ext_display &d, vr_display_raw &r, vr_lt_unit *unit, int accepted) {
+void note_new_records(vr_ext_display &d, vr_display_raw &r, vr_lt_unit *unit, int accepted,
+                      int write_offset) {
   const int port = port_of(unit);
   const vr::lt::RawState &raw = vr::lt::raw_state();
   const int n = std::min(accepted, vr_display_slots);
@@ -140,12 +151,22 @@ void note_new_records(vr_ext_display &d, vr_display_raw &r, vr_lt_unit *unit, in
       // First record, or the world's clock (or the unit's) jumped: start the envelope here.
       r.has_envelope = 1;
       r.envelope_s = sample;
+      r.has_floor = 0;
       for (int &h : r.has_line) h = 0;
     } else {
       const double drift = clock_drift_allowance * std::max(0.0, arrival - r.envelope_at_s);
       r.envelope_s = std::min(r.envelope_s + drift, sample);
+      r.floor_s -= drift;
     }
     r.envelope_at_s = arrival;
+    // Not there at the previous pass: it arrived after that pass.
+    const int end = raw.slot_end[port][s];
+    if (r.has_last_pass && end != r.last_write &&
+        distance(r.last_write, end) <= distance(r.last_write, write_offset)) {
+      const double low = r.last_pass_s - unit->clock_rate * u;
+      if (!r.has_floor || low > r.floor_s) r.floor_s = low;
+      r.has_floor = 1;
+    }
 
     const double fired = slot_fired_s(r, unit, s, delay);
     for (int k = 0; k < vr_display_channels; ++k) {
@@ -207,13 +228,18 @@ double line_value(const double c[2], double dt) {
 
 // The nine distances at the display time, each from the line through its newest measurements.
 // A measurement far off the line through the others (one the gate could not judge yet, such as
-// one of the first records) is left out of it. False when a distance has nothing to go by.
+// one of the first records) is left out of it. When no distance changes faster than the noise
+// lets a line's slope mean anything, the lines are read at the middle of their measurements
+// instead (blending toward the display time as the fastest change rises from raw_ramp_low to
+// raw_ramp_high), so that a still head is smoothed, not extrapolated. False when a distance has
+// nothing to go by.
 bool distances_at(vr_ext_display &d, vr_display_raw &r, const vr_lt_unit *unit, double display_s,
                   double out[vr_display_channels]) {
   if (!r.has_envelope || unit->next_slot < 0 || unit->next_slot >= vr_display_slots) return false;
   const int newest = (unit->next_slot + vr_display_slots - 1) % vr_display_slots;
   const int slots = std::clamp(d.fit_slots, 3, vr_display_slots);
   const double delay = tracker_delay(d);
+  double middle_s = 0, fastest = 0, newest_s = -INFINITY;
   for (int k = 0; k < vr_display_channels; ++k) {
     Window w;
     for (int age = 0; age < slots; ++age) {
@@ -253,8 +279,22 @@ bool distances_at(vr_ext_display &d, vr_display_raw &r, const vr_lt_unit *unit, 
     r.line_slope[k] = c[1];
     r.line_newest_s[k] = w.t_ref;
     r.has_line[k] = 1;
-    const double t = std::min(display_s, w.t_ref + raw_horizon_max_s);
-    out[k] = line_value(c, t - w.t_ref);
+    double sum_t = 0, kept = 0;
+    for (int i = 0; i < w.n; ++i)
+      if (!w.dropped[i]) sum_t += w.t[i], kept += 1;
+    middle_s += (w.t_ref + sum_t / kept) / vr_display_channels;
+    fastest = std::max(fastest, std::fabs(c[1]));
+    newest_s = std::max(newest_s, w.t_ref);
+  }
+  double gain = 1.0;
+  if (!(fastest >= raw_ramp_high_cm_s))
+    gain = fastest > raw_ramp_low_cm_s
+               ? (fastest - raw_ramp_low_cm_s) / (raw_ramp_high_cm_s - raw_ramp_low_cm_s)
+               : 0.0;
+  const double ahead = std::min(display_s, newest_s + raw_horizon_max_s);
+  const double at = middle_s + gain * (ahead - middle_s);
+  for (int k = 0; k < vr_display_channels; ++k) {
+    out[k] = line_at(r, k, at);
     if (!std::isfinite(out[k])) return false;
   }
   return true;
@@ -295,7 +335,11 @@ bool raw_frame(vr_ctx *ctx, vr_lt_unit *unit, dmat out, int *accepted_out) {
   const int accepted = vr_lt_obtain_current_raw_events(ctx, unit);
   vr::lt::raw_state().take_newest_record = false;
   if (accepted_out) *accepted_out = accepted;
-  if (accepted > 0) note_new_records(d, r, unit, accepted);
+  const int write_offset = vr::lt::ring(unit).write_offset();
+  if (accepted > 0) note_new_records(d, r, unit, accepted, write_offset);
+  r.last_write = write_offset;
+  r.last_pass_s = ctx->pworld_time_now;
+  r.has_last_pass = write_offset >= 0;
 
   double dist[vr_display_channels];
   if (!distances_at(d, r, unit, d.display_time_s, dist)) return false;

@@ -26,7 +26,7 @@ using vr::lt::raw_record_bytes;
 using vr::lt::raw_window_bytes;
 using vr::lt::to_float;
 
-vr::lt::RawState state{0.0, 0.0, {60, 60}, {}, {}, false};
+vr::lt::RawState state{0.0, 0.0, {60, 60}, {}, {}, {}, false};
 vr::lt::RawCounters counters[2];
 
 // A clock offset or fit intercept below this has not been measured yet.
@@ -291,6 +291,7 @@ RawPass capture_pass(vr_lt_unit *unit, const RingView &ring, int w, double now) 
     unit->slot_time[s] = to_float(t * rate + unit->clock_offset);
     state.slot_unit_s[port][s] = t;
     state.slot_arrival_s[port][s] = now - distance(p, w) / vr::lt::line_bytes_per_s;
+    state.slot_end[port][s] = p;
     unit->ring_pos = p;
     unit->slot_valid[s] = 1;
 

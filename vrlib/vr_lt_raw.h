@@ -28,6 +28,7 @@ struct RawState {
   // less the bytes that came after it at the line's byte rate).
   double slot_unit_s[2][raw_history_slots];
   double slot_arrival_s[2][raw_history_slots];
+  int slot_end[2][raw_history_slots];  // ring position just after the record
   // Display-time tracking: the pass takes a record as soon as all of it has arrived, instead of
   // keeping one record's margin before the writer.
   bool take_newest_record;
