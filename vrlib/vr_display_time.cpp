@@ -175,9 +175,10 @@ void note_new_records(vr_ext_display &d, vr_display_raw &r, vr_lt_unit *unit, in
       const double t = fired + speaker_offset_s[k / 3];
       if (!r.has_line[k] || t - r.line_newest_s[k] > line_stale_s) continue;
       const double off = std::fabs(v - line_at(r, k, t));
-      const double width =
-          gate_width(r.disagreement[k], r.disagreement_count[k], d.gate_sigmas, d.gate_floor_cm);
-      if (off > width && r.rejected_in_row[k] < gate_rejections_max) {
+      // The gate is never narrower than its floor: only a value beyond it needs the median.
+      if (off > d.gate_floor_cm && r.rejected_in_row[k] < gate_rejections_max &&
+          off > gate_width(r.disagreement[k], r.disagreement_count[k], d.gate_sigmas,
+                           d.gate_floor_cm)) {
         r.rejected[k] |= 1u << s;
         ++r.rejected_in_row[k];
         if (d.rejected_values < INT_MAX) ++d.rejected_values;
@@ -239,15 +240,24 @@ bool distances_at(vr_ext_display &d, vr_display_raw &r, const vr_lt_unit *unit, 
   const int newest = (unit->next_slot + vr_display_slots - 1) % vr_display_slots;
   const int slots = std::clamp(d.fit_slots, 3, vr_display_slots);
   const double delay = tracker_delay(d);
+  // The slots of the window, newest first, with their top speakers' firing times.
+  int window_slot[vr_display_slots];
+  double fired[vr_display_slots];
+  int in_window = 0;
+  for (int age = 0; age < slots; ++age) {
+    const int s = (newest - age + vr_display_slots) % vr_display_slots;
+    if (!unit->slot_valid[s] || !(r.known >> s & 1u)) continue;
+    window_slot[in_window] = s;
+    fired[in_window++] = slot_fired_s(r, unit, s, delay);
+  }
   double middle_s = 0, fastest = 0, newest_s = -INFINITY;
   for (int k = 0; k < vr_display_channels; ++k) {
     Window w;
-    for (int age = 0; age < slots; ++age) {
-      const int s = (newest - age + vr_display_slots) % vr_display_slots;
+    for (int i = 0; i < in_window; ++i) {
+      const int s = window_slot[i];
       const float v = unit->chan[k + 1].value[s];
-      if (!unit->slot_valid[s] || !(r.known >> s & 1u) || (r.rejected[k] >> s & 1u) || !(v > 0.0f))
-        continue;
-      const double t = slot_fired_s(r, unit, s, delay) + speaker_offset_s[k / 3];
+      if ((r.rejected[k] >> s & 1u) || !(v > 0.0f)) continue;
+      const double t = fired[i] + speaker_offset_s[k / 3];
       if (w.n == 0) w.t_ref = t;  // the newest comes first
       w.t[w.n] = t - w.t_ref;
       w.v[w.n] = v;
