@@ -86,6 +86,7 @@ struct Tuning {
   double noise_cm = 0.02;                 // the demo's distance noise
   double smoothing_s = -1, trend_s = -1;  // < 0: the library's defaults
   int fit_slots = 0;                      // 0: the library's default
+  bool trace = false;                     // every frame's left-eye error on stderr
 };
 
 RunResult run(const Scenario &scenario, const Config &config, double seconds,
@@ -156,8 +157,8 @@ RunResult run(const Scenario &scenario, const Config &config, double seconds,
     vr_object_get(ctx, VR_LEFT_EYE, left);
     vr_object_get(ctx, VR_RIGHT_EYE, right);
     script.true_eyes(t + frame_s, true_left, true_right);
-    if (std::getenv("VRQ_DUMP"))
-      std::fprintf(stderr, "DUMP %s|%s %.3f %.4f %.4f %.4f %.4f\n", scenario.name.c_str(),
+    if (tuning.trace)
+      std::fprintf(stderr, "frame %s|%s %.3f %.4f %.4f %.4f %.4f\n", scenario.name.c_str(),
                    config.name.c_str(), t, distance(left, true_left), left[0] - true_left[0],
                    left[1] - true_left[1], left[2] - true_left[2]);
     errors.push_back(distance(left, true_left));
@@ -230,6 +231,8 @@ int main(int argc, char **argv) {
                  "display-time mode: VR_PREDICT_SMOOTHING (s); default: the library's");
   app.add_option("--trend", tuning.trend_s,
                  "display-time mode: VR_PREDICT_TREND (s); default: the library's");
+  app.add_flag("--trace", tuning.trace,
+               "print every frame's left-eye error and its x, y, z on the standard error stream");
   app.add_option("--fit-slots", tuning.fit_slots,
                  "display-time mode: VR_RAW_FIT_SLOTS; default: the library's");
   CLI11_PARSE(app, argc, argv);
@@ -248,10 +251,11 @@ int main(int argc, char **argv) {
       {Source::raw, Mode::interpolate, 0.005, "raw interpolate"},
       {Source::raw, Mode::display, 0.005, "raw display-time"},
       {Source::six_d, Mode::defaults, 0.0, "6D 0ms defaults"},
-      {Source::six_d, Mode::display, 0.005, "6D 5ms display-time"},
       {Source::six_d, Mode::display, 0.0, "6D 0ms display-time"},
       {Source::six_d, Mode::defaults, 0.030, "6D 30ms defaults"},
       {Source::six_d, Mode::display, 0.030, "6D 30ms display-time"},
+      {Source::six_d, Mode::defaults, 0.005, "6D 5ms defaults"},
+      {Source::six_d, Mode::display, 0.005, "6D 5ms display-time"},
   };
 
   std::printf("vrquality: seed %llu, %.0f s per session at %.0f frames/s, distance noise %.2f cm\n",
