@@ -819,7 +819,7 @@ enum {
   VR_PREDICT_SMOOTHING = 166,  /* double, seconds: time constant of the predictor's smoothed
                                   pose while the head moves. Default 0.01; negative refused. */
   VR_PREDICT_TREND = 167,      /* double, seconds: time constant of its smoothed velocity.
-                                  Default 0.03; negative refused. */
+                                  Default 0.015; negative refused. */
   VR_RAW_FIT_SLOTS = 168,      /* int: measurements in each raw distance's line, 3 to 16.
                                   Default 8; other values are refused. */
   VR_HELD_JUMPS = 180,         /* int: poses held as jumps since the count was last set (set it

@@ -79,7 +79,7 @@ struct vr_ext_display {
   double gate_floor_cm = 0.5;
   double speed_limit_cm_s = 300.0;
   double level_s = 0.01;
-  double trend_s = 0.03;
+  double trend_s = 0.015;
   int fit_slots = 8;
   int held_jumps = 0;
   int rejected_values = 0;

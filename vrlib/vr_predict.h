@@ -11,8 +11,8 @@
 
 // Settings of a predictor. The defaults suit a head measured 50 to 120 times a second.
 struct vr_predictor_settings {
-  double level_s = 0.01;  // time constant of the smoothed pose in motion (s); 0 = none
-  double trend_s = 0.03;  // time constant of the smoothed velocity (s)
+  double level_s = 0.01;   // time constant of the smoothed pose in motion (s); 0 = none
+  double trend_s = 0.015;  // time constant of the smoothed velocity (s)
   // A head that barely moves is not extrapolated and is smoothed more, so that holding still
   // shows no more jitter than the measurements have: below ramp_low the velocity is not used
   // and the pose is smoothed with still_level_s; above ramp_high the full velocity and level_s

@@ -230,8 +230,9 @@ TEST_F(Display, SteadyMotionIsPredictedFrom6DReports) {
   Steady motion{20.0, -4.0, 0.3};
   start(2, true, 0.0, &motion);
   run(1.4, 0.6);
-  // The reports carry thousandths of an inch and fortieths of a degree.
-  EXPECT_LT(rms(), 0.02);
+  // The reports carry thousandths of an inch and fortieths of a degree: steps that the velocity
+  // estimate, and so the look ahead, turns into about 0.02 cm.
+  EXPECT_LT(rms(), 0.03);
 }
 
 TEST_F(Display, OutliersNeverMoveTheEyesHalfACentimetre) {
