@@ -271,6 +271,33 @@ TEST_F(Display, StillHeadDoesNotDriftNorJitterMoreThanWithoutTheMode) {
   }
 }
 
+// The head appears 30 cm away from one frame to the next, faster than any head moves: the pose
+// is held and the jump counted; once the new place has lasted a quarter of a second, it is taken.
+TEST_F(Display, JumpIsHeldAndCountedThenTaken) {
+  for (int source : {1, 2}) {
+    SCOPED_TRACE(source == 1 ? "raw" : "6D");
+    Steady here;
+    start(source, true, 0.0, &here);
+    run(1.0, 0.0);
+    dpt before;
+    vr_object_get(ctx, VR_SCREEN_LEFT_EYE, before);
+    Steady there;
+    there.x0 = 18.0;
+    there.t0 = 0.0;
+    vrsim_set_pose_fn(sim, VRSIM_HEAD, Steady::at, &there);
+    run(0.15, 0.0);
+    dpt held;
+    vr_object_get(ctx, VR_SCREEN_LEFT_EYE, held);
+    EXPECT_LT(distance(held, before), 1.0);
+    int jumps = 0;
+    vr_get_int(ctx, VR_HELD_JUMPS, &jumps);
+    EXPECT_GT(jumps, 0);
+    run(0.6, 0.0);
+    EXPECT_LT(errors.back(), 0.1);
+    fresh();
+  }
+}
+
 TEST_F(Display, ClockJumpOfAnHourGivesFiniteViewsAndTrackingResumes) {
   for (int source : {1, 2}) {
     SCOPED_TRACE(source == 1 ? "raw" : "6D");
