@@ -10,11 +10,11 @@ namespace vrquality {
 
 namespace {
 
-constexpr int panel_width = 560;
+constexpr int panel_width = 620;
 constexpr int panel_height = 300;
 constexpr int columns = 2;
 constexpr int title_height = 40;
-constexpr double margin_left = 60, margin_right = 16, margin_top = 30, margin_bottom = 70;
+constexpr double margin_left = 60, margin_right = 70, margin_top = 30, margin_bottom = 80;
 // Logarithmic error axis, cm.
 constexpr double axis_low_cm = 0.01;
 constexpr double axis_high_cm = 300.0;
@@ -24,7 +24,7 @@ struct Colour {
 };
 constexpr Colour palette[] = {{0.55, 0.55, 0.55}, {0.35, 0.55, 0.80}, {0.10, 0.30, 0.75},
                               {0.85, 0.60, 0.35}, {0.80, 0.35, 0.10}, {0.55, 0.80, 0.45},
-                              {0.10, 0.55, 0.20}};
+                              {0.10, 0.55, 0.20}, {0.75, 0.60, 0.85}, {0.45, 0.20, 0.60}};
 
 double axis_y(double v, double top, double height) {
   const double lv = std::log10(std::clamp(v, axis_low_cm, axis_high_cm));
