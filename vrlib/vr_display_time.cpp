@@ -3,10 +3,11 @@
 // Raw units: the nine distances of each record are placed at the moments their speakers fired,
 // on the physical world time line. The unit's clock stamps each record; the arrival of its last
 // byte bounds that stamp's place on the world time line from above (the pass's time less the
-// bytes that came after it), and the lowest of these bounds over the records, less the record's
-// time on the line and the unit's delay, gives the moment of the measurement. Each distance is
-// fitted with a line over its newest measurements, and all nine lines are evaluated at the one
-// display time. Values that disagree with their line are left out before they enter it.
+// bytes that came after it) and from below (a record missing at the previous pass came after
+// it). Midway between the tightest of these bounds over the records, less the record's time on
+// the line and the unit's delay, lies the moment of the measurement. Each distance is fitted
+// with a line over its newest measurements, and all nine lines are evaluated at the one display
+// time. Values that disagree with their line are left out before they enter it.
 //
 // 6D reports and the DynaSight: each new report is placed at the moment it was measured, from
 // its arrival in the capture ring, and a double-exponential smoothing predictor (vr_predict)
