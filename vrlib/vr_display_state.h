@@ -28,6 +28,7 @@ struct vr_display_raw {
   double unit_s[vr_display_slots];  // each slot's record time stamp on the unwrapped unit clock
   unsigned known;                   // slots whose unit_s this mode has noted
   unsigned rejected[vr_display_channels];  // per distance: slots the gate left out
+  unsigned judged[vr_display_channels];    // per distance: slots the gate found on their line
   float disagreement[vr_display_channels][vr_display_gate_history];  // |value - line| taken, cm
   int disagreement_count[vr_display_channels];
   int disagreement_next[vr_display_channels];

@@ -145,6 +145,7 @@ void note_new_records(vr_ext_display &d, vr_display_raw &r, vr_lt_unit *unit, in
     r.unit_s[s] = u;
     r.known |= 1u << s;
     for (unsigned &mask : r.rejected) mask &= ~(1u << s);
+    for (unsigned &mask : r.judged) mask &= ~(1u << s);
 
     const double arrival = raw.slot_arrival_s[port][s];
     const double sample = arrival - unit->clock_rate * u;
@@ -185,6 +186,8 @@ void note_new_records(vr_ext_display &d, vr_display_raw &r, vr_lt_unit *unit, in
         if (d.rejected_values < INT_MAX) ++d.rejected_values;
         continue;
       }
+      // Within the floor of a line: no fit needs to look at it again.
+      if (off <= d.gate_floor_cm) r.judged[k] |= 1u << s;
       r.rejected_in_row[k] = 0;
       r.disagreement[k][r.disagreement_next[k]] = static_cast<float>(std::min(off, 1e6));
       r.disagreement_next[k] = (r.disagreement_next[k] + 1) % vr_display_gate_history;
@@ -254,10 +257,12 @@ bool distances_at(vr_ext_display &d, vr_display_raw &r, const vr_lt_unit *unit, 
   double middle_s = 0, fastest = 0, newest_s = -INFINITY;
   for (int k = 0; k < vr_display_channels; ++k) {
     Window w;
+    bool all_judged = true;
     for (int i = 0; i < in_window; ++i) {
       const int s = window_slot[i];
       const float v = unit->chan[k + 1].value[s];
       if ((r.rejected[k] >> s & 1u) || !(v > 0.0f)) continue;
+      if (!(r.judged[k] >> s & 1u)) all_judged = false;
       const double t = fired[i] + speaker_offset_s[k / 3];
       if (w.n == 0) w.t_ref = t;  // the newest comes first
       w.t[w.n] = t - w.t_ref;
@@ -269,7 +274,8 @@ bool distances_at(vr_ext_display &d, vr_display_raw &r, const vr_lt_unit *unit, 
     if (w.n == 0) return false;
     double c[2];
     fit_window(w, c);
-    for (int pass = 0; pass < window_prune_passes && d.gate_sigmas > 0.0 && w.n > 3; ++pass) {
+    for (int pass = 0; pass < window_prune_passes && !all_judged && d.gate_sigmas > 0.0 && w.n > 3;
+         ++pass) {
       int worst = -1;
       double worst_off = d.gate_floor_cm;
       for (int i = 0; i < w.n; ++i) {
