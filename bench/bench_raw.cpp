@@ -154,7 +154,9 @@ int bench_line_write(void *, int, const void *, int n) {
 void bench_line_close(void *, int) {}
 
 // vr_comp_view with both raw units installed by the real set-up (on the simulator), then fed one
-// record per unit and frame straight into the capture area.
+// record per unit and frame straight into the capture area. state.range(1): display-time
+// tracking on; state.range(2): only the two units' per-frame handlers (the tracking part of a
+// frame) instead of the whole vr_comp_view.
 void BM_CompViewRawUnits(benchmark::State &state) {
   vr::lt::reset_raw_state();
   cur_stat = 255;
@@ -163,6 +165,8 @@ void BM_CompViewRawUnits(benchmark::State &state) {
   vrsim_plug_standard(sim);
   vr_ctx *ctx = vr_ctx_create();
   ctx->raw_interpolate = static_cast<int>(state.range(0));
+  vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, static_cast<int>(state.range(1)));
+  const bool handlers_only = state.range(2) != 0;
   if (vr_init_glasses_and_mouse_6d(ctx, 1, 1) != 1) {
     state.SkipWithError("raw set-up failed on the simulator");
     vrsim_destroy(sim);
@@ -191,8 +195,15 @@ void BM_CompViewRawUnits(benchmark::State &state) {
     sa.append(area, 0);
     sb.append(area, 1);
     bench_clock_ns += 20000000;
-    vr_comp_view(ctx);
+    if (handlers_only) {
+      vr_sync_pworld_time(ctx);
+      vr_lt_event_mouse3d(ctx);
+      vr_lt_event_glasses(ctx);
+    } else {
+      vr_comp_view(ctx);
+    }
     benchmark::DoNotOptimize(ctx->left_view[0][0]);
+    benchmark::DoNotOptimize(ctx->screen_left_eye[0]);
     benchmark::ClobberMemory();
   }
   state.counters["poses_per_frame"] = benchmark::Counter(
@@ -211,4 +222,11 @@ BENCHMARK(BM_RawFrame)
     ->Args({1, 1})
     ->Args({2, 0})
     ->Args({2, 1});
-BENCHMARK(BM_CompViewRawUnits)->ArgName("fit")->Arg(0)->Arg(1);
+BENCHMARK(BM_CompViewRawUnits)
+    ->ArgNames({"fit", "display", "handlers"})
+    ->Args({0, 0, 0})
+    ->Args({1, 0, 0})
+    ->Args({0, 1, 0})
+    ->Args({0, 0, 1})
+    ->Args({1, 0, 1})
+    ->Args({0, 1, 1});

@@ -113,6 +113,10 @@ std::string usage_text(const char *program) {
          "      --6d           track with the units' 6D reports instead of raw times of flight\n"
          "      --predict      raw mode: fit each distance over its recent measurements and\n"
          "                     extrapolate it to when the frame is shown (VR_RAW_INTERPOLATE 1)\n"
+         "      --track display\n"
+         "                     read the trackers for the moment each frame is shown\n"
+         "                     (VR_TRACK_DISPLAY_TIME 1); the plot then sets this run beside\n"
+         "                     one with the library's defaults\n"
          "      --noise CM     distance noise of the simulated tracker, one sigma in cm\n"
          "                     (default 0.02; 0 for perfect measurements)\n"
          "\n"
@@ -151,6 +155,8 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
   app.add_option("--screenshot", o.screenshot)->check(not_empty("the screenshot file name"));
   std::string axes;
   app.add_option("--axes", axes)->check(axis_list);
+  std::string track;
+  app.add_option("--track", track)->check(CLI::IsMember({"display"}));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
@@ -158,6 +164,7 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
     return false;
   }
   o.frames_given = app.count("--frames") > 0;
+  o.track_display = track == "display";
   if (!axes.empty()) parse_axes(axes, o.axes);
   if (!o.live &&
       (o.stereo != "mono" || o.source != "sim" || !o.screenshot.empty() || !axes.empty())) {
@@ -166,6 +173,10 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
   }
   if (o.predict && o.six_d) {
     *error = "--predict fits the raw distances; it does not apply with --6d";
+    return false;
+  }
+  if (o.predict && o.track_display) {
+    *error = "--predict and --track display both choose how the raw distances are extrapolated";
     return false;
   }
   *out = o;

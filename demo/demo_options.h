@@ -10,8 +10,10 @@ struct DemoOptions {
   double frame_rate_hz = 60.0;  // virtual time per frame is its inverse
   std::string out_dir = "vrdemo-out";
   unsigned long long seed = 1;
-  bool six_d = false;      // 6D-report mode instead of raw times of flight
-  bool predict = false;    // raw mode: fit and extrapolate the distances
+  bool six_d = false;    // 6D-report mode instead of raw times of flight
+  bool predict = false;  // raw mode: fit and extrapolate the distances
+  // --track display: every tracker read for the moment the frame is shown.
+  bool track_display = false;
   double noise_cm = 0.02;  // the simulated tracker's distance noise (one sigma)
   bool help = false;
   // The live window (--live): how the eyes are shown, where the head comes from, and an optional

@@ -124,4 +124,11 @@ Image make_tracking_plot(const std::vector<FrameSample> &samples, const std::str
   return render_plot(layout, panels);
 }
 
+Image side_by_side(const Image &left, const Image &right) {
+  Image out(left.width + right.width, std::max(left.height, right.height), Rgb{255, 255, 255});
+  blit(out, left, 0, 0);
+  blit(out, right, left.width, 0);
+  return out;
+}
+
 }  // namespace vrdemo

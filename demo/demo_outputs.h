@@ -48,4 +48,7 @@ Image make_contact_sheet(const std::string &title, const std::vector<SheetTile> 
 // True and tracked eye x, y, z over the run and the distance between them.
 Image make_tracking_plot(const std::vector<FrameSample> &samples, const std::string &mode);
 
+// Two runs' tracking plots side by side (the first on the left), on one picture.
+Image side_by_side(const Image &left, const Image &right);
+
 }  // namespace vrdemo

@@ -68,6 +68,9 @@ struct Attribute {
   // Extension rows only: a matrix that only the typed setter may write (the fixed interface
   // hands it out by pointer).
   bool typed_settable = false;
+  // Extension int rows only: the values the row takes.
+  int low = INT_MIN;
+  int high = INT_MAX;
 
   bool settable() const { return kind != Kind::none && (access & set_only); }
   bool gettable() const { return kind != Kind::none && (access & get_only); }
@@ -81,6 +84,13 @@ constexpr std::size_t dpt_x = 0, dpt_z = 2;
 constexpr Attribute row(Kind kind, std::size_t offset, Access access = set_get,
                         Effect effect = Effect::none, unsigned char refuse = refuse_none) {
   return Attribute{kind, access, effect, refuse, offset, false};
+}
+
+// An int row that takes only low..high.
+constexpr Attribute ranged(Attribute a, int low, int high) {
+  a.low = low;
+  a.high = high;
+  return a;
 }
 
 // Offset of one coordinate of a dpt field.
@@ -285,6 +295,25 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
 
   // Configuration and calibration: a settable door to the tracker placement.
   t[VR_TRACKER_TO_PLATE] = row(matrix, VR_AT(dig_to_plate), set_get, none_e, refuse_non_rigid);
+
+  // Display-time tracking.
+  constexpr unsigned char not_negative = refuse_negative;
+  constexpr unsigned char positive = refuse_negative | refuse_zero;
+  t[VR_TRACK_DISPLAY_TIME] = ranged(row(integer, VR_EXT_AT(display.enabled)), 0, 1);
+  t[VR_DISPLAY_LATENCY] = row(real, VR_EXT_AT(display.latency_s), set_get, none_e, not_negative);
+  t[VR_TRACKER_DELAY] =
+      row(real, VR_EXT_AT(display.tracker_delay_s), set_get, none_e, not_negative);
+  t[VR_OUTLIER_GATE] = row(real, VR_EXT_AT(display.gate_sigmas), set_get, none_e, not_negative);
+  t[VR_OUTLIER_FLOOR] = row(real, VR_EXT_AT(display.gate_floor_cm), set_get, none_e, not_negative);
+  t[VR_HEAD_SPEED_LIMIT] =
+      row(real, VR_EXT_AT(display.speed_limit_cm_s), set_get, none_e, positive);
+  t[VR_PREDICT_SMOOTHING] = row(real, VR_EXT_AT(display.level_s), set_get, none_e, not_negative);
+  t[VR_PREDICT_TREND] = row(real, VR_EXT_AT(display.trend_s), set_get, none_e, not_negative);
+  t[VR_RAW_FIT_SLOTS] = ranged(row(integer, VR_EXT_AT(display.fit_slots)), 3, 16);
+  t[VR_HELD_JUMPS] = row(integer, VR_EXT_AT(display.held_jumps), set_get, none_e, not_negative);
+  t[VR_REJECTED_VALUES] =
+      row(integer, VR_EXT_AT(display.rejected_values), set_get, none_e, not_negative);
+  t[VR_DISPLAY_TIME] = row(real, VR_EXT_AT(display.display_time_s), get_only);
   return t;
 }
 
@@ -457,6 +486,19 @@ constexpr std::array<const char *, last_attribute_id + 1> make_name_table() {
   VR_NAMED(VR_NET_OUTPUT_ERRORS);
 
   VR_NAMED(VR_TRACKER_TO_PLATE);
+
+  VR_NAMED(VR_TRACK_DISPLAY_TIME);
+  VR_NAMED(VR_DISPLAY_LATENCY);
+  VR_NAMED(VR_TRACKER_DELAY);
+  VR_NAMED(VR_OUTLIER_GATE);
+  VR_NAMED(VR_OUTLIER_FLOOR);
+  VR_NAMED(VR_HEAD_SPEED_LIMIT);
+  VR_NAMED(VR_PREDICT_SMOOTHING);
+  VR_NAMED(VR_PREDICT_TREND);
+  VR_NAMED(VR_RAW_FIT_SLOTS);
+  VR_NAMED(VR_HELD_JUMPS);
+  VR_NAMED(VR_REJECTED_VALUES);
+  VR_NAMED(VR_DISPLAY_TIME);
   return t;
 }
 #undef VR_NAMED
@@ -589,6 +631,7 @@ bool acceptable(const Attribute &a, const Value &v) {
       if ((a.refuse & refuse_negative) && v.real < 0.0) return false;
       return true;
     case Kind::integer:
+      if (v.integer < a.low || v.integer > a.high) return false;
       if ((a.refuse & refuse_zero) && v.integer == 0) return false;
       if ((a.refuse & refuse_negative) && v.integer < 0) return false;
       if ((a.refuse & refuse_not_port) && (v.integer < 1 || v.integer > 65535)) return false;

@@ -1408,6 +1408,59 @@ VR_API vr_result vr_eye_matrices_d(vr_ctx *ctx, int eye, vr_depth_convention dep
 /* Extension: display-time tracking (identifiers 160..189).                                    */
 /* ------------------------------------------------------------------------------------------ */
 
+/* What head tracking is for is where the eyes are while the frame is on the screen. With
+ * VR_TRACK_DISPLAY_TIME on, every tracker is read for the display time of the frame: the moment
+ * of vr_comp_view plus VR_DISPLAY_LATENCY (VR_DISPLAY_TIME hands out the moment used).
+ *   - Raw ultrasonic units: each of the nine distances is fitted with a straight line over its
+ *     newest VR_RAW_FIT_SLOTS measurements, each measurement placed at the moment its speaker
+ *     fired (the unit's clock mapped onto physical world time by the arrival of its records, less
+ *     the time on the line and VR_TRACKER_DELAY), and every line is evaluated at the display
+ *     time, so that all nine distances describe one instant. VR_RAW_INTERPOLATE and the
+ *     VR_PREDICT_* lead settings then do not apply.
+ *   - 6D reports and the DynaSight: each new report is placed at the moment it was measured (its
+ *     arrival, found from its place in the capture ring and the line's byte rate, less the time
+ *     on the line and, for the Logitech units, VR_TRACKER_DELAY) and fed to a double-exponential
+ *     smoothing predictor of the position and the orientation, which gives the pose at the
+ *     display time. A head slower than VR_PREDICT_RAMP_START (cm/s) is not extrapolated, and is
+ *     fully extrapolated from VR_PREDICT_RAMP_END on, so that holding still does not jitter.
+ *   - Outliers, for every source: a distance, or a reported pose, that disagrees with its recent
+ *     history by more than VR_OUTLIER_GATE robust standard deviations (1.4826 times the median
+ *     absolute deviation of the recent disagreements), and by more than VR_OUTLIER_FLOOR, is not
+ *     used (counted in VR_REJECTED_VALUES); three in a row on one channel are taken. A pose
+ *     further from the last one used than VR_HEAD_SPEED_LIMIT allows for the time between them
+ *     (plus 1 cm) is not used: the pose is held and the jump counted in VR_HELD_JUMPS. A quarter
+ *     of a second of such poses in a row is taken as the head's new place.
+ * No pose the mode produces is ever non-finite: a non-finite measurement is dropped, a time that
+ * jumps (a clock set forward or back) starts the tracks afresh, and no prediction looks more than
+ * 0.1 s (6D, DynaSight) or 0.15 s (raw) ahead of the newest measurement.
+ * With the mode off (the default) nothing here changes any result. */
+enum {
+  VR_TRACK_DISPLAY_TIME = 160, /* int: 0 = off (default), 1 = on; other values are refused */
+  VR_DISPLAY_LATENCY = 161,    /* double, seconds from vr_comp_view to the middle of the frame's
+                                  scan-out. Default 0: one frame interval (the time between the
+                                  last two frames, at most 0.1 s). Negative values are refused;
+                                  values above 0.25 s are used as 0.25 s. */
+  VR_TRACKER_DELAY = 162,      /* double, seconds a Logitech unit takes from a measurement to the
+                                  first byte of its report or record on the line. Default 0.005;
+                                  negative refused; used at most 0.2 s. */
+  VR_OUTLIER_GATE = 163,       /* double, robust standard deviations. Default 4; 0 = no gate;
+                                  negative refused. */
+  VR_OUTLIER_FLOOR = 164,      /* double, cm: the gate is never narrower (for orientations, one
+                                  tenth of this in radians). Default 0.5; negative refused. */
+  VR_HEAD_SPEED_LIMIT = 165,   /* double, cm/s. Default 300; 0 and negative refused. */
+  VR_PREDICT_SMOOTHING = 166,  /* double, seconds: time constant of the predictor's smoothed
+                                  pose while the head moves. Default 0.01; negative refused. */
+  VR_PREDICT_TREND = 167,      /* double, seconds: time constant of its smoothed velocity.
+                                  Default 0.015; negative refused. */
+  VR_RAW_FIT_SLOTS = 168,      /* int: measurements in each raw distance's line, 3 to 16.
+                                  Default 8; other values are refused. */
+  VR_HELD_JUMPS = 180,         /* int: poses held as jumps since the count was last set (set it
+                                  to 0 to restart the count; negative refused). */
+  VR_REJECTED_VALUES = 181,    /* int: distances and poses the outlier gate left out, likewise */
+  VR_DISPLAY_TIME = 182        /* double, read only: the physical world time (seconds, the
+                                  VR_PWORLD_TIME clock) the last frame's poses were found for */
+};
+
 /* ------------------------------------------------------------------------------------------ */
 /* Extension: network head trackers and pose output (identifiers 190..219).                    */
 /* ------------------------------------------------------------------------------------------ */

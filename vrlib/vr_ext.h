@@ -22,6 +22,7 @@ struct vr_track_status {
   double since_s;       // physical world time of the newest fresh pose, or of the first note
   long long last_mark;  // what identified the newest fresh pose, plus one; 0 none yet
 };
+#include "vr_display_state.h"
 
 // View safety and tracking status (attributes 130..144).
 struct vr_ext_views {
@@ -51,6 +52,7 @@ struct vr_ext_state {
   vr_ext_views views;
   vr_ext_graphics graphics;
   vr_ext_net net;  // network head trackers and pose output (190..219)
+  vr_ext_display display;  // display-time tracking (160..189)
 };
 
 static_assert(sizeof(vr_ext_state) <= VR_CTX_EXT_BYTES,

@@ -26,7 +26,7 @@ using vr::lt::raw_record_bytes;
 using vr::lt::raw_window_bytes;
 using vr::lt::to_float;
 
-vr::lt::RawState state{0.0, 0.0, {60, 60}};
+vr::lt::RawState state{0.0, 0.0, {60, 60}, {}, {}, {}, false};
 vr::lt::RawCounters counters[2];
 
 // A clock offset or fit intercept below this has not been measured yet.
@@ -157,6 +157,10 @@ void reset_raw_state() {
   state.time_to_cm = 0.0;
   state.lost_in_time_counts[0] = 60;
   state.lost_in_time_counts[1] = 60;
+  state.take_newest_record = false;
+  for (int port = 0; port < 2; ++port)
+    for (int k = 0; k < raw_history_slots; ++k)
+      state.slot_unit_s[port][k] = state.slot_arrival_s[port][k] = 0.0;
 }
 
 RawCounters &raw_counters(int port) {
@@ -217,9 +221,10 @@ RawPass capture_pass(vr_lt_unit *unit, const RingView &ring, int w, double now) 
   }
 
   // Parse up to the writer, keeping one record of margin.
-  auto caught_up = [w](int pos) {
+  const int margin = state.take_newest_record ? raw_record_bytes - 1 : raw_record_bytes;
+  auto caught_up = [w, margin](int pos) {
     const int d = distance(pos, w);
-    return d <= raw_record_bytes || d >= caught_up_bytes;
+    return d <= margin || d >= caught_up_bytes;
   };
   int accepted = 0;
   double last_delay = 0.0;
@@ -284,6 +289,9 @@ RawPass capture_pass(vr_lt_unit *unit, const RingView &ring, int w, double now) 
     // The slot time is written only now: a record dropped above must not leave its unit-clock
     // time in a slot that still holds an older valid record.
     unit->slot_time[s] = to_float(t * rate + unit->clock_offset);
+    state.slot_unit_s[port][s] = t;
+    state.slot_arrival_s[port][s] = now - distance(p, w) / vr::lt::line_bytes_per_s;
+    state.slot_end[port][s] = p;
     unit->ring_pos = p;
     unit->slot_valid[s] = 1;
 

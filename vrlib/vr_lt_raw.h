@@ -16,12 +16,22 @@ constexpr int raw_record_bytes = 24;
 constexpr int raw_history_slots = 16;
 constexpr int raw_window_bytes = raw_record_bytes * raw_history_slots;  // 384
 constexpr double raw_record_interval_s = 0.02;
+constexpr double line_bytes_per_s = 1920.0;  // 19200 baud, 10 bits a byte
 
 // Module state of the capture shared by both units.
 struct RawState {
   double pworld_time;          // physical world time of the pass in progress, seconds
   double time_to_cm;           // cm per time-of-flight count; 0 until first calibrated
   int lost_in_time_counts[2];  // per port: records dropped in a row against the clock model
+  // Per port and slot, for display-time tracking: the record's time stamp (unit clock, seconds)
+  // and the latest physical world time at which its last byte can have arrived (the pass's time
+  // less the bytes that came after it at the line's byte rate).
+  double slot_unit_s[2][raw_history_slots];
+  double slot_arrival_s[2][raw_history_slots];
+  int slot_end[2][raw_history_slots];  // ring position just after the record
+  // Display-time tracking: the pass takes a record as soon as all of it has arrived, instead of
+  // keeping one record's margin before the writer.
+  bool take_newest_record;
 };
 RawState &raw_state();
 // Back to the state of a fresh process: time_to_cm 0, both lost counters 60.
@@ -70,6 +80,11 @@ inline float to_float(double x) {
   if (x < -FLT_MAX) return x == -INFINITY ? -INFINITY : -FLT_MAX;
   return static_cast<float>(x);
 }
+
+// The raw pose solver (vr_lt_solve.cpp): comp_mouse_6d_raws, or, with `given` not null, the
+// same trilateration and plausibility tests on the nine distances given (cm, in channel order
+// 1..9) instead of the history's.
+int solve_raw_pose(vr_ctx *ctx, vr_lt_unit *unit, dmat out, const double *given);
 
 // Statistics recorder (vr_lt_stats.cpp). Each returns null when nothing is to be recorded.
 // The record a capture call of `unit` fills (glasses unit, 0 <= cur_stat < 255).

@@ -156,6 +156,12 @@ double least_sq_fit_interpolate(vr_ctx *ctx, vr_lt_unit *unit, const double time
 extern "C" {
 
 VR_API int comp_mouse_6d_raws(vr_ctx *ctx, vr_lt_unit *unit, dmat out) {
+  return vr::lt::solve_raw_pose(ctx, unit, out, nullptr);
+}
+
+}  // extern "C"
+
+int vr::lt::solve_raw_pose(vr_ctx *ctx, vr_lt_unit *unit, dmat out, const double *given) {
   if (!ctx || !unit || !out) return 0;
   vr::lt::RawCounters &count = vr::lt::raw_counters(unit->port);
   ++count.solves;
@@ -196,12 +202,14 @@ VR_API int comp_mouse_6d_raws(vr_ctx *ctx, vr_lt_unit *unit, dmat out) {
   Vec pos[3];
   for (int sp = 0; sp < 3; ++sp) {
     const Speaker &spk = speakers[sp];
-    const double d_ll =
-        least_sq_fit_interpolate(ctx, unit, spk.time_base, &unit->chan[spk.to_mll], n, lead);
-    const double d_lr =
-        least_sq_fit_interpolate(ctx, unit, spk.time_base, &unit->chan[spk.to_mlr], n, lead);
-    const double d_top =
-        least_sq_fit_interpolate(ctx, unit, spk.time_base, &unit->chan[spk.to_mtop], n, lead);
+    auto distance = [&](int channel) {
+      return given ? given[channel - 1]
+                   : least_sq_fit_interpolate(ctx, unit, spk.time_base, &unit->chan[channel], n,
+                                              lead);
+    };
+    const double d_ll = distance(spk.to_mll);
+    const double d_lr = distance(spk.to_mlr);
+    const double d_top = distance(spk.to_mtop);
     if (sp == 2 && glasses) {
       future_sll_to_mll = d_ll;
       future_time = unit->slot_time[n] + lead;
@@ -290,6 +298,8 @@ VR_API int comp_mouse_6d_raws(vr_ctx *ctx, vr_lt_unit *unit, dmat out) {
   }
   return 1;
 }
+
+extern "C" {
 
 VR_API void comp_mouse_6d_raw(vr_lt_unit *unit, dmat out) {
   if (!unit || !out) return;

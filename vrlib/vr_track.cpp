@@ -4,6 +4,7 @@
 #include "vr.h"
 #include "vr_status.h"
 #include "vr_net.h"
+#include "vr_display_time.h"
 #include "vr_track_internal.h"
 
 namespace {
@@ -36,7 +37,7 @@ void demand_next_report(vr_lt_unit *unit) {
 }
 
 // The mouse frames and tip points that follow from a new mouse_to_dig.
-void derive_mouse_frames(vr_ctx *ctx) {
+void mouse_frames(vr_ctx *ctx) {
   vr_mat_mul_mat(ctx->mouse_to_dig, ctx->dig_to_plate, ctx->mouse_to_plate);
   vr_mat_mul_dpt(ctx->mouse_tip_offset, ctx->mouse_to_plate, ctx->mouse_tip_plate);
   vr_mat_mul_dpt(ctx->mouse_tip_plate, ctx->plate_to_coexistence, ctx->mouse_tip_coexistence);
@@ -88,6 +89,17 @@ const double *previous_right_eye() {
   return prev_right;
 }
 
+void place_eyes(vr_ctx *ctx, dmat head_to_dig) {
+  dpt left, right;
+  vr_mat_mul_dpt(ctx->left_eye_offset, head_to_dig, left);
+  vr_mat_mul_dpt(ctx->right_eye_offset, head_to_dig, right);
+  to_nodal_points(ctx, left, right, ctx->screen_left_eye, ctx->screen_right_eye);
+}
+
+void derive_mouse_frames(vr_ctx *ctx) {
+  mouse_frames(ctx);
+}
+
 }  // namespace vr::track
 
 extern "C" {
@@ -134,6 +146,7 @@ VR_API void vr_lt_event_mouse3d(vr_ctx *ctx) {
   vr_lt_unit *unit = vr_lt_mouse_6d_unit;
   // Without a unit there is no tracker to report on: the status stays as it was.
   if (!ctx || !unit) return;
+  if (vr::display::mouse_frame(ctx, unit)) return;
   if (ctx->mouse_source == source_lt_raw) {
     const int accepted = vr_lt_obtain_current_raw_events(ctx, unit);
     status::note(ctx, status::mouse, status::raw_mark(unit, accepted));
@@ -142,7 +155,7 @@ VR_API void vr_lt_event_mouse3d(vr_ctx *ctx) {
       if (buttons != -1) ctx->mouse_buttons = buttons & 15;
     }
     // Even without a new record the solver can carry the pose forward from the history.
-    if (comp_mouse_6d_raws(ctx, unit, ctx->mouse_to_dig)) derive_mouse_frames(ctx);
+    if (comp_mouse_6d_raws(ctx, unit, ctx->mouse_to_dig)) mouse_frames(ctx);
   } else if (ctx->mouse_source == source_cyberman) {
     vr_lt_obtain_current_raw_cyberman(unit);
     status::note(ctx, status::mouse, status::cyberman_mark(unit));
@@ -155,13 +168,14 @@ VR_API void vr_lt_event_mouse3d(vr_ctx *ctx) {
     if (!got) return;
     ctx->mouse_buttons = pose.buttons;
     build_mat_6Dm_to_dig(unit, &pose, ctx->mouse_to_dig);
-    derive_mouse_frames(ctx);
+    mouse_frames(ctx);
   }
 }
 
 VR_API void vr_lt_event_glasses(vr_ctx *ctx) {
   namespace status = vr::status;
   if (!ctx) return;
+  if (vr::display::glasses_frame(ctx)) return;
   vr_lt_6d pose;
   switch (ctx->glasses_source) {
     case source_lt_raw: {

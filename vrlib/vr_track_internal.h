@@ -41,8 +41,9 @@ bool newest_dynasight_record(const capture::RingView &ring, int write_offset,
                              unsigned char out[dynasight_bytes]);
 void dynasight_to_6d(const unsigned char record[dynasight_bytes], vr_lt_6d *out);
 
-// The ring positions of the newest complete record of each kind that the decoders above would
-// take, or -1: the tracking status tells a fresh record from the one already seen by its place.
+// The ring positions where the newest complete record of each kind that the decoders above would
+// take starts, or -1: the tracking status tells a fresh record from the one already seen by its
+// place, and display-time tracking dates the record from it.
 int newest_6d_report_at(const capture::RingView &ring, int write_offset);
 int newest_cyberman_packet_at(const capture::RingView &ring, int write_offset);
 int newest_dynasight_record_at(const capture::RingView &ring, int write_offset);
@@ -72,6 +73,11 @@ namespace vr::track {
 // extrapolates from. Read-only view for tests. (vr_track.cpp)
 const double *previous_left_eye();
 const double *previous_right_eye();
+
+// The screen eye points (nodal points, plate coordinates) of a head pose, without extrapolation.
+void place_eyes(vr_ctx *ctx, dmat head_to_dig);
+// The mouse frames and tip points that follow from a new ctx->mouse_to_dig.
+void derive_mouse_frames(vr_ctx *ctx);
 
 }  // namespace vr::track
 

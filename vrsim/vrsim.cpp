@@ -759,6 +759,11 @@ VRSIM_API void vrsim_set_power(vrsim *sim, int port, int on) {
   }
 }
 
+VRSIM_API void vrsim_set_6d_delay(vrsim *sim, int port, double seconds) {
+  if (!valid_port(port) || !(seconds >= 0.0) || seconds > 1.0) return;
+  sim->port[port].lt.report_6d_delay_ns = std::llround(seconds * 1e9);
+}
+
 VRSIM_API void vrsim_set_imperfections(vrsim *sim, int port, const vrsim_imperfections *imp) {
   if (!valid_port(port)) return;
   Port &p = sim->port[port];

@@ -324,6 +324,11 @@ VRSIM_API void vrsim_unplug(vrsim *sim, int port);
 VRSIM_API void vrsim_plug_standard(vrsim *sim);
 VRSIM_API int vrsim_plugged(const vrsim *sim, int port); /* VRSIM_NOTHING, ... */
 
+/* The Logitech unit's processing time from a measurement to the first byte of its streamed 6D
+ * report: 0 to 1 s (anything else changes nothing); default 0.005. Raw records and the answers to
+ * "*d" keep their own latencies. Set it after plugging the unit in (plugging resets it). */
+VRSIM_API void vrsim_set_6d_delay(vrsim *sim, int port, double seconds);
+
 /* Power switch; switching on returns the device to its power-on state. Default on. */
 VRSIM_API void vrsim_set_power(vrsim *sim, int port, int on);
 

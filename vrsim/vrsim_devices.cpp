@@ -330,7 +330,10 @@ void lt_event(vrsim *sim, Port &p) {
     u.next_cycle_ns += cycle_ns(sim);
     if (lt_measuring(sim, p)) {
       u.last_measure_ns = t;
-      if (u.streaming) lt_send_measurement(sim, p, t, t + report_latency_ns);
+      const long long delay = u.mode == VRSIM_MODE_6D && u.report_6d_delay_ns >= 0
+                                  ? u.report_6d_delay_ns
+                                  : report_latency_ns;
+      if (u.streaming) lt_send_measurement(sim, p, t, t + delay);
     }
   }
 }

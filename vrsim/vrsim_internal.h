@@ -80,6 +80,8 @@ struct LogitechUnit {
   long long op_info_due_ns = never_ns;
   long long next_cycle_ns = 0;     // next ultrasonic cycle
   long long last_measure_ns = -1;  // newest cycle the unit measured in; -1 none
+  // Measurement to a streamed 6D report's first byte; -1: the usual 5 ms.
+  long long report_6d_delay_ns = -1;
   bool clock_stalled = false;
   long long stalled_ms = 0;
   int resets = 0, op_info_requests = 0, demands = 0, unknown_commands = 0, commands = 0;

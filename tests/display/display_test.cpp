@@ -1,0 +1,353 @@
+// Display-time tracking on the simulator: the attributes and what they refuse, the eye error at
+// the moment each frame is shown for steady motion, outliers, a still head over time, a clock
+// that jumps, and every source the mode serves (raw, 6D reports, DynaSight).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <cmath>
+#include <vector>
+
+#include "track_fixture.h"
+
+namespace {
+
+using track_test::TrackTest;
+
+constexpr double frame_s = 1.0 / 60.0;
+constexpr double nodal_step_cm = 1.1;
+
+bool finite_matrix(const dmat m) {
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c)
+      if (!std::isfinite(m[r][c])) return false;
+  return true;
+}
+
+double distance(const dpt a, const dpt b) {
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                   (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+// A head facing the transmitter that moves in a straight line at constant velocity, turning at
+// a constant rate about its vertical axis, from the moment t0 (simulator time) on.
+struct Steady {
+  double vx = 0, vz = 0;  // cm/s
+  double turn = 0;        // rad/s
+  double x0 = -12, z0 = 55;
+  double t0 = 1e9;
+  static void at(void *user, double t, dmat out) {
+    const auto *m = static_cast<const Steady *>(user);
+    t = std::max(0.0, t - m->t0);
+    dmat r, tr;
+    vr_mat_rot_y(m->turn * t, r);
+    vr_mat_trans(m->x0 + m->vx * t, -10.0, m->z0 + m->vz * t, tr);
+    vr_mat_mul_mat(r, tr, out);
+  }
+};
+
+class Display : public TrackTest {
+ protected:
+  // Plugs the standard units (or the DynaSight), sets the sources and the mode, starts the
+  // trackers and gives the head its script.
+  void start(int source, bool display, double noise_cm, Steady *motion = nullptr) {
+    if (source == 4)
+      vrsim_plug_dynasight(sim, VRSIM_PORT_A, 0);
+    else
+      vrsim_plug_standard(sim);
+    vrsim_imperfections imp{};
+    imp.distance_noise_cm = noise_cm;
+    imp.outlier_rate = outlier_rate;
+    imp.outlier_cm = 4.0;
+    vrsim_set_imperfections(sim, VRSIM_PORT_A, &imp);
+    vrsim_set_imperfections(sim, VRSIM_PORT_B, &imp);
+    ctx->tracking_mode = 1;
+    ctx->glasses_source = source;
+    ctx->mouse_source = source == 4 ? 1 : source;
+    if (display) {
+      ASSERT_EQ(vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 1), VR_OK);
+    }
+    if (motion) vrsim_set_pose_fn(sim, VRSIM_HEAD, Steady::at, motion);
+    ASSERT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, source == 4 ? 0 : 1), 1);
+    start_s = vrsim_now(sim);
+    ASSERT_GT(start_s, 0.0);
+    if (motion) motion->t0 = start_s;
+  }
+
+  // A new simulator and context, the drivers as in a new process.
+  void fresh() {
+    vr_lt_remove_glasses_and_mouse_6d(nullptr);
+    vr_ds_remove_glasses(nullptr);
+    vrsim_destroy(sim);
+    std::free(ctx);
+    forget_units();
+    sim = vrsim_create(seed);
+    vrsim_install(sim);
+    ctx = vr_ctx_create();
+  }
+
+  void TearDown() override {
+    vrsim_set_pose_fn(sim, VRSIM_HEAD, nullptr, nullptr);
+    TrackTest::TearDown();
+  }
+
+  // The true left eye nodal point in plate coordinates at simulator time t.
+  void true_left_eye(double t, dpt out) {
+    dmat head;
+    vrsim_get_pose(sim, VRSIM_HEAD, t, head);
+    dpt dig, plate;
+    vr_mat_mul_dpt(ctx->left_eye_offset, head, dig);
+    vr_mat_mul_dpt(dig, ctx->dig_to_plate, plate);
+    dpt gaze;
+    vr_dvector_sub(ctx->window_center, plate, gaze);
+    vr_dvector_normalize(gaze);
+    for (int i = 0; i < 3; ++i) out[i] = plate[i] + nodal_step_cm * gaze[i];
+  }
+
+  // Runs frames; from `settle_s` on, collects the tracked left eye's error against the truth one
+  // frame later (when the frame is shown) and the eye points themselves.
+  void run(double seconds, double settle_s) {
+    errors.clear();
+    eyes.clear();
+    const int n = static_cast<int>(std::lround(seconds / frame_s));
+    for (int i = 0; i < n; ++i) {
+      vrsim_advance(sim, frame_s);
+      vr_comp_view(ctx);
+      ASSERT_TRUE(finite_matrix(ctx->head_to_dig));
+      ASSERT_TRUE(finite_matrix(ctx->left_view));
+      const double t = vrsim_now(sim);
+      if (t - start_s < settle_s) continue;
+      dpt eye, truth;
+      vr_object_get(ctx, VR_SCREEN_LEFT_EYE, eye);
+      true_left_eye(t + frame_s, truth);
+      errors.push_back(distance(eye, truth));
+      eyes.push_back({eye[0], eye[1], eye[2]});
+    }
+  }
+
+  double rms() const {
+    double s = 0;
+    for (double e : errors) s += e * e;
+    return std::sqrt(s / static_cast<double>(errors.size()));
+  }
+  double worst() const { return *std::max_element(errors.begin(), errors.end()); }
+  // RMS of the eye point about its mean: the jitter of a still head.
+  double jitter() const {
+    double mean[3] = {0, 0, 0};
+    for (const auto &e : eyes)
+      for (int c = 0; c < 3; ++c) mean[c] += e[c] / static_cast<double>(eyes.size());
+    double s = 0;
+    for (const auto &e : eyes)
+      for (int c = 0; c < 3; ++c) s += (e[c] - mean[c]) * (e[c] - mean[c]);
+    return std::sqrt(s / static_cast<double>(eyes.size()));
+  }
+
+  double start_s = 0;
+  double outlier_rate = 0;
+  std::vector<double> errors;
+  std::vector<std::array<double, 3>> eyes;
+};
+
+TEST_F(Display, AttributesHaveTheirDefaultsAndRefuseWhatCannotBe) {
+  int i = -1;
+  double d = -1;
+  EXPECT_EQ(vr_get_int(ctx, VR_TRACK_DISPLAY_TIME, &i), VR_OK);
+  EXPECT_EQ(i, 0);
+  EXPECT_EQ(vr_get_double(ctx, VR_DISPLAY_LATENCY, &d), VR_OK);
+  EXPECT_EQ(d, 0.0);
+  EXPECT_EQ(vr_get_double(ctx, VR_TRACKER_DELAY, &d), VR_OK);
+  EXPECT_EQ(d, 0.005);
+  EXPECT_EQ(vr_get_double(ctx, VR_OUTLIER_GATE, &d), VR_OK);
+  EXPECT_EQ(d, 4.0);
+  EXPECT_EQ(vr_get_double(ctx, VR_HEAD_SPEED_LIMIT, &d), VR_OK);
+  EXPECT_EQ(d, 300.0);
+  EXPECT_EQ(vr_get_int(ctx, VR_RAW_FIT_SLOTS, &i), VR_OK);
+  EXPECT_EQ(i, 8);
+  EXPECT_STREQ(vr_attr_name(VR_TRACK_DISPLAY_TIME), "VR_TRACK_DISPLAY_TIME");
+  EXPECT_STREQ(vr_attr_name(VR_DISPLAY_TIME), "VR_DISPLAY_TIME");
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 2), VR_ERR_BAD_VALUE);
+  EXPECT_EQ(vr_set_double(ctx, VR_DISPLAY_LATENCY, -0.001), VR_ERR_BAD_VALUE);
+  EXPECT_EQ(vr_set_double(ctx, VR_DISPLAY_LATENCY, NAN), VR_ERR_BAD_VALUE);
+  EXPECT_EQ(vr_set_double(ctx, VR_TRACKER_DELAY, -1.0), VR_ERR_BAD_VALUE);
+  EXPECT_EQ(vr_set_double(ctx, VR_HEAD_SPEED_LIMIT, 0.0), VR_ERR_BAD_VALUE);
+  EXPECT_EQ(vr_set_int(ctx, VR_RAW_FIT_SLOTS, 2), VR_ERR_BAD_VALUE);
+  EXPECT_EQ(vr_set_int(ctx, VR_RAW_FIT_SLOTS, 17), VR_ERR_BAD_VALUE);
+  EXPECT_EQ(vr_set_int(ctx, VR_HELD_JUMPS, -1), VR_ERR_BAD_VALUE);
+  EXPECT_EQ(vr_set_double(ctx, VR_DISPLAY_TIME, 1.0), VR_ERR_NOT_SETTABLE);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(vr_get_double(ctx, VR_DISPLAY_LATENCY, &d), VR_OK);
+  EXPECT_EQ(d, 0.0);  // a refused value leaves the setting as it was
+  EXPECT_EQ(vr_set_int(ctx, VR_RAW_FIT_SLOTS, 16), VR_OK);
+  EXPECT_EQ(vr_set_int(ctx, VR_HELD_JUMPS, 0), VR_OK);
+}
+
+TEST_F(Display, LatencyZeroIsOneFrameAndLargeOnesAreBounded) {
+  start(1, true, 0.0);
+  run(0.5, 0.0);
+  double shown = 0, now = vrsim_now(sim);
+  double *pworld = nullptr;
+  vr_object_get(ctx, VR_PWORLD_TIME, &pworld);
+  ASSERT_EQ(vr_get_double(ctx, VR_DISPLAY_TIME, &shown), VR_OK);
+  EXPECT_NEAR(shown - pworld[0], frame_s, 1e-6);  // 0: one frame interval
+  ASSERT_EQ(vr_set_double(ctx, VR_DISPLAY_LATENCY, 0.008), VR_OK);
+  run(0.1, 0.0);
+  vr_get_double(ctx, VR_DISPLAY_TIME, &shown);
+  EXPECT_NEAR(shown - pworld[0], 0.008, 1e-9);
+  ASSERT_EQ(vr_set_double(ctx, VR_DISPLAY_LATENCY, 10.0), VR_OK);
+  run(0.1, 0.0);
+  vr_get_double(ctx, VR_DISPLAY_TIME, &shown);
+  EXPECT_NEAR(shown - pworld[0], 0.25, 1e-9);  // used as its largest
+  EXPECT_GT(vrsim_now(sim), now);
+}
+
+// With no measurement noise, the error of a steady motion is the mode's own: small, only what
+// straight lines through distances that are not quite straight in time leave (a distance to a
+// head passing by curves). With noise it is below the noise: less than the jitter a still head
+// shows from the unsmoothed measurements of the fixed path under the same noise.
+TEST_F(Display, SteadyMotionErrorConvergesBelowTheNoise) {
+  Steady motion{20.0, -4.0, 0.3};
+  start(1, true, 0.0, &motion);
+  run(1.4, 0.6);
+  EXPECT_LT(rms(), 0.1) << "raw, no noise";
+}
+
+TEST_F(Display, SteadyMotionErrorWithNoiseIsBelowTheNoise) {
+  Steady still;
+  start(1, false, 0.02, &still);
+  run(2.0, 0.6);
+  const double noise_level = jitter();
+  fresh();
+  Steady motion{20.0, -4.0, 0.3};
+  start(1, true, 0.02, &motion);
+  run(1.4, 0.6);
+  EXPECT_LT(rms(), noise_level) << "still head's eye jitter without the mode " << noise_level;
+}
+
+TEST_F(Display, SteadyMotionIsPredictedFrom6DReports) {
+  Steady motion{20.0, -4.0, 0.3};
+  start(2, true, 0.0, &motion);
+  run(1.4, 0.6);
+  // The reports carry thousandths of an inch and fortieths of a degree: steps that the velocity
+  // estimate, and so the look ahead, turns into about 0.02 cm.
+  EXPECT_LT(rms(), 0.03);
+}
+
+TEST_F(Display, OutliersNeverMoveTheEyesHalfACentimetre) {
+  outlier_rate = 0.005;  // per distance: about one record in twenty carries one
+  Steady still;
+  start(1, true, 0.0, &still);
+  run(20.0, 0.0);
+  int rejected = 0;
+  vr_get_int(ctx, VR_REJECTED_VALUES, &rejected);
+  EXPECT_GT(rejected, 20);
+  EXPECT_LT(worst(), 0.5);
+}
+
+TEST_F(Display, StillHeadDoesNotDriftNorJitterMoreThanWithoutTheMode) {
+  for (int source : {1, 2}) {
+    SCOPED_TRACE(source == 1 ? "raw" : "6D");
+    Steady still;
+    start(source, false, 0.02, &still);
+    run(3.0, 1.0);
+    const double default_jitter = jitter();
+    fresh();
+    start(source, true, 0.02, &still);
+    run(30.0, 1.0);
+    EXPECT_LE(jitter(), default_jitter * 1.02);
+    // The mean of the first and the last five seconds: no drift.
+    const size_t n = static_cast<size_t>(5.0 / frame_s);
+    double first[3] = {0, 0, 0}, last[3] = {0, 0, 0};
+    for (size_t i = 0; i < n; ++i)
+      for (int c = 0; c < 3; ++c) {
+        first[c] += eyes[i][c] / static_cast<double>(n);
+        last[c] += eyes[eyes.size() - 1 - i][c] / static_cast<double>(n);
+      }
+    EXPECT_LT(distance(first, last), 0.05);
+    EXPECT_LT(rms(), 0.3);
+    fresh();
+  }
+}
+
+// The head appears 30 cm away from one frame to the next, faster than any head moves: the pose
+// is held and the jump counted; once the new place has lasted a quarter of a second, it is taken.
+TEST_F(Display, JumpIsHeldAndCountedThenTaken) {
+  for (int source : {1, 2}) {
+    SCOPED_TRACE(source == 1 ? "raw" : "6D");
+    Steady here;
+    start(source, true, 0.0, &here);
+    run(1.0, 0.0);
+    dpt before;
+    vr_object_get(ctx, VR_SCREEN_LEFT_EYE, before);
+    Steady there;
+    there.x0 = 18.0;
+    there.t0 = 0.0;
+    vrsim_set_pose_fn(sim, VRSIM_HEAD, Steady::at, &there);
+    run(0.15, 0.0);
+    dpt held;
+    vr_object_get(ctx, VR_SCREEN_LEFT_EYE, held);
+    EXPECT_LT(distance(held, before), 1.0);
+    int jumps = 0;
+    vr_get_int(ctx, VR_HELD_JUMPS, &jumps);
+    EXPECT_GT(jumps, 0);
+    run(0.6, 0.0);
+    EXPECT_LT(errors.back(), 0.1);
+    fresh();
+  }
+}
+
+TEST_F(Display, ClockJumpOfAnHourGivesFiniteViewsAndTrackingResumes) {
+  for (int source : {1, 2}) {
+    SCOPED_TRACE(source == 1 ? "raw" : "6D");
+    Steady motion{10.0, 0.0, 0.0};
+    start(source, true, 0.02, &motion);
+    run(1.0, 0.0);
+    // The physical world clock jumps an hour ahead, then back again.
+    vrsim_set_hrtime_origin_ns(sim, 1000000000000LL + 3600000000000LL);
+    run(1.5, 0.0);
+    EXPECT_LT(errors.back(), 0.5);
+    vrsim_set_hrtime_origin_ns(sim, 1000000000000LL);
+    run(1.5, 0.0);
+    EXPECT_LT(errors.back(), 0.5);
+    fresh();
+  }
+}
+
+// The DynaSight streams at the frame rate here, so each record's arrival is known only to
+// within a frame: at 25 cm/s the prediction is good to the distance covered in half a frame.
+TEST_F(Display, DynaSightIsPredicted) {
+  Steady motion{25.0, 0.0, 0.0};
+  start(4, true, 0.0, &motion);
+  run(1.4, 0.6);
+  EXPECT_LT(rms(), 25.0 * frame_s / 2);
+  EXPECT_GT(errors.size(), 40u);
+}
+
+TEST_F(Display, ModeOffLeavesTheFixedPathAsItWas) {
+  // The same run twice, once on a context that never heard of the mode and once with every
+  // setting of the mode changed but the mode off: the same views, bit for bit.
+  std::vector<std::array<double, 16>> views[2];
+  for (int k = 0; k < 2; ++k) {
+    Steady motion{20.0, -4.0, 0.3};
+    if (k == 1) {
+      vr_set_double(ctx, VR_DISPLAY_LATENCY, 0.03);
+      vr_set_double(ctx, VR_TRACKER_DELAY, 0.02);
+      vr_set_double(ctx, VR_OUTLIER_GATE, 2.0);
+      vr_set_int(ctx, VR_RAW_FIT_SLOTS, 4);
+    }
+    start(1, false, 0.02, &motion);
+    for (int i = 0; i < 60; ++i) {
+      vrsim_advance(sim, frame_s);
+      vr_comp_view(ctx);
+      std::array<double, 16> v;
+      std::memcpy(v.data(), ctx->left_view, sizeof(dmat));
+      views[k].push_back(v);
+    }
+    fresh();
+  }
+  EXPECT_EQ(views[0], views[1]);
+}
+
+}  // namespace

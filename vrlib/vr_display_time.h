@@ -1,0 +1,23 @@
+// Display-time tracking: the per-frame handlers' work when VR_TRACK_DISPLAY_TIME is on (see the
+// header's section on it). Not exported.
+#pragma once
+
+#include "vr.h"
+#include "vr_display_state.h"
+
+namespace vr::display {
+
+// The frame's work for the glasses / the 3D mouse when the mode is on and applies to the source
+// in use: true when done (the caller does nothing more), false to leave it to the fixed handler.
+bool glasses_frame(vr_ctx *ctx);
+bool mouse_frame(vr_ctx *ctx, vr_lt_unit *unit);
+
+// The display time of the frame now being computed: the frame's physical world time plus the
+// display latency (VR_DISPLAY_LATENCY, or one frame interval), also stored for VR_DISPLAY_TIME.
+double frame_display_time(vr_ctx *ctx);
+
+// Places a record that arrived within [earliest, latest] on its stream's clock; returns the
+// estimated arrival time (always within the interval when it is not empty).
+double place_arrival(vr_arrival_clock *clock, double earliest, double latest);
+
+}  // namespace vr::display

@@ -1,0 +1,286 @@
+// Double-exponential smoothing predictor for head poses. Holt's form with the smoothing factors
+// derived from time constants, so that measurements arriving at uneven intervals weigh as much as
+// the time they cover: at each measurement the level is pulled toward it by 1 - exp(-dt/level_s)
+// and the trend toward the level's change by 1 - exp(-dt/trend_s). The orientation follows the
+// same scheme on the rotation group: the innovation is the rotation from the predicted to the
+// measured orientation, and the trend an angular velocity.
+#include "vr_predict.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// A measurement this much older than the newest one used, or this much later, starts a new
+// track: a clock that jumped, or a tracker silent (or refused) so long that its history cannot
+// judge the new pose and its velocity means nothing.
+constexpr double time_jump_back_s = 1.0;
+constexpr double silence_restart_s = 0.15;
+// The most a head accelerates, for the gate's growth with the time since the last pose used.
+constexpr double head_acceleration_cm_s2 = 500.0;
+constexpr double head_turn_acceleration_rad_s2 = 50.0;
+// 1.4826 x median absolute deviation estimates a normal distribution's sigma.
+constexpr double mad_to_sigma = 1.4826;
+// Below this many innovations the gate has no history to judge by and lets everything in.
+constexpr int gate_min_history = 5;
+
+struct V3 {
+  double x, y, z;
+};
+V3 load(const double *p) {
+  return {p[0], p[1], p[2]};
+}
+void save(V3 v, double *p) {
+  p[0] = v.x;
+  p[1] = v.y;
+  p[2] = v.z;
+}
+V3 operator+(V3 a, V3 b) {
+  return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+V3 operator-(V3 a, V3 b) {
+  return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+V3 operator*(double s, V3 a) {
+  return {s * a.x, s * a.y, s * a.z};
+}
+double norm(V3 a) {
+  return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
+}
+
+struct Q {
+  double x, y, z, w;
+};
+Q qload(const double *q) {
+  return {q[0], q[1], q[2], q[3]};
+}
+void qsave(Q q, double *p) {
+  p[0] = q.x;
+  p[1] = q.y;
+  p[2] = q.z;
+  p[3] = q.w;
+}
+// The Hamilton product a x b.
+Q mul(Q a, Q b) {
+  return {
+      a.w * b.x + b.w * a.x + a.y * b.z - a.z * b.y, a.w * b.y + b.w * a.y + a.z * b.x - a.x * b.z,
+      a.w * b.z + b.w * a.z + a.x * b.y - a.y * b.x, a.w * b.w - a.x * b.x - a.y * b.y - a.z * b.z};
+}
+Q conj(Q q) {
+  return {-q.x, -q.y, -q.z, q.w};
+}
+double qnorm(Q q) {
+  return std::sqrt(q.x * q.x + q.y * q.y + q.z * q.z + q.w * q.w);
+}
+Q normalised(Q q) {
+  const double n = qnorm(q);
+  return {q.x / n, q.y / n, q.z / n, q.w / n};
+}
+// The rotation by the rotation vector v (angle |v| about v).
+Q exp_rot(V3 v) {
+  const double angle = norm(v);
+  if (angle < 1e-12) return normalised({v.x / 2, v.y / 2, v.z / 2, 1.0});
+  const double s = std::sin(angle / 2) / angle;
+  return {s * v.x, s * v.y, s * v.z, std::cos(angle / 2)};
+}
+// The rotation vector of a unit quaternion, the short way round (angle at most pi).
+V3 log_rot(Q q) {
+  if (q.w < 0) q = {-q.x, -q.y, -q.z, -q.w};
+  const double s = std::sqrt(q.x * q.x + q.y * q.y + q.z * q.z);
+  if (s < 1e-12) return {2 * q.x, 2 * q.y, 2 * q.z};
+  const double angle = 2 * std::atan2(s, q.w);
+  return (angle / s) * V3{q.x, q.y, q.z};
+}
+
+bool finite3(const double *p) {
+  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
+
+// Weight of a new measurement covering dt for a time constant tau.
+double blend(double dt, double tau) {
+  if (!(tau > 0.0)) return 1.0;
+  return 1.0 - std::exp(-dt / tau);
+}
+
+// The median of the newest innovations, without allocating.
+double median(const double *history, int count) {
+  double v[vr_predictor_history];
+  std::copy(history, history + count, v);
+  std::nth_element(v, v + count / 2, v + count);
+  return v[count / 2];
+}
+
+double gate_width(const double *history, int count, double sigmas, double floor) {
+  if (count < gate_min_history) return INFINITY;
+  return std::max(floor, sigmas * mad_to_sigma * median(history, count));
+}
+
+void start_track(vr_pose_predictor *p, double t, V3 pos, const Q *quat) {
+  p->tracking = 1;
+  p->has_orientation = quat != nullptr;
+  p->time_s = t;
+  p->last_taken_s = t;
+  p->refused_since_s = -1.0;
+  save(pos, p->pos);
+  save({0, 0, 0}, p->vel);
+  qsave(quat ? *quat : Q{0, 0, 0, 1}, p->quat);
+  save({0, 0, 0}, p->omega);
+  p->move_gain = 0.0;
+  p->turn_gain = 0.0;
+  p->history_count = 0;
+  p->history_next = 0;
+  ++p->restarts;
+}
+
+void remember(vr_pose_predictor *p, double move, double turn) {
+  p->move_history[p->history_next] = move;
+  p->turn_history[p->history_next] = turn;
+  p->history_next = (p->history_next + 1) % vr_predictor_history;
+  if (p->history_count < vr_predictor_history) ++p->history_count;
+}
+
+// The smoothed pose carried dt along the share of its velocities that the ramp lets through.
+V3 carried_pos(const vr_pose_predictor *p, double dt) {
+  return load(p->pos) + (dt * p->move_gain) * load(p->vel);
+}
+Q carried_quat(const vr_pose_predictor *p, double dt) {
+  return normalised(mul(exp_rot((dt * p->turn_gain) * load(p->omega)), qload(p->quat)));
+}
+
+// 0 below low, 1 above high, linear between (a ramp without width is a step at low).
+double ramp(double speed, double low, double high) {
+  if (!(speed > low)) return 0.0;
+  if (!(high > low) || speed >= high) return 1.0;
+  return (speed - low) / (high - low);
+}
+
+double lerp(double a, double b, double g) {
+  return a + (b - a) * g;
+}
+
+}  // namespace
+
+void vr_predictor_reset(vr_pose_predictor *pred, const vr_predictor_settings *settings) {
+  if (!pred) return;
+  *pred = vr_pose_predictor{};
+  pred->settings = settings ? *settings : vr_predictor_settings{};
+  pred->refused_since_s = -1.0;
+  pred->quat[3] = 1.0;
+}
+
+vr_predict_result vr_predictor_add(vr_pose_predictor *p, double t, const double pos[3],
+                                   const double quat[4]) {
+  if (!p) return VR_PREDICT_REFUSED;
+  Q q{0, 0, 0, 1};
+  bool q_ok = quat != nullptr;
+  if (q_ok) {
+    q = qload(quat);
+    const double n = qnorm(q);
+    q_ok = std::isfinite(n) && n > 1e-9;
+    if (q_ok) q = normalised(q);
+  }
+  if (!std::isfinite(t) || !pos || !finite3(pos) || (quat && !q_ok)) {
+    ++p->refused;
+    return VR_PREDICT_REFUSED;
+  }
+  const V3 z = load(pos);
+  const vr_predictor_settings &s = p->settings;
+
+  if (!p->tracking || t < p->time_s - time_jump_back_s || t > p->time_s + silence_restart_s ||
+      (quat != nullptr) != (p->has_orientation != 0)) {
+    start_track(p, t, z, quat ? &q : nullptr);
+    ++p->taken;
+    return VR_PREDICT_RESTARTED;
+  }
+  const double dt = t - p->time_s;
+  if (!(dt > 0.0)) {
+    ++p->refused;
+    return VR_PREDICT_REFUSED;
+  }
+
+  const V3 pred_pos = carried_pos(p, dt);
+  const Q pred_q = carried_quat(p, dt);
+  // The gate judges against the full motion, whatever share of it the prediction uses.
+  const V3 moving_pos = load(p->pos) + dt * load(p->vel);
+  const Q moving_q = normalised(mul(exp_rot(dt * load(p->omega)), qload(p->quat)));
+  const double move = norm(z - moving_pos);
+  const double turn = quat ? norm(log_rot(mul(q, conj(moving_q)))) : 0.0;
+
+  // Refused too long in a row: the track itself is what is wrong (the head did get there).
+  auto refuse = [&](vr_predict_result why) {
+    if (p->refused_since_s < 0) p->refused_since_s = t;
+    if (t - p->refused_since_s >= s.restart_after_s) {
+      start_track(p, t, z, quat ? &q : nullptr);
+      ++p->taken;
+      return VR_PREDICT_RESTARTED;
+    }
+    if (why == VR_PREDICT_HELD)
+      ++p->held;
+    else
+      ++p->rejected;
+    return why;
+  };
+
+  // A jump: further from the last pose used than a head moves in the time since.
+  const double since = t - p->last_taken_s;
+  const double jump_move = norm(z - load(p->pos));
+  const double jump_turn = quat ? norm(log_rot(mul(q, conj(qload(p->quat))))) : 0.0;
+  if (jump_move > s.jump_floor_cm + s.speed_limit_cm_s * since ||
+      jump_turn > s.jump_floor_rad + s.turn_limit_rad_s * since)
+    return refuse(VR_PREDICT_HELD);
+
+  if (s.gate_sigmas > 0.0) {
+    const int n = p->history_count;
+    // What a head's acceleration can add over the time since the last pose used.
+    const double growth = 0.5 * dt * dt;
+    if (move > gate_width(p->move_history, n, s.gate_sigmas, s.gate_floor_cm) +
+                   growth * head_acceleration_cm_s2 ||
+        turn > gate_width(p->turn_history, n, s.gate_sigmas, s.gate_floor_rad) +
+                   growth * head_turn_acceleration_rad_s2)
+      return refuse(VR_PREDICT_REJECTED);
+  }
+
+  remember(p, move, turn);
+  p->refused_since_s = -1.0;
+  const double a = blend(dt, lerp(s.still_level_s, s.level_s, p->move_gain));
+  const double a_turn = blend(dt, lerp(s.still_level_s, s.level_s, p->turn_gain));
+  const double b = blend(dt, s.trend_s);
+
+  const V3 old_pos = load(p->pos);
+  const V3 new_pos = pred_pos + a * (z - pred_pos);
+  const V3 vel = load(p->vel) + b * ((1.0 / dt) * (new_pos - old_pos) - load(p->vel));
+  save(new_pos, p->pos);
+  save(vel, p->vel);
+
+  if (quat) {
+    const Q old_q = qload(p->quat);
+    const Q new_q = normalised(mul(exp_rot(a_turn * log_rot(mul(q, conj(pred_q)))), pred_q));
+    const V3 step = (1.0 / dt) * log_rot(mul(new_q, conj(old_q)));
+    const V3 omega = load(p->omega) + b * (step - load(p->omega));
+    qsave(new_q, p->quat);
+    save(omega, p->omega);
+  }
+  p->move_gain = ramp(norm(vel), s.ramp_low_cm_s, s.ramp_high_cm_s);
+  p->turn_gain = ramp(norm(load(p->omega)), s.ramp_low_rad_s, s.ramp_high_rad_s);
+  p->time_s = t;
+  p->last_taken_s = t;
+  ++p->taken;
+  return VR_PREDICT_TAKEN;
+}
+
+int vr_predictor_predict(const vr_pose_predictor *p, double display_time_s, double pos_out[3],
+                         double quat_out[4]) {
+  if (!p || !p->tracking || !pos_out || !std::isfinite(display_time_s)) return 0;
+  const double horizon =
+      std::clamp(display_time_s - p->time_s, 0.0, std::max(0.0, p->settings.max_horizon_s));
+  const V3 pos = carried_pos(p, horizon);
+  const Q q = p->has_orientation ? carried_quat(p, horizon) : Q{0, 0, 0, 1};
+  double out_q[4];
+  qsave(q, out_q);
+  if (!std::isfinite(pos.x) || !std::isfinite(pos.y) || !std::isfinite(pos.z) || !finite3(out_q) ||
+      !std::isfinite(out_q[3]))
+    return 0;
+  save(pos, pos_out);
+  if (quat_out) std::copy(out_q, out_q + 4, quat_out);
+  return 1;
+}
