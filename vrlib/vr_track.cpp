@@ -34,14 +34,6 @@ void demand_next_report(vr_lt_unit *unit) {
   if (use_demand_reporting) vr_lt_demand_event(unit);
 }
 
-// The mouse frames and tip points that follow from a new mouse_to_dig.
-void derive_mouse_frames(vr_ctx *ctx) {
-  vr_mat_mul_mat(ctx->mouse_to_dig, ctx->dig_to_plate, ctx->mouse_to_plate);
-  vr_mat_mul_dpt(ctx->mouse_tip_offset, ctx->mouse_to_plate, ctx->mouse_tip_plate);
-  vr_mat_mul_dpt(ctx->mouse_tip_plate, ctx->plate_to_coexistence, ctx->mouse_tip_coexistence);
-  vr_mat_mul_dpt(ctx->mouse_tip_coexistence, ctx->coexistence_to_world, ctx->mouse_tip_world);
-}
-
 // Gain of the eye extrapolation for a speed (cm/s) at a frame rate (per second).
 double prediction_gain(const vr_ctx *ctx, double speed, double rate) {
   double start = ctx->predict_ramp_start;
@@ -87,12 +79,35 @@ const double *previous_right_eye() {
   return prev_right;
 }
 
+void derive_mouse_frames(vr_ctx *ctx) {
+  vr_mat_mul_mat(ctx->mouse_to_dig, ctx->dig_to_plate, ctx->mouse_to_plate);
+  vr_mat_mul_dpt(ctx->mouse_tip_offset, ctx->mouse_to_plate, ctx->mouse_tip_plate);
+  vr_mat_mul_dpt(ctx->mouse_tip_plate, ctx->plate_to_coexistence, ctx->mouse_tip_coexistence);
+  vr_mat_mul_dpt(ctx->mouse_tip_coexistence, ctx->coexistence_to_world, ctx->mouse_tip_world);
+}
+
+void place_eyes_from_head(vr_ctx *ctx) {
+  if (ctx->tracking_mode == tracking_head_mounted) return;
+  dpt left, right;
+  vr_mat_mul_dpt(ctx->left_eye_offset, ctx->head_to_dig, left);
+  vr_mat_mul_dpt(ctx->right_eye_offset, ctx->head_to_dig, right);
+  to_nodal_points(ctx, left, right, ctx->screen_left_eye, ctx->screen_right_eye);
+}
+
 }  // namespace vr::track
 
 extern "C" {
 
 VR_API int vr_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse) {
   if (!ctx) return 0;
+  const bool vrpn_mouse = want_mouse && ctx->mouse_source == VR_MOUSE_SOURCE_VRPN;
+  if (ctx->glasses_source == VR_GLASSES_SOURCE_VRPN)
+    return vr_vrpn_init(ctx, want_glasses, vrpn_mouse);
+  if (logitech_source(ctx->glasses_source) && vrpn_mouse) {
+    // A Logitech head with a VRPN mouse: the units' own mouse stays closed.
+    if (!vr_lt_init_glasses_and_mouse_6d(ctx, want_glasses, 0)) return 0;
+    return vr_vrpn_init(ctx, 0, 1);
+  }
   if (logitech_source(ctx->glasses_source))
     return vr_lt_init_glasses_and_mouse_6d(ctx, want_glasses, want_mouse);
   if (ctx->glasses_source == source_dynasight) return vr_ds_init_glasses(ctx);
@@ -106,6 +121,7 @@ VR_API void vr_re_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int w
 
 VR_API void vr_remove_glasses_and_mouse_6d(vr_ctx *ctx) {
   if (!ctx) return;
+  vr_vrpn_remove(ctx);
   if (logitech_source(ctx->glasses_source))
     vr_lt_remove_glasses_and_mouse_6d(ctx);
   else if (ctx->glasses_source == source_dynasight)
@@ -138,7 +154,7 @@ VR_API void vr_lt_event_mouse3d(vr_ctx *ctx) {
       if (buttons != -1) ctx->mouse_buttons = buttons & 15;
     }
     // Even without a new record the solver can carry the pose forward from the history.
-    if (comp_mouse_6d_raws(ctx, unit, ctx->mouse_to_dig)) derive_mouse_frames(ctx);
+    if (comp_mouse_6d_raws(ctx, unit, ctx->mouse_to_dig)) vr::track::derive_mouse_frames(ctx);
   } else if (ctx->mouse_source == source_cyberman) {
     vr_lt_obtain_current_raw_cyberman(unit);
     status::note(ctx, status::mouse, status::cyberman_mark(unit));
@@ -151,7 +167,7 @@ VR_API void vr_lt_event_mouse3d(vr_ctx *ctx) {
     if (!got) return;
     ctx->mouse_buttons = pose.buttons;
     build_mat_6Dm_to_dig(unit, &pose, ctx->mouse_to_dig);
-    derive_mouse_frames(ctx);
+    vr::track::derive_mouse_frames(ctx);
   }
 }
 
