@@ -17,11 +17,25 @@ double seconds_of(const timeval &t) {
   return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
 }
 
+// VRPN's remote devices, with their keep-alive step (pings to the server) reachable on its own,
+// so that one poll serves the shared connection once rather than once per device.
+class TrackerRemote : public vrpn_Tracker_Remote {
+ public:
+  using vrpn_Tracker_Remote::vrpn_Tracker_Remote;
+  void keep_alive() { client_mainloop(); }
+};
+class ButtonRemote : public vrpn_Button_Remote {
+ public:
+  using vrpn_Button_Remote::vrpn_Button_Remote;
+  void keep_alive() { client_mainloop(); }
+};
+
 // One open tracker and button device, and the sink of the poll in progress.
 struct Client {
   vrpn_Connection *connection = nullptr;
-  vrpn_Tracker_Remote *tracker = nullptr;
-  vrpn_Button_Remote *button = nullptr;
+  TrackerRemote *tracker = nullptr;
+  ButtonRemote *button = nullptr;
+  bool own_button_connection = false;
   const vr_vrpn_sink *sink = nullptr;
 };
 
@@ -70,11 +84,11 @@ void *vrpn_open(void *, const char *tracker, const char *button) {
       delete c;
       return nullptr;
     }
-    c->tracker = new vrpn_Tracker_Remote(tracker, c->connection);
+    c->tracker = new TrackerRemote(tracker, c->connection);
     // A button device on another server gets a connection of its own.
-    c->button = std::strcmp(std::strchr(button, '@'), std::strchr(tracker, '@')) == 0
-                    ? new vrpn_Button_Remote(button, c->connection)
-                    : new vrpn_Button_Remote(button);
+    c->own_button_connection = std::strcmp(std::strchr(button, '@'), std::strchr(tracker, '@'));
+    c->button = c->own_button_connection ? new ButtonRemote(button)
+                                         : new ButtonRemote(button, c->connection);
   } catch (...) {
     vrpn_close(nullptr, c);
     return nullptr;
@@ -88,10 +102,14 @@ void *vrpn_open(void *, const char *tracker, const char *button) {
 int vrpn_poll(void *, void *handle, const vr_vrpn_sink *sink) {
   auto *c = static_cast<Client *>(handle);
   c->sink = sink;
-  // Each remote's mainloop serves the shared connection (a select with zero timeout) and
-  // delivers what arrived to the handlers above.
-  c->tracker->mainloop();
-  c->button->mainloop();
+  // The connection's service reads what has arrived (selects with a zero timeout) and hands it
+  // to the handlers above; the devices then only send their keep-alive pings when due.
+  c->connection->mainloop();
+  c->tracker->keep_alive();
+  if (c->own_button_connection)
+    c->button->mainloop();
+  else
+    c->button->keep_alive();
   c->sink = nullptr;
   vrpn_Connection *connection = c->tracker->connectionPtr();
   return connection && connection->connected() ? 1 : 0;
