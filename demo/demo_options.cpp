@@ -71,6 +71,11 @@ std::string usage_text(const char *program) {
          "                     extrapolate it to when the frame is shown (VR_RAW_INTERPOLATE 1)\n"
          "      --noise CM     distance noise of the simulated tracker, one sigma in cm\n"
          "                     (default 0.02; 0 for perfect measurements)\n"
+         "      --wall         instead: three screens of a small CAVE at 90 degrees, one process\n"
+         "                     each, fed one scripted head by a VRPN server on 127.0.0.1; writes\n"
+         "                     the three pictures and a contact sheet and prints the latency\n"
+         "                     from the server's pose time stamp to each screen's frame\n"
+         "                     (frames in real time at 60 per second)\n"
          "  -h, --help         show this text and exit\n";
 }
 
@@ -133,6 +138,18 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
         *error = "seed must be a non-negative whole number, not '" + std::string(value) + "'";
         return false;
       }
+    } else if (arg == "--wall") {
+      if (!no_value(arg)) return false;
+      o.wall = true;
+    } else if (arg == "--wall-screen" || arg == "--wall-port") {
+      long long v = 0;
+      if (!take_value(arg)) return false;
+      const bool screen = arg == "--wall-screen";
+      if (!parse_int(value, screen ? 0 : 1, screen ? 2 : 65535, &v)) {
+        *error = std::string(arg) + " out of range: '" + std::string(value) + "'";
+        return false;
+      }
+      (screen ? o.wall_screen : o.wall_port) = static_cast<int>(v);
     } else if (arg == "--noise") {
       if (!take_value(arg)) return false;
       if (!parse_double(value, 0.0, 5.0, &o.noise_cm)) {

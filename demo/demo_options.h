@@ -14,6 +14,9 @@ struct DemoOptions {
   bool predict = false;    // raw mode: fit and extrapolate the distances
   double noise_cm = 0.02;  // the simulated tracker's distance noise (one sigma)
   bool help = false;
+  bool wall = false;     // three screens of a small CAVE fed one head over VRPN
+  int wall_screen = -1;  // internal: this process renders screen 0, 1 or 2 of the wall
+  int wall_port = 0;     // internal: the loopback port of the wall's head server
 };
 
 // Parses argv. False with a message in *error on a bad option or value (the caller prints it
