@@ -252,12 +252,12 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   t[VR_MOUSE_POSE_AGE] = row(real, VR_EXT_AT(views.track[1].age_s), get_only);
 
   // Extension: lab trackers.
-  t[VR_VRPN_HEAD_SENSOR] = row(integer, VR_EXT_AT(vrpn.head_sensor), set_get, none_e,
-                               refuse_negative);
-  t[VR_VRPN_MOUSE_SENSOR] = row(integer, VR_EXT_AT(vrpn.mouse_sensor), set_get, none_e,
-                                refuse_negative);
-  t[VR_VRPN_CM_PER_UNIT] = row(real, VR_EXT_AT(vrpn.cm_per_unit), set_get, none_e,
-                               refuse_zero | refuse_negative);
+  t[VR_VRPN_HEAD_SENSOR] =
+      row(integer, VR_EXT_AT(vrpn.head_sensor), set_get, none_e, refuse_negative);
+  t[VR_VRPN_MOUSE_SENSOR] =
+      row(integer, VR_EXT_AT(vrpn.mouse_sensor), set_get, none_e, refuse_negative);
+  t[VR_VRPN_CM_PER_UNIT] =
+      row(real, VR_EXT_AT(vrpn.cm_per_unit), set_get, none_e, refuse_zero | refuse_negative);
   t[VR_VRPN_CONNECTED] = row(integer, VR_EXT_AT(vrpn.connected), get_only);
   t[VR_VRPN_HEAD_POSE_TIME] = row(real, VR_EXT_AT(vrpn.head_pose_s), get_only);
   t[VR_VRPN_MOUSE_POSE_TIME] = row(real, VR_EXT_AT(vrpn.mouse_pose_s), get_only);

@@ -1502,15 +1502,14 @@ typedef struct vr_wall_screen {
  * VR_MOUSE_TIP_PLATE set to gaze_room in plate coordinates (a tracked 3D mouse then leads the
  * gaze, the same on every screen). NULL on bad arguments (a message on the standard error
  * stream) or when memory runs out; release with free(). */
-VR_API vr_ctx *vr_ctx_create_wall_screen(const vr_wall_screen *screen,
-                                         const dmat tracker_to_room);
+VR_API vr_ctx *vr_ctx_create_wall_screen(const vr_wall_screen *screen, const dmat tracker_to_room);
 /* A small CAVE: three screens of width_cm x height_cm (width_px x height_px) around a square
  * floor of side width_cm: out[0] left, out[1] centre, out[2] right, the side ones at 90 degrees
  * to the centre one, all facing the room's middle. Room frame: origin on the floor at the
  * middle, x right, y up, z toward the open side (the centre screen lies in z = -width_cm/2).
  * The left screen's right edge is the centre's left edge; the centre's right edge is the right
- * screen's left edge. The gaze point is the room's middle at half the screens' height. VR_OK, or VR_ERR_BAD_VALUE for a size or pixel count not above 0 or a
- * NULL out. */
+ * screen's left edge. The gaze point is the room's middle at half the screens' height. VR_OK, or
+ * VR_ERR_BAD_VALUE for a size or pixel count not above 0 or a NULL out. */
 VR_API vr_result vr_wall_cave(double width_cm, double height_cm, int width_px, int height_px,
                               vr_wall_screen out[3]);
 
