@@ -1,5 +1,5 @@
-// Cost of the VRPN source's per-frame poll on an idle loopback connection (nothing arrives), and
-// of one frame that takes a head and a mouse report.
+// Cost of the VRPN source's per-frame poll on an idle loopback connection (nothing arrives), of
+// one that takes a head and a mouse report, and of polling while no server answers.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -102,8 +102,21 @@ void BM_VrpnPollTwoReports(benchmark::State &state) {
   }
 }
 
+// No server at all: every poll looks for the server's call back, and every two seconds VRPN
+// sends its connection request again, all from inside the frame's poll.
+void BM_VrpnPollNoServer(benchmark::State &state) {
+  vr_ctx *ctx = vr_ctx_create();
+  vr_set_int(ctx, VR_GLASSES_SOURCE, VR_GLASSES_SOURCE_VRPN);
+  vr_vrpn_set_devices(ctx, ("Tracker0@127.0.0.1:" + std::to_string(free_port())).c_str(), nullptr);
+  vr_init_glasses_and_mouse_6d(ctx, 1, 0);
+  for (auto _ : state) ctx->glasses_event_fn(ctx);
+  vr_quit(ctx);
+  std::free(ctx);
+}
+
 }  // namespace
 
 BENCHMARK(BM_VrpnPollIdle);
+BENCHMARK(BM_VrpnPollNoServer)->MinTime(3.0);
 BENCHMARK(BM_VrpnFrameIdle);
 BENCHMARK(BM_VrpnPollTwoReports)->Iterations(2000);
