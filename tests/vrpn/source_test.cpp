@@ -260,9 +260,6 @@ TEST(VrpnSource, DevicesFromNamesOrTheEnvironmentAndClearFailures) {
   EXPECT_EQ(vr_set_double(ctx.get(), VR_VRPN_CM_PER_UNIT, 0.0), VR_ERR_BAD_VALUE);
   EXPECT_EQ(vr_set_int(ctx.get(), VR_VRPN_CONNECTED, 1), VR_ERR_NOT_SETTABLE);
   EXPECT_STREQ(vr_attr_name(VR_VRPN_REPORTS), "VR_VRPN_REPORTS");
-  // The fixed list interface still refuses the extension identifiers.
-  vr_object_set(ctx.get(), VR_VRPN_HEAD_SENSOR, 3, 0);
-  EXPECT_EQ(get_int(ctx.get(), VR_VRPN_HEAD_SENSOR), 0);
 }
 
 }  // namespace
