@@ -1359,8 +1359,12 @@ VR_API vr_result vr_eye_matrices_d(vr_ctx *ctx, int eye, vr_depth_convention dep
  * "Tracker0@host[:port],Buttons0@host[:port]") when the source starts.
  * vr_init_glasses_and_mouse_6d starts it (as vr_vrpn_init does) when VR_GLASSES_SOURCE is
  * VR_GLASSES_SOURCE_VRPN, or for the mouse alone when only VR_MOUSE_SOURCE is
- * VR_MOUSE_SOURCE_VRPN (the Logitech head then starts without its mouse); vr_quit and
- * vr_remove_glasses_and_mouse_6d stop it.
+ * VR_MOUSE_SOURCE_VRPN (the Logitech head then starts without its mouse); with a VRPN head it
+ * starts no mouse of another kind. vr_quit and vr_remove_glasses_and_mouse_6d stop it. Name the
+ * host by its address ("Tracker0@192.168.1.20"): a host name is looked up when the source starts
+ * and again at each of VRPN's reconnection attempts, and a slow name service would hold up that
+ * frame. A context given its defaults again (vr_init_attributes) forgets a running source
+ * without closing it: stop the source first.
  *   - Poses arrive in the tracker's own frame, which the library takes as the dig frame: a
  *     report's position (in VRPN's unit, metres, times VR_VRPN_CM_PER_UNIT) and quaternion give
  *     VR_HEAD_TO_DIG or VR_MOUSE_TO_DIG, and the calibration is VR_DIG_TO_PLATE (set it to where
