@@ -119,6 +119,11 @@ std::string usage_text(const char *program) {
          "                     one with the library's defaults\n"
          "      --noise CM     distance noise of the simulated tracker, one sigma in cm\n"
          "                     (default 0.02; 0 for perfect measurements)\n"
+         "      --wall         instead: three screens of a small CAVE at 90 degrees, one process\n"
+         "                     each, fed one scripted head by a VRPN server on 127.0.0.1; writes\n"
+         "                     the three pictures and a contact sheet and prints the latency\n"
+         "                     from the server's pose time stamp to each screen's frame\n"
+         "                     (frames in real time at 60 per second)\n"
          "\n"
          "Live window (needs a display):\n"
          "      --live         open a window and render the views every frame at the display's\n"
@@ -146,6 +151,10 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
   app.add_flag("--6d", o.six_d)->disable_flag_override();
   app.add_flag("--predict", o.predict)->disable_flag_override();
   app.add_flag("--live", o.live)->disable_flag_override();
+  app.add_flag("--wall", o.wall)->disable_flag_override();
+  // The wall's parent starts one child per screen with these; they are not for users.
+  app.add_option("--wall-screen", o.wall_screen)->check(whole_in(0, 2, "--wall-screen"));
+  app.add_option("--wall-port", o.wall_port)->check(whole_in(1, 65535, "--wall-port"));
   app.add_option("-n,--frames", o.frames)->check(whole_in(1, max_frames, "frames"));
   app.add_option("-o,--out", o.out_dir)->check(not_empty("the output folder name"));
   app.add_option("-s,--seed", o.seed)->check(whole_number);

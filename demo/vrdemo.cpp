@@ -31,6 +31,7 @@
 #include "png_io.h"
 #include "scene.h"
 #include "session.h"
+#include "wall.h"
 
 namespace {
 
@@ -447,6 +448,8 @@ int main(int argc, char **argv) {
     std::printf("%s", vrdemo::usage_text(argv[0]).c_str());
     return 0;
   }
+  if (opt.wall_screen >= 0) return vrdemo::run_wall_screen(opt);
+  if (opt.wall) return vrdemo::run_wall(opt, "/proc/self/exe");
   if (opt.live) {
 #ifdef VRDEMO_LIVE
     return vrdemo::run_live(opt);

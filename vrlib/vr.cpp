@@ -314,6 +314,19 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   t[VR_REJECTED_VALUES] =
       row(integer, VR_EXT_AT(display.rejected_values), set_get, none_e, not_negative);
   t[VR_DISPLAY_TIME] = row(real, VR_EXT_AT(display.display_time_s), get_only);
+
+  // Extension: lab trackers.
+  t[VR_VRPN_HEAD_SENSOR] =
+      row(integer, VR_EXT_AT(vrpn.head_sensor), set_get, none_e, refuse_negative);
+  t[VR_VRPN_MOUSE_SENSOR] =
+      row(integer, VR_EXT_AT(vrpn.mouse_sensor), set_get, none_e, refuse_negative);
+  t[VR_VRPN_CM_PER_UNIT] =
+      row(real, VR_EXT_AT(vrpn.cm_per_unit), set_get, none_e, refuse_zero | refuse_negative);
+  t[VR_VRPN_CONNECTED] = row(integer, VR_EXT_AT(vrpn.connected), get_only);
+  t[VR_VRPN_HEAD_POSE_TIME] = row(real, VR_EXT_AT(vrpn.head_pose_s), get_only);
+  t[VR_VRPN_MOUSE_POSE_TIME] = row(real, VR_EXT_AT(vrpn.mouse_pose_s), get_only);
+  t[VR_VRPN_HEAD_STAMP] = row(real, VR_EXT_AT(vrpn.head_stamp_s), get_only);
+  t[VR_VRPN_REPORTS] = row(integer, VR_EXT_AT(vrpn.reports), get_only);
   return t;
 }
 
@@ -499,6 +512,15 @@ constexpr std::array<const char *, last_attribute_id + 1> make_name_table() {
   VR_NAMED(VR_HELD_JUMPS);
   VR_NAMED(VR_REJECTED_VALUES);
   VR_NAMED(VR_DISPLAY_TIME);
+
+  VR_NAMED(VR_VRPN_HEAD_SENSOR);
+  VR_NAMED(VR_VRPN_MOUSE_SENSOR);
+  VR_NAMED(VR_VRPN_CM_PER_UNIT);
+  VR_NAMED(VR_VRPN_CONNECTED);
+  VR_NAMED(VR_VRPN_HEAD_POSE_TIME);
+  VR_NAMED(VR_VRPN_MOUSE_POSE_TIME);
+  VR_NAMED(VR_VRPN_HEAD_STAMP);
+  VR_NAMED(VR_VRPN_REPORTS);
   return t;
 }
 #undef VR_NAMED
@@ -968,7 +990,10 @@ extern "C" {
 
 // Gives the extension state its place in the context's reserved bytes and its defaults.
 void vr_ext_init(vr_ctx *ctx) {
-  new (ctx->ext.bytes) vr_ext_state{};
+  vr_ext_state *ext = new (ctx->ext.bytes) vr_ext_state{};
+  // VRPN's usual layout: the head on sensor 0, the 3D mouse on sensor 1, positions in metres.
+  ext->vrpn.mouse_sensor = 1;
+  ext->vrpn.cm_per_unit = 100.0;
 }
 
 extern "C" {

@@ -1627,6 +1627,176 @@ VR_API const char *vr_config_message(void);
 /* Extension: lab trackers and screen walls (identifiers 240..269).                            */
 /* ------------------------------------------------------------------------------------------ */
 
+/* VRPN, the lab trackers' network protocol (time-stamped position and quaternion reports over
+ * TCP and UDP, port 3883 by default), in both directions. The library carries VRPN's own client
+ * and server classes (libvrtrack only; their symbols stay inside the library).
+ *
+ * The VRPN source. VR_GLASSES_SOURCE VR_GLASSES_SOURCE_VRPN takes the head, VR_MOUSE_SOURCE
+ * VR_MOUSE_SOURCE_VRPN the 3D mouse, from a VRPN tracker device named "Tracker0@host[:port]"
+ * (sensors VR_VRPN_HEAD_SENSOR and VR_VRPN_MOUSE_SENSOR), the mouse buttons from a VRPN button
+ * device (by default the tracker's own name). The devices are set with vr_vrpn_set_devices, or
+ * else taken from the environment variable VRLIB_VRPN ("Tracker0@host[:port]" or
+ * "Tracker0@host[:port],Buttons0@host[:port]") when the source starts.
+ * vr_init_glasses_and_mouse_6d starts it (as vr_vrpn_init does) when VR_GLASSES_SOURCE is
+ * VR_GLASSES_SOURCE_VRPN, or for the mouse alone when only VR_MOUSE_SOURCE is
+ * VR_MOUSE_SOURCE_VRPN (the Logitech head then starts without its mouse); with a VRPN head it
+ * starts no mouse of another kind. vr_quit and vr_remove_glasses_and_mouse_6d stop it. Name the
+ * host by its address ("Tracker0@192.168.1.20"): a host name is looked up when the source starts
+ * and again at each of VRPN's reconnection attempts, and a slow name service would hold up that
+ * frame. A context given its defaults again (vr_init_attributes) forgets a running source
+ * without closing it: stop the source first.
+ *   - Poses arrive in the tracker's own frame, which the library takes as the dig frame: a
+ *     report's position (in VRPN's unit, metres, times VR_VRPN_CM_PER_UNIT) and quaternion give
+ *     VR_HEAD_TO_DIG or VR_MOUSE_TO_DIG, and the calibration is VR_DIG_TO_PLATE (set it to where
+ *     the tracker's origin and axes lie in plate coordinates; identity when the tracker reports
+ *     in plate coordinates, as the library's own VRPN server does). The eye offsets, the gaze
+ *     step, the mouse tip and the derived frames then apply exactly as for the other head
+ *     sources; the eyes are placed from the newest pose without extrapolation.
+ *   - The connection is polled once per frame by the handlers that vr_comp_view runs, never
+ *     waiting: every report that has arrived is read and the newest of each sensor is used. The
+ *     tracking status (VR_HEAD_TRACK_STATE, ...) counts each report as a fresh pose, so a server
+ *     that goes away shows as stale after VR_TRACK_STALE_SECONDS and lost after
+ *     VR_TRACK_LOST_SECONDS, and as tracking again from its first report after it returns.
+ *     While the connection is down VRPN asks the server again by itself, from inside the same
+ *     per-frame poll, with one datagram every two seconds at most; no frame waits for it.
+ *   - Time stamps: a report's own VRPN time stamp (the server's clock, seconds since 1970) is
+ *     kept as VR_VRPN_HEAD_STAMP, and the pose's measurement time in the context's physical
+ *     world time (the clock of VR_PWORLD_TIME) as VR_VRPN_HEAD_POSE_TIME and
+ *     VR_VRPN_MOUSE_POSE_TIME, for display-time prediction; a report without a stamp counts
+ *     from its arrival.
+ *   - Not behind the platform table: VRPN opens and reads its own sockets. The source as a whole
+ *     is behind a door of its own instead (vr_vrpn_door below), which a simulator or a test can
+ *     replace to deliver reports in virtual time.
+ *
+ * The library's VRPN server (vr_vrpn_serve_*; off until started). Each vr_vrpn_serve_frame
+ * publishes, on one tracker device (VR_VRPN_SERVE_DEFAULT_DEVICE or the name given), the
+ * context's tracked head as sensor 0 and its 3D mouse as sensor 1, in plate coordinates
+ * (VR_HEAD_TO_DIG x VR_DIG_TO_PLATE and VR_MOUSE_TO_PLATE; positions divided by
+ * VR_VRPN_CM_PER_UNIT, rotations as quaternions, so the calibration must be rigid), each stamped
+ * with its measurement time on the server's clock (the VRPN pose time when the context takes its
+ * head from VRPN, else the time of the newest fresh pose per the tracking status, else the
+ * frame's time), and the four mouse buttons on the button device of the same name. A pose not
+ * tracked yet (a zero matrix) is not sent. It listens on 127.0.0.1 unless given another address.
+ *
+ * A wall of screens. Several screens share one room frame (the coexistence space: centimetres,
+ * any origin). Each screen's context (vr_ctx_create_wall_screen) has its plate placed in the
+ * room, the world set to room centimetres and the tracker's frame calibrated to the room, so a
+ * process per screen computes its own views from the one shared head, and a scene drawn in room
+ * coordinates continues straight across the screens' shared edges. */
+
+/* Source values (VR_GLASSES_SOURCE, VR_MOUSE_SOURCE). */
+enum { VR_GLASSES_SOURCE_VRPN = 240 };
+enum { VR_MOUSE_SOURCE_VRPN = 240 };
+
+#define VR_VRPN_DEFAULT_PORT 3883
+#define VR_VRPN_SERVE_DEFAULT_DEVICE "Tracker0"
+#define VR_VRPN_SERVE_DEFAULT_ADDRESS "127.0.0.1"
+/* Room for a device name in vr_vrpn_set_devices, terminator included. */
+#define VR_VRPN_NAME_BYTES 128
+
+enum {
+  /* int; SG; 0. VRPN sensor number of the head (from 0). */
+  VR_VRPN_HEAD_SENSOR = 240,
+  /* int; SG; 1. VRPN sensor number of the 3D mouse (from 0). */
+  VR_VRPN_MOUSE_SENSOR = 241,
+  /* double cm per VRPN unit; SG; 100 (VRPN reports metres). Scale of received positions, and of
+   * the served ones (divided by it). */
+  VR_VRPN_CM_PER_UNIT = 242,
+  /* int; G; 0. 1 while the VRPN source's connection to its server is up. */
+  VR_VRPN_CONNECTED = 243,
+  /* double s [physical world time]; G; 0. Measurement time of the newest head report. */
+  VR_VRPN_HEAD_POSE_TIME = 244,
+  /* double s [physical world time]; G; 0. Measurement time of the newest mouse report. */
+  VR_VRPN_MOUSE_POSE_TIME = 245,
+  /* double s [server clock, since 1970]; G; 0. VRPN time stamp of the newest head report (its
+   * arrival time on the door's clock when the server sent none). */
+  VR_VRPN_HEAD_STAMP = 246,
+  /* int; G; 0. Tracker reports received by the VRPN source (all sensors). */
+  VR_VRPN_REPORTS = 247
+};
+
+/* The VRPN devices of a context's source: the tracker "Tracker0@host[:port]" and the button
+ * device (NULL or "": the tracker's name). Each shorter than VR_VRPN_NAME_BYTES with a name
+ * before '@' and a host after it. Takes effect at the next vr_vrpn_init. VR_OK or
+ * VR_ERR_BAD_VALUE (the devices stay as they were). */
+VR_API vr_result vr_vrpn_set_devices(vr_ctx *ctx, const char *tracker, const char *button);
+/* Starts the VRPN source for the head and/or the mouse (installs their handlers; an earlier
+ * VRPN source of the context is stopped first): 1, or 0 with a message in vr_lt_message when no
+ * device is named or the door cannot open it. The server need not be up yet. With
+ * VR_TRACKING_MODE 0: 1 and nothing started. */
+VR_API int vr_vrpn_init(vr_ctx *ctx, int want_head, int want_mouse);
+/* Stops the VRPN source: closes the connection and clears the handlers it installed. */
+VR_API void vr_vrpn_remove(vr_ctx *ctx);
+
+/* Starts the library's VRPN server for a context: device name (NULL: "Tracker0"), listening
+ * address (NULL: "127.0.0.1") and port (0: 3883). VR_OK, or VR_ERR_BAD_VALUE when the name or
+ * address is unusable or the port cannot be opened (with a message on the standard error
+ * stream). A server already running for the context is stopped first. */
+VR_API vr_result vr_vrpn_serve_start(vr_ctx *ctx, const char *device, const char *address,
+                                     int port);
+/* Once per frame, after vr_comp_view: publishes the head, the mouse and the buttons and serves
+ * the connections, without waiting. Does nothing while no server runs. */
+VR_API void vr_vrpn_serve_frame(vr_ctx *ctx);
+/* Stops the server (its clients see the connection drop). vr_quit does not stop it. */
+VR_API void vr_vrpn_serve_stop(vr_ctx *ctx);
+
+/* The door of the VRPN source: how it reaches a VRPN tracker. The default one is VRPN itself;
+ * a replacement delivers reports its own way (a simulator in virtual time). Every entry gets
+ * `user` first; none may block. */
+typedef struct vr_vrpn_sink {
+  void *user;
+  /* One tracker report: sensor, position (VRPN units), quaternion (x, y, z, w), and the time
+   * stamp on the door's clock (0: none). */
+  void (*pose)(void *user, int sensor, const double position[3], const dquat orientation,
+               double stamp_s);
+  /* One button change: button number, 1 pressed / 0 released. */
+  void (*button)(void *user, int button, int pressed);
+} vr_vrpn_sink;
+typedef struct vr_vrpn_door {
+  void *user;
+  /* Opens a tracker and a button device (names as vr_vrpn_set_devices keeps them; the button
+   * name is never NULL): a handle, or NULL. */
+  void *(*open)(void *user, const char *tracker, const char *button);
+  /* Reads what has arrived and hands it to the sink; 1 while connected, else 0. */
+  int (*poll)(void *user, void *handle, const vr_vrpn_sink *sink);
+  /* The door's clock, seconds (the clock of the stamps). */
+  double (*now)(void *user);
+  void (*close)(void *user, void *handle);
+} vr_vrpn_door;
+/* Installs a copy of the door (NULL: VRPN's own again; a door with a NULL entry is refused and
+ * the door in use stays). Install it while no VRPN source runs. */
+VR_API void vr_vrpn_door_install(const vr_vrpn_door *door);
+
+/* One screen of a wall: where its plate lies in the room (a rigid plate_to_room: the plate's
+ * lower-left corner and axes in room cm), its visible picture in cm and its pixels, and the
+ * room point that the tracked eyes are taken to look at. The library moves each tracked eye
+ * 1.1 cm toward its gaze target; with one target for all screens of a wall (rather than each
+ * screen's own centre) every screen has the same eye points, and the scene's lines stay
+ * straight across the borders. */
+typedef struct vr_wall_screen {
+  dmat plate_to_room;
+  double width_cm, height_cm;
+  int width_px, height_px;
+  dpt gaze_room;
+} vr_wall_screen;
+/* A context for one screen of a wall: vr_ctx_create_display (flat panel) for its size, world
+ * coordinates in room cm (vr_world_in_plate_cm, then VR_WORLD_TO_COEXISTENCE = room_to_plate),
+ * VR_DIG_TO_PLATE = tracker_to_room x room_to_plate (tracker_to_room NULL: the tracker reports
+ * in room coordinates), and the gaze at the room point: VR_GAZE_MODE VR_GAZE_MOUSE_TIP with
+ * VR_MOUSE_TIP_PLATE set to gaze_room in plate coordinates (a tracked 3D mouse then leads the
+ * gaze, the same on every screen). NULL on bad arguments (a message on the standard error
+ * stream) or when memory runs out; release with free(). */
+VR_API vr_ctx *vr_ctx_create_wall_screen(const vr_wall_screen *screen, const dmat tracker_to_room);
+/* A small CAVE: three screens of width_cm x height_cm (width_px x height_px) around a square
+ * floor of side width_cm: out[0] left, out[1] centre, out[2] right, the side ones at 90 degrees
+ * to the centre one, all facing the room's middle. Room frame: origin on the floor at the
+ * middle, x right, y up, z toward the open side (the centre screen lies in z = -width_cm/2).
+ * The left screen's right edge is the centre's left edge; the centre's right edge is the right
+ * screen's left edge. The gaze point is the room's middle at half the screens' height. VR_OK, or
+ * VR_ERR_BAD_VALUE for a size or pixel count not above 0 or a NULL out. */
+VR_API vr_result vr_wall_cave(double width_cm, double height_cm, int width_px, int height_px,
+                              vr_wall_screen out[3]);
+
 #ifdef __cplusplus
 }
 #endif

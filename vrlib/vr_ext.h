@@ -46,6 +46,23 @@ struct vr_ext_graphics {
   vr_ext_eye_split eyes[2];  // left (or only), right
 };
 
+// Lab trackers (attributes 240..269): the VRPN source's settings and results, and the running
+// source and server (owned by vr_vrpn.cpp and vr_vrpn_serve.cpp; null while off).
+struct vr_ext_vrpn {
+  int head_sensor;      // 240
+  int mouse_sensor;     // 241
+  double cm_per_unit;   // 242
+  int connected;        // 243
+  double head_pose_s;   // 244
+  double mouse_pose_s;  // 245
+  double head_stamp_s;  // 246
+  int reports;          // 247
+  char tracker[VR_VRPN_NAME_BYTES];
+  char button[VR_VRPN_NAME_BYTES];
+  void *source;
+  void *server;
+};
+
 // The extension state of one context. Plain data: a context zeroed by calloc and then given its
 // defaults by vr_init_attributes is valid.
 struct vr_ext_state {
@@ -53,6 +70,7 @@ struct vr_ext_state {
   vr_ext_graphics graphics;
   vr_ext_net net;  // network head trackers and pose output (190..219)
   vr_ext_display display;  // display-time tracking (160..189)
+  vr_ext_vrpn vrpn;  // lab trackers over VRPN (240..269)
 };
 
 static_assert(sizeof(vr_ext_state) <= VR_CTX_EXT_BYTES,

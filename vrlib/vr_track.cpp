@@ -100,12 +100,25 @@ void derive_mouse_frames(vr_ctx *ctx) {
   mouse_frames(ctx);
 }
 
+void place_eyes_from_head(vr_ctx *ctx) {
+  if (ctx->tracking_mode == tracking_head_mounted) return;
+  place_eyes(ctx, ctx->head_to_dig);
+}
+
 }  // namespace vr::track
 
 extern "C" {
 
 VR_API int vr_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse) {
   if (!ctx) return 0;
+  const bool vrpn_mouse = want_mouse && ctx->mouse_source == VR_MOUSE_SOURCE_VRPN;
+  if (ctx->glasses_source == VR_GLASSES_SOURCE_VRPN)
+    return vr_vrpn_init(ctx, want_glasses, vrpn_mouse);
+  if (logitech_source(ctx->glasses_source) && vrpn_mouse) {
+    // A Logitech head with a VRPN mouse: the units' own mouse stays closed.
+    if (!vr_lt_init_glasses_and_mouse_6d(ctx, want_glasses, 0)) return 0;
+    return vr_vrpn_init(ctx, 0, 1);
+  }
   if (logitech_source(ctx->glasses_source))
     return vr_lt_init_glasses_and_mouse_6d(ctx, want_glasses, want_mouse);
   if (ctx->glasses_source == source_dynasight) return vr_ds_init_glasses(ctx);
@@ -120,6 +133,7 @@ VR_API void vr_re_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int w
 
 VR_API void vr_remove_glasses_and_mouse_6d(vr_ctx *ctx) {
   if (!ctx) return;
+  vr_vrpn_remove(ctx);
   if (logitech_source(ctx->glasses_source))
     vr_lt_remove_glasses_and_mouse_6d(ctx);
   else if (ctx->glasses_source == source_dynasight)

@@ -76,6 +76,10 @@ const double *previous_right_eye();
 
 // The screen eye points (nodal points, plate coordinates) of a head pose, without extrapolation.
 void place_eyes(vr_ctx *ctx, dmat head_to_dig);
+// The head sources' last step, for a source that has just written ctx->head_to_dig: the screen
+// eyes from the eye offsets through the head pose and the calibration, moved along the line of
+// sight to the nodal points (desk-top modes; the head-mounted mode uses head_to_dig itself).
+void place_eyes_from_head(vr_ctx *ctx);
 // The mouse frames and tip points that follow from a new ctx->mouse_to_dig.
 void derive_mouse_frames(vr_ctx *ctx);
 

@@ -166,3 +166,46 @@ TEST(DemoRun, HelpAndBadOptions) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pixels of a picture that are not the black the scene clears to.
+int drawn_pixels(const vrdemo::Image &img) {
+  int drawn = 0;
+  for (int y = 0; y < img.height; ++y)
+    for (int x = 0; x < img.width; ++x) {
+      const vrdemo::Rgb c = img.get(x, y);
+      if (c.r || c.g || c.b) ++drawn;
+    }
+  return drawn;
+}
+
+TEST(DemoRun, WallOfThreeScreensFedOneHeadOverVrpn) {
+  TempDir tmp("vrdemo-wall");
+  ASSERT_FALSE(tmp.path().empty());
+  const fs::path out = tmp.path() / "wall";
+  const Result r = run_demo("--wall --frames 45 --out " + quoted(out.string()));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("127.0.0.1:"), std::string::npos) << r.output;
+  // The latency line: p50 and p99 in milliseconds, positive and below a second on loopback.
+  const std::string latency = "vr_comp_view: p50 ";
+  const double p50 = number_after(r.output, latency);
+  EXPECT_GT(p50, 0.0) << r.output;
+  EXPECT_LT(p50, 1000.0) << r.output;
+  EXPECT_GE(number_after(r.output, " ms, p99 "), p50) << r.output;
+  for (const char *screen : {"left", "centre", "right"}) {
+    SCOPED_TRACE(screen);
+    vrdemo::Image img;
+    ASSERT_TRUE(vrdemo::read_png((out / (std::string("wall_") + screen + ".png")).string(), &img));
+    EXPECT_EQ(img.width, 320);
+    EXPECT_EQ(img.height, 240);
+    // Every screen shows the room's lines: a good share of the picture, not a blank.
+    EXPECT_GT(drawn_pixels(img), 2000);
+    EXPECT_GT(colour_count(img, 8), 2);
+  }
+  vrdemo::Image sheet;
+  ASSERT_TRUE(vrdemo::read_png((out / "wall_contact_sheet.png").string(), &sheet));
+  EXPECT_GT(sheet.width, 3 * 320);
+}
+
+}  // namespace
