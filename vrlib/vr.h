@@ -1641,7 +1641,7 @@ VR_API const char *vr_config_message(void);
  * VR_GLASSES_SOURCE_VRPN, or for the mouse alone when only VR_MOUSE_SOURCE is
  * VR_MOUSE_SOURCE_VRPN (the Logitech head then starts without its mouse); with a VRPN head it
  * starts no mouse of another kind. vr_quit and vr_remove_glasses_and_mouse_6d stop it. Name the
- * host by its address ("Tracker0@192.168.1.20"): a host name is looked up when the source starts
+ * host by its address ("Tracker0@127.0.0.1"): a host name is looked up when the source starts
  * and again at each of VRPN's reconnection attempts, and a slow name service would hold up that
  * frame. A context given its defaults again (vr_init_attributes) forgets a running source
  * without closing it: stop the source first.
