@@ -14,7 +14,8 @@ using Points = Eigen::Matrix<double, Eigen::Dynamic, 3>;
 
 // A set whose second-largest spread is below this share of its largest one lies on a line (or
 // in a point) as far as a rotation about that line is concerned: the fit would be arbitrary.
-constexpr double collinear_ratio = 1e-9;
+// (A micrometre across a metre: far below any tracker's resolution, far above rounding.)
+constexpr double collinear_ratio = 1e-6;
 
 Points to_rows(int n, const dpt *pts) {
   Points p(n, 3);
@@ -33,11 +34,14 @@ bool all_finite(int n, const dpt *pts) {
   return true;
 }
 
-// Whether centred points span at least a plane.
+// Whether centred points span at least a plane. The singular values of their 3 x 3 scatter
+// matrix are the squares of the points' spreads; one small decomposition serves both this test
+// and the fit, which keeps the library quick to build.
 bool spans_plane(const Points &centred) {
-  const Eigen::JacobiSVD<Points> svd(centred);
+  const Eigen::Matrix3d scatter = centred.transpose() * centred;
+  const Eigen::JacobiSVD<Eigen::Matrix3d> svd(scatter);
   const Eigen::Vector3d s = svd.singularValues();
-  return s(0) > 0.0 && s(1) > collinear_ratio * s(0);
+  return s(0) > 0.0 && s(1) > collinear_ratio * collinear_ratio * s(0);
 }
 
 }  // namespace
