@@ -116,7 +116,12 @@ std::string usage_text(const char *program) {
          "      --track display\n"
          "                     read the trackers for the moment each frame is shown\n"
          "                     (VR_TRACK_DISPLAY_TIME 1); the plot then sets this run beside\n"
-         "                     one with the library's defaults\n"
+         "                     one with the library's defaults; with --live it applies to\n"
+         "                     the opentrack and the serial trackers\n"
+         "      --tracker-delay MS\n"
+         "                     with --track display: milliseconds from a measurement to its\n"
+         "                     arrival (opentrack: the sender's own latency; 0 to 200, default\n"
+         "                     the library's 5)\n"
          "      --noise CM     distance noise of the simulated tracker, one sigma in cm\n"
          "                     (default 0.02; 0 for perfect measurements)\n"
          "      --wall         instead: three screens of a small CAVE at 90 degrees, one process\n"
@@ -166,6 +171,8 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
   app.add_option("--axes", axes)->check(axis_list);
   std::string track;
   app.add_option("--track", track)->check(CLI::IsMember({"display"}));
+  app.add_option("--tracker-delay", o.tracker_delay_ms)
+      ->check(finite_in(0.0, 200.0, "tracker delay (ms)"));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
@@ -178,6 +185,10 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
   if (!o.live &&
       (o.stereo != "mono" || o.source != "sim" || !o.screenshot.empty() || !axes.empty())) {
     *error = "--stereo, --source, --axes and --screenshot belong to the live window (--live)";
+    return false;
+  }
+  if (app.count("--tracker-delay") > 0 && !o.track_display) {
+    *error = "--tracker-delay belongs to --track display";
     return false;
   }
   if (o.predict && o.six_d) {

@@ -87,6 +87,10 @@ const char *head_name(Head h) {
 
 Head start_head(vr_ctx *ctx, const DemoOptions &opt) {
   const std::string &source = opt.source;
+  // The trackers read for the moment the frame is shown (the mouse-and-keys head needs nothing).
+  if (opt.track_display) vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 1);
+  if (opt.tracker_delay_ms >= 0.0)
+    vr_set_double(ctx, VR_TRACKER_DELAY, opt.tracker_delay_ms / 1000.0);
   if (source == "opentrack") {
     vr_object_set(ctx, VR_GLASSES_SOURCE, VR_SOURCE_NETWORK, 0);
     for (int axis = 0; axis < 6; ++axis) {
@@ -265,11 +269,12 @@ int run_live(const DemoOptions &opt) {
 
   const Head head = start_head(ctx, opt);
   if (head == Head::none) return 2;
-  std::printf("vrdemo --live: %s, head from %s; Esc or closing the window ends it\n",
+  const bool tracker = head == Head::opentrack || head == Head::trackers;
+  std::printf("vrdemo --live: %s, head from %s%s; Esc or closing the window ends it\n",
               show == Show::mono       ? "mono"
               : show == Show::anaglyph ? "anaglyph"
                                        : "quad-buffered",
-              head_name(head));
+              head_name(head), tracker && opt.track_display ? " at display time" : "");
   std::fflush(stdout);
 
   MouseHead mouse;

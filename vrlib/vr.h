@@ -1423,6 +1423,9 @@ VR_API vr_result vr_eye_matrices_d(vr_ctx *ctx, int eye, vr_depth_convention dep
  *     smoothing predictor of the position and the orientation, which gives the pose at the
  *     display time. A head slower than VR_PREDICT_RAMP_START (cm/s) is not extrapolated, and is
  *     fully extrapolated from VR_PREDICT_RAMP_END on, so that holding still does not jitter.
+ *   - The network source (VR_SOURCE_NETWORK): every accepted datagram is placed at the moment
+ *     it was measured (its arrival less VR_TRACKER_DELAY, set to the sender's own latency) and
+ *     fed to the same predictor, position and orientation.
  *   - Outliers, for every source: a distance, or a reported pose, that disagrees with its recent
  *     history by more than VR_OUTLIER_GATE robust standard deviations (1.4826 times the median
  *     absolute deviation of the recent disagreements), and by more than VR_OUTLIER_FLOOR, is not
@@ -1441,8 +1444,9 @@ enum {
                                   last two frames, at most 0.1 s). Negative values are refused;
                                   values above 0.25 s are used as 0.25 s. */
   VR_TRACKER_DELAY = 162,      /* double, seconds a Logitech unit takes from a measurement to the
-                                  first byte of its report or record on the line. Default 0.005;
-                                  negative refused; used at most 0.2 s. */
+                                  first byte of its report or record on the line; for the network
+                                  source, from the sender's measurement to the datagram's
+                                  arrival. Default 0.005; negative refused; used at most 0.2 s. */
   VR_OUTLIER_GATE = 163,       /* double, robust standard deviations. Default 4; 0 = no gate;
                                   negative refused. */
   VR_OUTLIER_FLOOR = 164,      /* double, cm: the gate is never narrower (for orientations, one
@@ -1479,7 +1483,9 @@ enum {
  * environment's VRLIB_OPENTRACK=host:port when that is set; it returns 0 with a message in
  * vr_net_message (also on the standard error stream) when the socket cannot be bound. Every
  * frame the glasses handler takes every waiting datagram without waiting, keeps the newest
- * pose, and places the eyes from it with the same one-frame eye prediction as the DynaSight.
+ * pose, and places the eyes from it with the same one-frame eye prediction as the DynaSight
+ * (with VR_TRACK_DISPLAY_TIME on: from the pose predicted for the display time, every datagram
+ * feeding the predictor).
  * While this source runs, the tracker frame ("dig", VR_HEAD_TO_DIG) is the camera's frame and
  * VR_DIG_TO_PLATE holds the camera's pose on the plate, made from VR_NET_CAMERA_OFFSET and
  * VR_NET_CAMERA_TILT every frame; removal (vr_quit) closes the socket and gives VR_DIG_TO_PLATE

@@ -11,7 +11,8 @@
 //
 // 6D reports and the DynaSight: each new report is placed at the moment it was measured, from
 // its arrival in the capture ring, and a double-exponential smoothing predictor (vr_predict)
-// gives the pose at the display time.
+// gives the pose at the display time. The network source dates each datagram itself (its
+// arrival less the sender's latency) and feeds the same predictor.
 #include "vr_display_time.h"
 
 #include <algorithm>
@@ -416,6 +417,13 @@ void pose_parts(vr_lt_unit *unit, const vr_lt_6d &pose, double pos[3], dquat q) 
   vr_mat_to_quat(m, q);
 }
 
+// Counts what the gate and the jump hold made of a measurement.
+void count_result(vr_ctx *ctx, vr_predict_result result) {
+  vr_ext_display &d = settings(ctx);
+  if (result == VR_PREDICT_HELD && d.held_jumps < INT_MAX) ++d.held_jumps;
+  if (result == VR_PREDICT_REJECTED && d.rejected_values < INT_MAX) ++d.rejected_values;
+}
+
 // Feeds the newest record of a stream to the predictor when it is new. `start` is its ring
 // position (-1: none), `bytes` its length, `delay` the device's time from measuring to sending.
 void take_record(vr_ctx *ctx, vr_display_whole &w, const RingView &ring, int write_offset,
@@ -438,11 +446,8 @@ void take_record(vr_ctx *ctx, vr_display_whole &w, const RingView &ring, int wri
     double pos[3];
     dquat q;
     pose_parts(unit, pose, pos, q);
-    const vr_predict_result result =
-        vr_predictor_add(&w.predictor, measured, pos, with_orientation ? q : nullptr);
-    vr_ext_display &d = settings(ctx);
-    if (result == VR_PREDICT_HELD && d.held_jumps < INT_MAX) ++d.held_jumps;
-    if (result == VR_PREDICT_REJECTED && d.rejected_values < INT_MAX) ++d.rejected_values;
+    count_result(ctx,
+                 vr_predictor_add(&w.predictor, measured, pos, with_orientation ? q : nullptr));
     w.last_start = start;
     std::memcpy(w.last_record, record, static_cast<size_t>(bytes));
   }
@@ -544,6 +549,35 @@ double place_arrival(vr_arrival_clock *c, double earliest, double latest) {
   double at = 0.5 * (c->low_s + c->high_s);
   if (!std::isfinite(at)) at = latest;
   return at;
+}
+
+bool dated_poses_on(vr_ctx *ctx) {
+  return settings(ctx).enabled != 0;
+}
+
+void start_dated_poses(vr_ctx *ctx) {
+  settings(ctx).whole[0].configured = 0;
+}
+
+void take_dated_pose(vr_ctx *ctx, const vr_lt_6d &pose, double arrival_s) {
+  vr_display_whole &w = settings(ctx).whole[0];
+  configure(ctx, w);
+  double pos[3];
+  dquat q;
+  pose_parts(nullptr, pose, pos, q);
+  count_result(ctx,
+               vr_predictor_add(&w.predictor, arrival_s - tracker_delay(settings(ctx)), pos, q));
+}
+
+bool place_dated_eyes(vr_ctx *ctx) {
+  vr_display_whole &w = settings(ctx).whole[0];
+  configure(ctx, w);
+  frame_display_time(ctx);
+  dmat pose;
+  if (!predicted_pose(ctx, w, pose)) return false;
+  std::memcpy(ctx->head_to_dig, pose, sizeof pose);
+  vr::track::place_eyes(ctx, ctx->head_to_dig);
+  return true;
 }
 
 double frame_display_time(vr_ctx *ctx) {

@@ -12,6 +12,17 @@ namespace vr::display {
 bool glasses_frame(vr_ctx *ctx);
 bool mouse_frame(vr_ctx *ctx, vr_lt_unit *unit);
 
+// A head source that dates its own poses (the network source): the mode is on when
+// VR_TRACK_DISPLAY_TIME is. start_dated_poses forgets every pose taken before (the source's
+// set-up); take_dated_pose feeds one pose that arrived at arrival_s (physical world time), measured
+// VR_TRACKER_DELAY before it, to the glasses' predictor, gating and holding it as for the
+// DynaSight; place_dated_eyes puts the head and the eyes at the pose predicted for the display
+// time, false (nothing changed) while there is no pose to predict from.
+bool dated_poses_on(vr_ctx *ctx);
+void start_dated_poses(vr_ctx *ctx);
+void take_dated_pose(vr_ctx *ctx, const vr_lt_6d &pose, double arrival_s);
+bool place_dated_eyes(vr_ctx *ctx);
+
 // The display time of the frame now being computed: the frame's physical world time plus the
 // display latency (VR_DISPLAY_LATENCY, or one frame interval), also stored for VR_DISPLAY_TIME.
 double frame_display_time(vr_ctx *ctx);

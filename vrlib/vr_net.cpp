@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "vr_display_time.h"
 #include "vr_ext.h"
 #include "vr_internal.h"
 #include "vr_net.h"
@@ -54,10 +55,17 @@ void count_drop(vr_ext_net &net, Verdict v) {
   }
 }
 
+// A datagram's values as the head's pose, through the axis mapping.
+vr_lt_6d pose_of(const vr_ext_net &net, const Packet &p) {
+  return vr::net::packet_to_pose(vr::net::map_axes(net.axis_map, p));
+}
+
 // Takes every waiting datagram (up to the frame's share); true when one was accepted, with the
-// newest accepted pose and its arrival in the state.
+// newest accepted pose and its arrival in the state. With display-time tracking on, every
+// accepted pose goes to its predictor, dated by its arrival.
 bool drain(vr_ctx *ctx, vr_ext_net &net) {
   const long long now_ns = vr::os::hrtime();
+  const bool dated = vr::display::dated_poses_on(ctx);
   bool got = false;
   Packet newest{};
   for (int i = 0; i < max_datagrams_per_frame; ++i) {
@@ -78,8 +86,9 @@ bool drain(vr_ctx *ctx, vr_ext_net &net) {
     // counts as arriving after it.
     net.last_arrival_s = vr_pworld_seconds_at(arrival_ns);
     note_interval(net, net.last_arrival_s);
+    if (dated) vr::display::take_dated_pose(ctx, pose_of(net, p), net.last_arrival_s);
   }
-  if (got) net.pose = vr::net::packet_to_pose(vr::net::map_axes(net.axis_map, newest));
+  if (got) net.pose = pose_of(net, newest);
   return got;
 }
 
@@ -100,11 +109,12 @@ void update_state(vr_ctx *ctx, vr_ext_net &net, bool got) {
   if (net.have_pose) net.pose_age_s = std::fmax(0.0, since_s);
 }
 
-// The one place where this source's pose becomes the eyes: the same one-frame eye prediction as
-// the DynaSight's. measured_time_s (physical world time of the datagram's arrival) is what a
-// display-time predictor needs besides the pose.
-void place_eyes(vr_ctx *ctx, const vr_lt_6d &pose, double measured_time_s) {
-  (void)measured_time_s;
+// The one place where this source's pose becomes the eyes. With display-time tracking on, the
+// pose its predictor gives for the display time (the drain fed it every datagram); until it has
+// a pose, and with the mode off, the newest pose with the same one-frame eye prediction as the
+// DynaSight's.
+void place_eyes(vr_ctx *ctx, const vr_lt_6d &pose) {
+  if (vr::display::dated_poses_on(ctx) && vr::display::place_dated_eyes(ctx)) return;
   vr_lt_predict_eye_nodal_points(nullptr, ctx, &pose, ctx->screen_left_eye, ctx->screen_right_eye);
 }
 
@@ -147,6 +157,7 @@ int vr_net_init_glasses(vr_ctx *ctx) {
   net.last_arrival_s = net.previous_arrival_s = -1.0;
   net.rate_hz = net.pose_age_s = 0.0;
   net.have_pose = 0;
+  vr::display::start_dated_poses(ctx);
   vr_mat_copy(ctx->dig_to_plate, net.saved_dig_to_plate);
   vr::net::camera_to_plate(ctx, ctx->dig_to_plate);
   vr_net_message[0] = '\0';
@@ -164,7 +175,7 @@ void vr_net_event_glasses(vr_ctx *ctx) {
   update_state(ctx, net, got);
   // The camera's place may have been changed since the last frame.
   vr::net::camera_to_plate(ctx, ctx->dig_to_plate);
-  if (net.have_pose) place_eyes(ctx, net.pose, net.last_arrival_s);
+  if (net.have_pose) place_eyes(ctx, net.pose);
 }
 
 void vr_net_remove_glasses(vr_ctx *ctx) {

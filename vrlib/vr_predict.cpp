@@ -120,6 +120,7 @@ void start_track(vr_pose_predictor *p, double t, V3 pos, const Q *quat) {
   p->has_orientation = quat != nullptr;
   p->time_s = t;
   p->last_taken_s = t;
+  p->seen_s = t;
   p->refused_since_s = -1.0;
   save(pos, p->pos);
   save({0, 0, 0}, p->vel);
@@ -186,17 +187,20 @@ vr_predict_result vr_predictor_add(vr_pose_predictor *p, double t, const double 
   const V3 z = load(pos);
   const vr_predictor_settings &s = p->settings;
 
-  if (!p->tracking || t < p->time_s - time_jump_back_s || t > p->time_s + silence_restart_s ||
+  // Silence counts from the newest measurement judged: a run of held or gated poses is no
+  // silence, and ends by the refusal rule (restart_after_s) instead.
+  if (!p->tracking || t < p->time_s - time_jump_back_s || t > p->seen_s + silence_restart_s ||
       (quat != nullptr) != (p->has_orientation != 0)) {
     start_track(p, t, z, quat ? &q : nullptr);
     ++p->taken;
     return VR_PREDICT_RESTARTED;
   }
   const double dt = t - p->time_s;
-  if (!(dt > 0.0)) {
+  if (!(dt > 0.0) || !(t > p->seen_s)) {
     ++p->refused;
     return VR_PREDICT_REFUSED;
   }
+  p->seen_s = t;
 
   const V3 pred_pos = carried_pos(p, dt);
   const Q pred_q = carried_quat(p, dt);

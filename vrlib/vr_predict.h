@@ -56,6 +56,7 @@ struct vr_pose_predictor {
   double move_gain;        // share of the velocity used (0 still .. 1 moving), from the ramp
   double turn_gain;        // the same for the angular velocity
   double last_taken_s;     // time of the newest measurement used
+  double seen_s;           // time of the newest measurement judged (used, gated or held)
   double refused_since_s;  // first of the measurements refused in a row; < 0: none
   double move_history[vr_predictor_history];  // |innovation| of the newest positions (cm)
   double turn_history[vr_predictor_history];  // |innovation| of the newest orientations (rad)

@@ -137,6 +137,23 @@ TEST(DemoRun, DefaultFolderIsInTheCurrentDirectory) {
   EXPECT_TRUE(fs::exists(tmp.path() / "vrdemo-out" / "eye_tracking.png")) << r.output;
 }
 
+// --tracker-delay goes with --track display and takes 0 to 200 ms.
+TEST(DemoRun, TrackerDelayBelongsToDisplayTimeTracking) {
+  for (const char *bad :
+       {"--tracker-delay 20", "--track display --tracker-delay -1",
+        "--track display --tracker-delay nan", "--track display --tracker-delay 201"}) {
+    SCOPED_TRACE(bad);
+    const Result r = run_demo(bad);
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_NE(r.output.find("--help"), std::string::npos) << r.output;
+  }
+  TempDir tmp("vrdemo-run");
+  ASSERT_FALSE(tmp.path().empty());
+  const Result r = run_demo("-n 3 --track display --tracker-delay 20", tmp.path());
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("display time"), std::string::npos) << r.output;
+}
+
 TEST(DemoRun, HelpAndBadOptions) {
   const Result help = run_demo("--help");
   EXPECT_EQ(help.status, 0);

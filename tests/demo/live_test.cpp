@@ -139,6 +139,34 @@ TEST(LiveWindow, OpentrackHeadMovesTheSceneAndTheWindowClosesCleanly) {
   EXPECT_GT(centre[1] - centre[0], 40.0) << centre[0] << " -> " << centre[1];
 }
 
+// --track display: the opentrack head read for the moment each frame is shown. A still head is
+// predicted where it is: the scene stands where it does without the prediction.
+TEST(LiveWindow, DisplayTimeTrackingPlacesAStillHeadWhereItIs) {
+  if (!have_xvfb()) GTEST_SKIP() << "Xvfb is not installed";
+  demo_test::TempDir dir("vrdemo-live");
+  ASSERT_FALSE(dir.path().empty());
+  double centre[2] = {-1, -1};
+  const char *extra[2] = {"", "--track display --tracker-delay 20"};
+  for (int k = 0; k < 2; ++k) {
+    const int port = free_port();
+    const std::string shot = (dir.path() / ("still" + std::to_string(k) + ".png")).string();
+    LiveRun r;
+    {
+      Sender sender(port, 8.0);
+      r = run_live(port, shot, extra[k]);
+    }
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("head from opentrack (UDP) at display time") != std::string::npos,
+              k == 1)
+        << r.output;
+    vrdemo::Image img;
+    ASSERT_TRUE(vrdemo::read_png(shot, &img, nullptr));
+    centre[k] = sphere_centre_x(img);
+    ASSERT_GT(centre[k], 0) << "no sphere in " << shot;
+  }
+  EXPECT_NEAR(centre[1], centre[0], 1.0);
+}
+
 TEST(LiveWindow, AnaglyphRunsAndNoDisplayIsAClearError) {
   if (!have_xvfb()) GTEST_SKIP() << "Xvfb is not installed";
   demo_test::TempDir dir("vrdemo-live");

@@ -147,6 +147,28 @@ TEST_F(Predictor, JumpIsHeldAndCountedThenTakenWhenItPersists) {
   EXPECT_LT(dist(out, far), 1e-9);
 }
 
+// Poses refused in a row are no silence: the track restarts at the new place only when they have
+// gone on for restart_after_s, not as soon as nothing was used for a moment; and a measurement
+// not later than the newest one judged is refused.
+TEST_F(Predictor, RefusedPosesRestartTheTrackAfterRestartAfterSNotBefore) {
+  double p[3] = {0, 0, 50};
+  for (int i = 0; i < 60; ++i) vr_predictor_add(&pred, i / 60.0, p, nullptr);
+  const double far[3] = {100, 0, 50};
+  const double first = 1.0;
+  vr_predict_result r = VR_PREDICT_HELD;
+  int i = 0;
+  for (; i < 60 && r != VR_PREDICT_RESTARTED; ++i) {
+    r = vr_predictor_add(&pred, first + i / 60.0, far, nullptr);
+    if (r != VR_PREDICT_RESTARTED) {
+      EXPECT_TRUE(r == VR_PREDICT_HELD || r == VR_PREDICT_REJECTED) << i;
+      EXPECT_EQ(vr_predictor_add(&pred, first + (i - 0.5) / 60.0, far, nullptr),
+                VR_PREDICT_REFUSED);
+    }
+  }
+  EXPECT_EQ(r, VR_PREDICT_RESTARTED);
+  EXPECT_NEAR((i - 1) / 60.0, pred.settings.restart_after_s, 1.0 / 60.0 + 1e-9);
+}
+
 TEST_F(Predictor, NonMeasurementsAreRefusedAndLeaveTheTrack) {
   double p[3] = {1, 2, 3}, out[3], q[4];
   EXPECT_EQ(vr_predictor_predict(&pred, 1.0, out, q), 0);  // nothing measured yet
