@@ -567,7 +567,7 @@ std::string numbers_text(const double *v, int n) {
 
 std::string value_text(vr_ctx *ctx, const Key &key) {
   if (key.target == Target::device) {
-    const char *path = vr_device_path(key.id);
+    const char *path = vr::os::device_path_for_file(key.id);
     return quoted(path != nullptr ? path : "");
   }
   if (key.target == Target::endpoint) {
@@ -612,7 +612,7 @@ std::string value_text(vr_ctx *ctx, const Key &key) {
 
 namespace vr::config {
 
-bool load_text(vr_ctx *ctx, std::string_view text, const char *source) {
+bool load_text(vr_ctx *ctx, std::string_view text, const char *source, bool devices) {
   last_message.clear();
   char32_t unreadable = 0;
   if (const unsigned line = unreadable_line(text, unreadable); line != 0) {
@@ -652,7 +652,8 @@ bool load_text(vr_ctx *ctx, std::string_view text, const char *source) {
   *ctx = *copy;
   ctx->eye_hook_fn = hook;
   for (const Staged &s : staged) {
-    if (keys[s.key].target == Target::device) vr_set_device_path(keys[s.key].id, s.text.c_str());
+    if (devices && keys[s.key].target == Target::device)
+      vr::os::set_file_device_path(keys[s.key].id, s.text.c_str());
   }
   if (hook != nullptr) vr_cache_eye_pos(ctx);
   return true;
@@ -745,7 +746,7 @@ int save_file(vr_ctx *ctx, const char *path) {
   const std::string text = vr::config::save_text(ctx);
   auto scratch = std::make_unique<vr_ctx>(*ctx);
   scratch->eye_hook_fn = nullptr;
-  if (!vr::config::load_text(scratch.get(), text, path)) {
+  if (!vr::config::load_text(scratch.get(), text, path, false)) {
     return fail(format("%s: not written: the set-up holds a value that a file cannot keep (%s)",
                        path, last_message.c_str()));
   }
