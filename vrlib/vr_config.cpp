@@ -441,8 +441,10 @@ const char *refusal(const Key &key) {
 // there is refused before the reader sees the text. Comments and the other strings take any text.
 
 bool unreadable_code_point(char32_t c) {
-  return (c >= 0xA1 && c <= 0x499) || (c >= 0x2F0E && c <= 0x3307 && c != 0x3000) ||
-         (c >= 0xFC06 && c <= 0xFEFE);
+  // The reader's test splits U+00A0..U+FEFF into blocks of 0x3FA code points from U+00A0 and
+  // reaches the branch for the blocks 0, 11 and 63 beyond its three white-space code points.
+  return (c >= 0xA1 && c <= 0x499) || (c >= 0x2C5E && c <= 0x3057 && c != 0x3000) ||
+         (c >= 0xFB26 && c <= 0xFEFE);
 }
 
 // The code point starting at text[i] (its length in len), or 0 for a malformed sequence, which
@@ -470,6 +472,11 @@ char32_t decode(std::string_view text, std::size_t i, std::size_t &len) {
 unsigned unreadable_line(std::string_view text, char32_t &found) {
   enum class In { code, comment, basic, literal, multi_basic, multi_literal } in = In::code;
   unsigned line = 1;
+  // The last character of the code that is not blank: a string can only start after one of
+  // "=[,{." or at the start of a line. A quote anywhere else is a fault the reader reports, after
+  // testing what follows it as code, so what follows it is checked as code here too.
+  char last = '\n';
+  const auto string_may_start = [&] { return std::strchr("=[,{.\n", last) != nullptr; };
   const auto starts = [&](std::size_t i, std::string_view what) {
     return text.substr(i, what.size()) == what;
   };
@@ -478,6 +485,7 @@ unsigned unreadable_line(std::string_view text, char32_t &found) {
     if (ch == '\n') {
       ++line;
       if (in == In::comment || in == In::basic || in == In::literal) in = In::code;
+      if (in == In::code) last = '\n';
       ++i;
       continue;
     }
@@ -488,11 +496,13 @@ unsigned unreadable_line(std::string_view text, char32_t &found) {
         found = c;
         return line;
       }
+      if (in == In::code) last = 'x';
       i += len;
       continue;
     }
     std::size_t step = 1;
     const auto enter = [&](In state, std::size_t length) {
+      if (state == In::code) last = '"';  // a string ended
       in = state;
       step = length;
     };
@@ -501,6 +511,8 @@ unsigned unreadable_line(std::string_view text, char32_t &found) {
       case In::code:
         if (ch == '#')
           enter(In::comment, 1);
+        else if ((ch == '"' || ch == '\'') && !string_may_start())
+          last = ch;
         else if (quote3)
           enter(In::multi_basic, 3);
         else if (apostrophe3)
@@ -509,6 +521,8 @@ unsigned unreadable_line(std::string_view text, char32_t &found) {
           enter(In::basic, 1);
         else if (ch == '\'')
           enter(In::literal, 1);
+        else if (ch != ' ' && ch != '\t' && ch != '\r')
+          last = ch;
         break;
       case In::basic:
       case In::multi_basic:

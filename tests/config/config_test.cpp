@@ -406,3 +406,31 @@ TEST_F(ConfigTest, DisplayTimeAndNetworkKeysRoundTripAndAreChecked) {
     EXPECT_EQ(bytes_of(ctx.get()), before) << k.text;
   }
 }
+
+TEST_F(ConfigTest, AQuoteWhereNoStringCanStartDoesNotHideCharactersFromTheCheck) {
+  // The reader tests what follows such a quote as code: the characters it cannot take there are
+  // refused before it sees them; strings in their proper places still take any text.
+  const std::string bad = write("quote.toml", "[devices]\ntty_a =7\"/d\u00e9 \u03fb\"\n");
+  Ctx ctx(vr_ctx_create());
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(vr_config_load(ctx.get(), bad.c_str()), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::string(vr_config_message()),
+            bad + ":2: character U+00E9 is not accepted outside strings and comments");
+  // Code points from every block of the reader's white-space test that it cannot take.
+  for (const char *text : {"[screen]\nwidth_cm =\u2c5e 40\n", "[screen]\nwidth_cm =\u2eff 40\n",
+                           "[screen]\nwidth_cm =\u3057 40\n", "[screen]\nwidth_cm =\ufb26 40\n"}) {
+    const std::string path = write("block.toml", text);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(vr_config_load(ctx.get(), path.c_str()), 0) << text;
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string(vr_config_message()).find(":2: character U+"), std::string::npos)
+        << vr_config_message();
+  }
+  const std::string good =
+      write("strings.toml",
+            "[devices]\ntty_a = \"/d\u00e9\u03fb\"\n\"tty_b\" = '/\u03fb'\n"
+            "[eyes]\nleft_offset = [ -3, 2, 3 ] # \u03fb\n[network]\nlisten=\"127.0.0.1:4242\"\n");
+  ASSERT_EQ(vr_config_load(ctx.get(), good.c_str()), 1) << vr_config_message();
+  EXPECT_STREQ(vr_device_path(VR_DEVICE_TTYB), "/\u03fb");
+}
