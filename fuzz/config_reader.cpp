@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "vr_config.h"
+#include "vr_platform.h"
 
 namespace {
 
@@ -17,8 +18,12 @@ struct Fresh {
   ~Fresh() { std::free(ctx); }
 };
 
+// Each input starts from the built-in paths: neither an application's nor an earlier file's.
 void restore_device_paths() {
-  for (int d = VR_DEVICE_TTYA; d <= VR_DEVICE_CAPTURE_ALT; ++d) vr_set_device_path(d, nullptr);
+  for (int d = VR_DEVICE_TTYA; d <= VR_DEVICE_CAPTURE_ALT; ++d) {
+    vr_set_device_path(d, nullptr);
+    vr::os::set_file_device_path(d, nullptr);
+  }
 }
 
 }  // namespace

@@ -30,8 +30,15 @@ bool has_pose(const dmat m) {
   return std::fabs(row0 - 1.0) < 1e-3;
 }
 
+vr_fit_result free_fit(int n, const dpt *from, const dpt *to, dmat out, double *rms,
+                       double *worst) {
+  return vr_rigid_fit(n, from, to, out, rms, worst);
+}
+
 // The fit of measured source points to their targets, with residuals per target.
-Result fit(const std::vector<Target> &targets, const std::vector<Vec3> &measured, int retakes) {
+template <typename Fitter>
+Result fit(const std::vector<Target> &targets, const std::vector<Vec3> &measured, int retakes,
+           Fitter &&fitter) {
   Result r;
   r.retakes = retakes;
   std::vector<Vec3> plate;
@@ -39,7 +46,7 @@ Result fit(const std::vector<Target> &targets, const std::vector<Vec3> &measured
   const int n = static_cast<int>(measured.size());
   const auto *from = reinterpret_cast<const dpt *>(measured.data());
   const auto *to = reinterpret_cast<const dpt *>(plate.data());
-  switch (vr_rigid_fit(n, from, to, r.source_to_plate, &r.rms_cm, &r.worst_cm)) {
+  switch (fitter(n, from, to, r.source_to_plate, &r.rms_cm, &r.worst_cm)) {
     case VR_FIT_OK:
       break;
     case VR_FIT_COLLINEAR:
@@ -195,7 +202,7 @@ Result calibrate_mouse(vr_ctx *ctx, Pacer &pacer, const Settings &s, std::FILE *
       }
     }
   }
-  Result r = fit(targets, measured, retakes);
+  Result r = fit(targets, measured, retakes, free_fit);
   print_fit(out, r, "the tracker's placement on the plate");
   return r;
 }
@@ -213,8 +220,8 @@ Result calibrate_head(vr_ctx *ctx, HeadSource &source, Pacer &pacer, const Setti
                         (left[2] + right[2]) / 2};
   const auto targets = head_positions(width, height, s.head_distance_cm, s.head_step_cm);
   std::fprintf(out,
-               "Head set-up (%s): wear the tracked glasses and hold your head still at each "
-               "position; it is taken %.0f s after each instruction.\n",
+               "Head set-up (%s): with the tracked glasses on (or facing the camera), hold "
+               "your head still at each position; it is taken %.0f s after each instruction.\n",
                source.name(), s.settle_s);
 
   std::vector<Vec3> measured;
@@ -259,9 +266,170 @@ Result calibrate_head(vr_ctx *ctx, HeadSource &source, Pacer &pacer, const Setti
     measured.push_back(hold.mean());
     std::fprintf(out, "  Taken (head moved %.2f cm).\n", hold.spread_cm());
   }
-  Result r = fit(targets, measured, retakes);
+  Result r = fit(targets, measured, retakes,
+                 [&](int n, const dpt *from, const dpt *to, dmat m, double *rms, double *worst) {
+                   return source.fit(n, from, to, m, rms, worst);
+                 });
   print_fit(out, r, std::string("the ").append(source.name()).append("'s placement").c_str());
+  if (const std::string note = source.caveat(); r.ok && !note.empty()) {
+    std::fprintf(out, "  %s\n", note.c_str());
+  }
   return r;
+}
+
+// ---- The network (webcam) source --------------------------------------------------------------
+
+namespace {
+
+constexpr double deg_per_rad = 180.0 / 3.141592653589793;
+constexpr double quarter_turn_rad = 1.5707963267948966;
+// A free fit's rotation further than this from the tilt-only one is worth telling the user.
+constexpr double unkept_turn_note_deg = 1.0;
+
+// Rx(t) = D + C cos t + S sin t with D the part that stays (the x axis), taken from the
+// library's own rotation so that the signs are its own.
+struct TiltBasis {
+  dmat c{}, s{};
+  TiltBasis() {
+    dmat zero, quarter;
+    vr_mat_rot_x(0.0, zero);
+    vr_mat_rot_x(quarter_turn_rad, quarter);
+    for (int i = 1; i < 3; ++i) {
+      for (int j = 1; j < 3; ++j) {
+        c[i][j] = zero[i][j];
+        s[i][j] = quarter[i][j];
+      }
+    }
+  }
+};
+
+double frob(const dmat a, const dmat b) {
+  double sum = 0.0;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) sum += a[i][j] * b[i][j];
+  }
+  return sum;
+}
+
+// sum over i of to_i . (from_i x m), rotation part of m only.
+double agreement(int n, const Vec3 *from, const Vec3 *to, const dmat m) {
+  double sum = 0.0;
+  for (int k = 0; k < n; ++k) {
+    for (int j = 0; j < 3; ++j) {
+      double moved = 0.0;
+      for (int i = 0; i < 3; ++i) moved += from[k][i] * m[i][j];
+      sum += to[k][j] * moved;
+    }
+  }
+  return sum;
+}
+
+// The angle of the rotation that carries a's rotation onto b's, degrees.
+double turn_between_deg(const dmat a, const dmat b) {
+  const double trace = frob(a, b);  // trace of a^T b
+  return std::acos(std::fmax(-1.0, std::fmin(1.0, (trace - 1.0) / 2.0))) * deg_per_rad;
+}
+
+}  // namespace
+
+void camera_placement(vr_ctx *ctx, dmat out) {
+  double width = 0, height = 0, tilt = 0;
+  dpt offset{};
+  vr_get_double(ctx, VR_SCREEN_WIDTH_CM, &width);
+  vr_get_double(ctx, VR_SCREEN_HEIGHT_CM, &height);
+  vr_get_point(ctx, VR_NET_CAMERA_OFFSET, offset);
+  vr_get_double(ctx, VR_NET_CAMERA_TILT, &tilt);
+  dmat turn, place;
+  vr_mat_rot_x(tilt, turn);
+  vr_mat_trans(width / 2.0 + offset[0], height + offset[1], offset[2], place);
+  vr_mat_mul_mat(turn, place, out);
+}
+
+vr_fit_result fit_tilt_and_offset(int n, const dpt *from, const dpt *to, dmat out, double *rms,
+                                  double *worst) {
+  // The free fit refuses what cannot be fitted at all (too few, collinear, not finite).
+  dmat free;
+  if (const vr_fit_result r = vr_rigid_fit(n, from, to, free, nullptr, nullptr); r != VR_FIT_OK)
+    return r;
+  Vec3 from_mean{}, to_mean{};
+  for (int k = 0; k < n; ++k) {
+    for (int i = 0; i < 3; ++i) {
+      from_mean[i] += from[k][i] / n;
+      to_mean[i] += to[k][i] / n;
+    }
+  }
+  std::vector<Vec3> p(n), q(n);
+  for (int k = 0; k < n; ++k) {
+    for (int i = 0; i < 3; ++i) {
+      p[k][i] = from[k][i] - from_mean[i];
+      q[k][i] = to[k][i] - to_mean[i];
+    }
+  }
+  // The tilt maximises sum q . (p Rx(t)) = const + a cos t + b sin t.
+  static const TiltBasis basis;
+  const double a = agreement(n, p.data(), q.data(), basis.c);
+  const double b = agreement(n, p.data(), q.data(), basis.s);
+  dmat m;
+  vr_mat_rot_x(std::atan2(b, a), m);
+  const Vec3 turned = through(from_mean, m);
+  for (int i = 0; i < 3; ++i) m[3][i] = to_mean[i] - turned[i];
+  double sum = 0.0, largest = 0.0;
+  for (int k = 0; k < n; ++k) {
+    const double d = length(
+        sub(through({from[k][0], from[k][1], from[k][2]}, m), {to[k][0], to[k][1], to[k][2]}));
+    sum += d * d;
+    largest = std::fmax(largest, d);
+  }
+  std::memcpy(out, m, sizeof m);
+  if (rms != nullptr) *rms = std::sqrt(sum / n);
+  if (worst != nullptr) *worst = largest;
+  return VR_FIT_OK;
+}
+
+bool NetworkHeadSource::head_to_source(vr_ctx *ctx, dmat out) {
+  return vr_get_matrix(ctx, VR_HEAD_TO_DIG, out) == VR_OK && has_pose(out);
+}
+
+vr_fit_result NetworkHeadSource::fit(int n, const dpt *from, const dpt *to, dmat out, double *rms,
+                                     double *worst) {
+  const vr_fit_result r = fit_tilt_and_offset(n, from, to, out, rms, worst);
+  dmat free;
+  unkept_turn_deg_ = 0.0;
+  if (r == VR_FIT_OK && vr_rigid_fit(n, from, to, free, nullptr, nullptr) == VR_FIT_OK)
+    unkept_turn_deg_ = turn_between_deg(free, out);
+  return r;
+}
+
+std::string NetworkHeadSource::caveat() const {
+  if (unkept_turn_deg_ <= unkept_turn_note_deg) return {};
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "The camera also looks %.1f degrees sideways or is rolled: the set-up keeps only "
+                "its tilt and offset, so the residuals above remain. Square the camera to the "
+                "screen for better views.",
+                unkept_turn_deg_);
+  return text;
+}
+
+void NetworkHeadSource::offset_and_tilt(const vr_ctx *ctx, const dmat camera_to_plate, dpt offset,
+                                        double *tilt_rad) {
+  static const TiltBasis basis;
+  *tilt_rad = std::atan2(frob(camera_to_plate, basis.s), frob(camera_to_plate, basis.c));
+  double width = 0, height = 0;
+  vr_get_double(const_cast<vr_ctx *>(ctx), VR_SCREEN_WIDTH_CM, &width);
+  vr_get_double(const_cast<vr_ctx *>(ctx), VR_SCREEN_HEIGHT_CM, &height);
+  offset[0] = camera_to_plate[3][0] - width / 2.0;
+  offset[1] = camera_to_plate[3][1] - height;
+  offset[2] = camera_to_plate[3][2];
+}
+
+bool NetworkHeadSource::place(vr_ctx *ctx, const dmat source_to_plate) {
+  dpt offset;
+  double tilt = 0.0;
+  offset_and_tilt(ctx, source_to_plate, offset, &tilt);
+  return vr_set_point(ctx, VR_NET_CAMERA_OFFSET, offset) == VR_OK &&
+         vr_set_double(ctx, VR_NET_CAMERA_TILT, tilt) == VR_OK &&
+         vr_set_int(ctx, VR_GLASSES_SOURCE, VR_SOURCE_NETWORK) == VR_OK;
 }
 
 }  // namespace vrcalib

@@ -54,6 +54,14 @@ class HeadSource {
   // After vr_comp_view: the newest head pose in the source frame; false when none yet.
   virtual bool head_to_source(vr_ctx *ctx, dmat out) = 0;
   virtual bool place(vr_ctx *ctx, const dmat source_to_plate) = 0;
+  // The placement that carries the measured points (source frame) onto the targets (plate),
+  // among the placements this source can keep. Default: any rotation and translation.
+  virtual vr_fit_result fit(int n, const dpt *from, const dpt *to, dmat out, double *rms,
+                            double *worst) {
+    return vr_rigid_fit(n, from, to, out, rms, worst);
+  }
+  // Printed after the fit: what of the measured placement the source cannot keep (empty: none).
+  virtual std::string caveat() const { return {}; }
 };
 
 // The sources that report in the tracker (dig) frame, placed by VR_TRACKER_TO_PLATE.
@@ -67,6 +75,34 @@ class TrackerFrameHeadSource : public HeadSource {
  private:
   const char *name_;
 };
+
+// The network (webcam) source: its frame is the camera's, placed on the plate only by
+// VR_NET_CAMERA_OFFSET and VR_NET_CAMERA_TILT (a turn about the plate's x axis, then the offset
+// from the middle of the screen's top edge), rebuilt by the source every frame. The fit is
+// therefore restricted to such placements; a camera also turned about another axis is reported
+// (caveat) with the angle that the set-up cannot keep.
+class NetworkHeadSource : public HeadSource {
+ public:
+  const char *name() const override { return "webcam (opentrack)"; }
+  bool head_to_source(vr_ctx *ctx, dmat out) override;
+  bool place(vr_ctx *ctx, const dmat source_to_plate) override;
+  vr_fit_result fit(int n, const dpt *from, const dpt *to, dmat out, double *rms,
+                    double *worst) override;
+  std::string caveat() const override;
+  // The camera offset and tilt that give a placement of this kind, for a context's screen.
+  static void offset_and_tilt(const vr_ctx *ctx, const dmat camera_to_plate, dpt offset,
+                              double *tilt_rad);
+
+ private:
+  double unkept_turn_deg_ = 0.0;  // angle between the free fit's rotation and the tilt's
+};
+
+// The camera's placement that a context's VR_NET_CAMERA_OFFSET and VR_NET_CAMERA_TILT give.
+void camera_placement(vr_ctx *ctx, dmat out);
+// The best placement turned only about the plate's x axis (rotation Rx(tilt), any translation)
+// carrying from onto to, least squares; the same result codes as vr_rigid_fit.
+vr_fit_result fit_tilt_and_offset(int n, const dpt *from, const dpt *to, dmat out, double *rms,
+                                  double *worst);
 
 struct Settings {
   double margin_cm = 2.0;          // screen targets in from the edges

@@ -62,7 +62,20 @@ void axis_rotation(Vec3 axis, double angle, dmat out) {
 
 const char *start_message(Procedure p) {
   if (p == Procedure::dynasight) return vr_ds_message;
+  if (p == Procedure::opentrack) return vr_net_message;
   return vr_lt_message;
+}
+
+DeskKind desk_kind(Procedure p) {
+  switch (p) {
+    case Procedure::mouse:
+      return DeskKind::ultrasonic;
+    case Procedure::dynasight:
+      return DeskKind::dynasight;
+    case Procedure::opentrack:
+      break;
+  }
+  return DeskKind::webcam;
 }
 
 void print_matrix(std::FILE *out, const dmat m) {
@@ -79,6 +92,14 @@ void true_placement(const dmat configured, const Options &o, dmat out) {
   vr_mat_trans(o.true_offset_cm[0], o.true_offset_cm[1], o.true_offset_cm[2], move);
   vr_mat_mul_mat(turn, const_cast<double(*)[4]>(configured), out);
   vr_mat_mul_mat(out, move, out);
+}
+
+void configured_placement(vr_ctx *setup, Procedure p, dmat out) {
+  if (p == Procedure::opentrack) {
+    camera_placement(setup, out);
+  } else {
+    vr_get_matrix(setup, VR_TRACKER_TO_PLATE, out);
+  }
 }
 
 int run(const Options &o, std::FILE *out, std::FILE *err) {
@@ -109,9 +130,9 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
   std::unique_ptr<SimulatedDesk> desk;
   if (o.simulate) {
     DeskSetup d;
-    d.kind = o.procedure == Procedure::mouse ? DeskKind::ultrasonic : DeskKind::dynasight;
+    d.kind = desk_kind(o.procedure);
     dmat configured;
-    vr_get_matrix(setup.get(), VR_TRACKER_TO_PLATE, configured);
+    configured_placement(setup.get(), o.procedure, configured);
     true_placement(configured, o, d.true_tracker_to_plate);
     dpt tip, left, right;
     vr_get_point(setup.get(), VR_MOUSE_TIP_OFFSET, tip);
@@ -129,10 +150,13 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
     }
     desk->use_sources(work.get());
     pacer = desk.get();
-    std::fprintf(out, "Simulated desk; the tracker's true placement on the plate:\n");
+    std::fprintf(out, "Simulated desk; the %s's true placement on the plate:\n",
+                 o.procedure == Procedure::opentrack ? "camera" : "tracker");
     print_matrix(out, d.true_tracker_to_plate);
   } else if (o.procedure == Procedure::dynasight) {
     vr_set_int(work.get(), VR_GLASSES_SOURCE, dynasight_source);
+  } else if (o.procedure == Procedure::opentrack) {
+    vr_set_int(work.get(), VR_GLASSES_SOURCE, VR_SOURCE_NETWORK);
   } else {
     // The Logitech driver starts through the glasses source; the mouse keeps its own.
     int mouse = 0;
@@ -142,7 +166,7 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
     vr_set_int(work.get(), VR_GLASSES_SOURCE, mouse);
   }
 
-  const bool head = o.procedure == Procedure::dynasight;
+  const bool head = o.procedure != Procedure::mouse;
 #ifdef VRCALIB_HAVE_WINDOW
   std::unique_ptr<TargetWindow> window;
   if (o.window) {
@@ -170,7 +194,10 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
     return 1;
   }
   TrackerFrameHeadSource dynasight("DynaSight");
-  const Result r = head ? calibrate_head(work.get(), dynasight, *pacer, o.settings, out)
+  NetworkHeadSource webcam;
+  HeadSource &source =
+      o.procedure == Procedure::opentrack ? static_cast<HeadSource &>(webcam) : dynasight;
+  const Result r = head ? calibrate_head(work.get(), source, *pacer, o.settings, out)
                         : calibrate_mouse(work.get(), *pacer, o.settings, out);
   vr_quit(work.get());
 #ifdef VRCALIB_HAVE_WINDOW
@@ -183,11 +210,25 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
     return 1;
   }
 
-  // Both procedures place the tracker's frame (the DynaSight reports in it too).
-  dynasight.place(setup.get(), r.source_to_plate);
-  if (head) vr_set_int(setup.get(), VR_GLASSES_SOURCE, dynasight_source);
-  std::fprintf(out, "Tracker placement on the plate (calibration.tracker_to_plate):\n");
-  print_matrix(out, r.source_to_plate);
+  if (o.procedure == Procedure::opentrack) {
+    // The network source places its camera by offset and tilt only.
+    webcam.place(setup.get(), r.source_to_plate);
+    dpt offset;
+    double tilt = 0.0;
+    vr_get_point(setup.get(), VR_NET_CAMERA_OFFSET, offset);
+    vr_get_double(setup.get(), VR_NET_CAMERA_TILT, &tilt);
+    std::fprintf(out,
+                 "Camera from the middle of the screen's top edge (network.camera_offset): "
+                 "[%.2f, %.2f, %.2f] cm\nCamera tilt (network.camera_tilt): %.4f rad "
+                 "(%.2f degrees)\n",
+                 offset[0], offset[1], offset[2], tilt, tilt * 180.0 / std::numbers::pi);
+  } else {
+    // The mouse and the DynaSight both place the tracker's frame (the DynaSight reports in it).
+    dynasight.place(setup.get(), r.source_to_plate);
+    if (head) vr_set_int(setup.get(), VR_GLASSES_SOURCE, dynasight_source);
+    std::fprintf(out, "Tracker placement on the plate (calibration.tracker_to_plate):\n");
+    print_matrix(out, r.source_to_plate);
+  }
   if (r.retakes > 0) std::fprintf(out, "%d step(s) were taken again.\n", r.retakes);
   if (o.config_path.empty()) return 0;
   if (!vr_config_save(setup.get(), o.config_path.c_str())) {

@@ -44,16 +44,20 @@ SimulatedDesk::SimulatedDesk(const DeskSetup &setup) : setup_(setup) {
   if (sim_ == nullptr) return;
   vrsim_install(sim_);
   int port = VRSIM_PORT_A;
-  if (setup.kind == DeskKind::ultrasonic) {
-    vrsim_plug_standard(sim_);
-    port = VRSIM_PORT_B;
+  vrsim_imperfections imp{};
+  imp.distance_noise_cm = setup.noise_cm;
+  if (setup.kind == DeskKind::webcam) {
+    // A face tracker sending to the network source's default endpoint.
+    vrsim_start_opentrack(sim_, nullptr);
+    vrsim_set_opentrack_imperfections(sim_, &imp);
   } else {
-    vrsim_plug_dynasight(sim_, VRSIM_PORT_A, 0);
-  }
-  if (setup.noise_cm > 0.0) {
-    vrsim_imperfections imp{};
-    imp.distance_noise_cm = setup.noise_cm;
-    vrsim_set_imperfections(sim_, port, &imp);
+    if (setup.kind == DeskKind::ultrasonic) {
+      vrsim_plug_standard(sim_);
+      port = VRSIM_PORT_B;
+    } else {
+      vrsim_plug_dynasight(sim_, VRSIM_PORT_A, 0);
+    }
+    if (setup.noise_cm > 0.0) vrsim_set_imperfections(sim_, port, &imp);
   }
   // The user starts in front of the screen centre.
   place_mouse_tip({18.0, 13.0, 15.0});
@@ -69,6 +73,8 @@ void SimulatedDesk::use_sources(vr_ctx *ctx) const {
   if (setup_.kind == DeskKind::ultrasonic) {
     vr_set_int(ctx, VR_GLASSES_SOURCE, lt_6d_source);
     vr_set_int(ctx, VR_MOUSE_SOURCE, lt_6d_source);
+  } else if (setup_.kind == DeskKind::webcam) {
+    vr_set_int(ctx, VR_GLASSES_SOURCE, VR_SOURCE_NETWORK);
   } else {
     vr_set_int(ctx, VR_GLASSES_SOURCE, dynasight_source);
   }

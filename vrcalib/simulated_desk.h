@@ -8,7 +8,9 @@
 
 namespace vrcalib {
 
-enum class DeskKind { ultrasonic, dynasight };
+// webcam: a face tracker sending opentrack datagrams; true_tracker_to_plate is its camera's
+// placement.
+enum class DeskKind { ultrasonic, dynasight, webcam };
 
 struct DeskSetup {
   DeskKind kind = DeskKind::ultrasonic;

@@ -17,8 +17,9 @@ int main(int argc, char **argv) {
   std::string source = "mouse";
   app.add_option("--source", source,
                  "mouse: touch screen targets with the ultrasonic 3D mouse; dynasight: hold the "
-                 "head at named positions")
-      ->check(CLI::IsMember({"mouse", "dynasight"}));
+                 "head at named positions; opentrack: the same with a webcam face tracker "
+                 "(fits the camera's offset and tilt)")
+      ->check(CLI::IsMember({"mouse", "dynasight", "opentrack"}));
   auto &s = o.settings;
   app.add_option("--margin", s.margin_cm, "screen targets in from the edges, cm")
       ->check(CLI::Range(0.0, 20.0));
@@ -37,7 +38,10 @@ int main(int argc, char **argv) {
   app.add_option("--true-offset", offset, "simulation: tracker moved by x y z on the plate, cm")
       ->expected(3);
   app.add_option("--true-turn", o.true_turn_deg, "simulation: tracker turned by this, degrees");
-  app.add_option("--true-axis", axis, "simulation: axis of the turn (tracker frame)")->expected(3);
+  app.add_option(
+         "--true-axis", axis,
+         "simulation: axis of the turn (tracker frame; default 0 1 0, for the webcam 1 0 0)")
+      ->expected(3);
   app.add_option("--noise", o.noise_cm, "simulation: tracker noise, cm")
       ->check(CLI::Range(0.0, 5.0));
   app.add_option("--wobble", o.wobble_touch,
@@ -45,7 +49,11 @@ int main(int argc, char **argv) {
   app.add_option("--seed", o.seed, "simulation: random seed");
   CLI11_PARSE(app, argc, argv);
 
-  o.procedure = source == "dynasight" ? vrcalib::Procedure::dynasight : vrcalib::Procedure::mouse;
+  o.procedure = source == "dynasight"   ? vrcalib::Procedure::dynasight
+                : source == "opentrack" ? vrcalib::Procedure::opentrack
+                                        : vrcalib::Procedure::mouse;
+  // A webcam's set-up keeps a tilt about x only: the simulated camera turns about x unless told.
+  if (o.procedure == vrcalib::Procedure::opentrack) o.true_axis = {1.0, 0.0, 0.0};
   if (offset.size() == 3) o.true_offset_cm = {offset[0], offset[1], offset[2]};
   if (axis.size() == 3) o.true_axis = {axis[0], axis[1], axis[2]};
   return vrcalib::run(o, stdout, stderr);

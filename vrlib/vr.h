@@ -1127,9 +1127,12 @@ VR_API const char *vr_device_path(int which);
 /*                  VR_DEVICE_CAPTURE_ALT), so the Logitech and DynaSight drivers map the same  */
 /*                  area; the capture daemon vrcapd fills it (default /dev/shm/vrlib-capture).  */
 /* Order: a path set with vr_set_device_path wins; otherwise the environment variable when it  */
-/* is set and not empty; otherwise the built-in name above. vr_set_device_path(which, NULL)    */
-/* returns to the environment's path (or the built-in one). A value of 256 bytes or more is    */
-/* ignored with one line on the standard error stream. Unset, every result is as before.        */
+/* is set and not empty (so a launcher such as "vrcapd -- app" reaches an application whatever  */
+/* its set-up file says); otherwise the [devices] keys of a loaded set-up file (vr_config_load, */
+/* VRLIB_CONFIG); otherwise the built-in name above. vr_set_device_path(which, NULL) undoes the */
+/* application's path only: the environment's, the file's or the built-in one counts again. A   */
+/* value of 256 bytes or more is ignored with one line on the standard error stream. Unset, and */
+/* with no set-up file, every result is as before.                                              */
 /* ------------------------------------------------------------------------------------------ */
 
 /* ------------------------------------------------------------------------------------------ */
@@ -1615,9 +1618,17 @@ VR_API vr_fit_result vr_rigid_fit(int n, const dpt *from_pts, const dpt *to_pts,
  * the file, the line and the key ("setup.toml:7: screen.width_cm: ..."), printed on the standard
  * error stream and kept for vr_config_message. 1 = applied, 0 = failed.
  *
- * vr_config_save writes the context's whole set-up (every key) and the device paths in use to a
- * file that vr_config_load reads back to the same views. The file is replaced only once it is
- * written completely. 1 = written, 0 = failed (with a message).
+ * vr_config_save writes the context's whole set-up (every key) to a file that vr_config_load
+ * reads back to the same views, with the device paths the application or a loaded file gave
+ * (else the built-in names): never the environment's, which belong to this run's launcher. The
+ * file is replaced only once it is written completely. 1 = written, 0 = failed (with a message).
+ *
+ * Device paths from a file rank below the application's vr_set_device_path and below the
+ * environment (VRLIB_TTYA, VRLIB_TTYB, VRLIB_CAPTURE): see "device paths from the environment".
+ * The file also keeps the display-time settings ([display_time]) and the network head source's
+ * ([network]: listen and output_to as "a.b.c.d:port", the camera's offset and tilt, the axis
+ * mapping, the silence timeout, the output switch); tracking.glasses_source takes 6
+ * (VR_SOURCE_NETWORK).
  *
  * Environment: when VRLIB_CONFIG names a file, vr_ctx_create loads it into every new context
  * after the defaults, so an application picks a set-up up without changing its code. When the

@@ -20,12 +20,14 @@
 
 #include <toml++/toml.h>
 
+#include "vr_net.h"
 #include "vr_platform.h"
 
 namespace {
 
-// Where a key's value goes.
-enum class Target : unsigned char { attribute, device };
+// Where a key's value goes: an attribute, a device path, or an address attribute and the port
+// attribute after it, written as one "a.b.c.d:port" text.
+enum class Target : unsigned char { attribute, device, endpoint };
 
 // One key of the file. The value's type is the attribute's own (vr_attr_type_of), so a key for
 // a new attribute is one row here. Numbers (and each coordinate of a point) must lie in
@@ -39,6 +41,7 @@ struct Key {
   double high;
   const char *what;  // one line for the written file: meaning and unit
   bool saved;        // false: derived from other keys, so a written file leaves it out
+  int also = 0;      // a whole number taken besides the range (an extension value), 0 = none
 };
 
 constexpr double any_int_low = INT_MIN;
@@ -52,10 +55,22 @@ constexpr Key attr(const char *section, const char *name, int id, double low, do
 constexpr Key device(const char *name, int which, const char *what) {
   return Key{"devices", name, Target::device, which, 0, 0, what, true};
 }
+constexpr Key endpoint(const char *section, const char *name, int address_id, const char *what) {
+  return Key{section, name, Target::endpoint, address_id, 0, 0, what, true};
+}
 
 // Source numbers: 1 Logitech raw records, 2 Logitech 6D reports, 3 CyberMan (mouse only),
-// 4 DynaSight. New sources raise the limit.
+// 4 DynaSight; the head source also takes the network source (VR_SOURCE_NETWORK).
 constexpr double last_source = 4;
+constexpr Key head_source() {
+  Key k = attr("tracking", "glasses_source", VR_GLASSES_SOURCE, 1, last_source,
+               "1 Logitech raw, 2 Logitech 6D, 4 DynaSight, 6 network (webcam)");
+  k.also = VR_SOURCE_NETWORK;
+  return k;
+}
+
+constexpr double pi_rad = 3.141592653589793;
+constexpr double longest_time_s = 10.0;
 
 // The keys in the order they are applied and written. The eye offsets come before the
 // interocular distance (which replaces their x) and the screen eyes after both (the offsets'
@@ -96,8 +111,7 @@ constexpr Key keys[] = {
 
     attr("tracking", "mode", VR_TRACKING_MODE, 0, 5, "0 none, 5 head-mounted, else desk-top"),
     attr("tracking", "aux", VR_TRACKING_AUX, any_int_low, any_int_high, "kept for the caller"),
-    attr("tracking", "glasses_source", VR_GLASSES_SOURCE, 1, last_source,
-         "1 Logitech raw, 2 Logitech 6D, 4 DynaSight"),
+    head_source(),
     attr("tracking", "mouse_source", VR_MOUSE_SOURCE, 1, last_source,
          "1 Logitech raw, 2 Logitech 6D, 3 CyberMan"),
     attr("tracking", "streaming", VR_STREAMING, 0, 1, "units stream reports"),
@@ -116,6 +130,44 @@ constexpr Key keys[] = {
          "largest computed look-ahead, s"),
     attr("prediction", "raw_limit", VR_RAW_LIMIT, 0, 100000,
          "largest speaker distance the raw solver takes, cm"),
+
+    attr("display_time", "enabled", VR_TRACK_DISPLAY_TIME, 0, 1,
+         "read every tracker for the moment the frame is on the screen"),
+    attr("display_time", "latency", VR_DISPLAY_LATENCY, 0, longest_time_s,
+         "vr_comp_view to the middle of the frame's scan-out, s (0: one frame interval)"),
+    attr("display_time", "tracker_delay", VR_TRACKER_DELAY, 0, longest_time_s,
+         "Logitech unit's measurement to its report on the line, s"),
+    attr("display_time", "outlier_gate", VR_OUTLIER_GATE, 0, 1000,
+         "outlier gate, robust standard deviations (0: no gate)"),
+    attr("display_time", "outlier_floor", VR_OUTLIER_FLOOR, 0, 1000,
+         "the gate is never narrower, cm"),
+    attr("display_time", "head_speed_limit", VR_HEAD_SPEED_LIMIT, 0.001, 100000,
+         "a faster jump of the head is held, cm/s"),
+    attr("display_time", "smoothing", VR_PREDICT_SMOOTHING, 0, longest_time_s,
+         "predictor's pose time constant, s"),
+    attr("display_time", "trend", VR_PREDICT_TREND, 0, longest_time_s,
+         "predictor's velocity time constant, s"),
+    attr("display_time", "raw_fit_slots", VR_RAW_FIT_SLOTS, 3, 16,
+         "measurements in each raw distance's line"),
+
+    endpoint("network", "listen", VR_NET_BIND_ADDRESS,
+             "the network head source listens here, \"a.b.c.d:port\" (0.0.0.0: every interface)"),
+    attr("network", "camera_offset", VR_NET_CAMERA_OFFSET, -1000, 1000,
+         "camera from the middle of the screen's top edge, cm (vrcalib --source opentrack)"),
+    attr("network", "camera_tilt", VR_NET_CAMERA_TILT, -pi_rad, pi_rad,
+         "camera tilt about the plate's x axis, rad, positive looking down"),
+    attr("network", "map_x", VR_NET_MAP_X, -6, 6,
+         "packet value giving the head's x (1..3, -: negated)"),
+    attr("network", "map_y", VR_NET_MAP_Y, -6, 6, "packet value giving the head's y"),
+    attr("network", "map_z", VR_NET_MAP_Z, -6, 6, "packet value giving the head's z"),
+    attr("network", "map_yaw", VR_NET_MAP_YAW, -6, 6, "packet value giving the yaw (4..6)"),
+    attr("network", "map_pitch", VR_NET_MAP_PITCH, -6, 6, "packet value giving the pitch"),
+    attr("network", "map_roll", VR_NET_MAP_ROLL, -6, 6, "packet value giving the roll"),
+    attr("network", "silence_timeout", VR_NET_SILENCE_TIMEOUT, 0.001, 3600,
+         "no datagram for this long: the last pose is held, s"),
+    attr("network", "output", VR_NET_OUTPUT, 0, 1, "send the tracked head every frame"),
+    endpoint("network", "output_to", VR_NET_OUTPUT_ADDRESS,
+             "where the head output goes, \"a.b.c.d:port\""),
 
     attr("coexistence", "height", VR_COEXISTENCE_HEIGHT, -1000, 1000, "raised centre, cm"),
     attr("coexistence", "distance", VR_COEXISTENCE_DISTANCE, -1000, 1000, "forward centre, cm"),
@@ -272,6 +324,18 @@ class Reader {
       }
       return true;
     }
+    if (key.target == Target::endpoint) {
+      const auto *text = value.as_string();
+      unsigned address = 0;
+      int port = 1;
+      if (text == nullptr || text->get().find('\0') != std::string::npos ||
+          !vr::net::parse_endpoint(text->get().c_str(), &address, &port)) {
+        problem(line, name, "expected \"a.b.c.d:port\" (IPv4 address and UDP port)");
+        return false;
+      }
+      s.text = text->get();
+      return true;
+    }
     switch (vr_attr_type_of(key.id)) {
       case VR_TYPE_DOUBLE: {
         const auto v = number(value);
@@ -294,6 +358,16 @@ class Reader {
           return false;
         }
         const double v = static_cast<double>(i->get());
+        if (key.also != 0 && v == key.also) {
+          s.integer = key.also;
+          return true;
+        }
+        if (key.also != 0 && (v < key.low || v > key.high)) {
+          problem(line, name,
+                  format("%.15g is out of range (%.15g to %.15g) and not %d", v, key.low, key.high,
+                         key.also));
+          return false;
+        }
         if (!in_range(key, v, name, line)) return false;
         s.integer = static_cast<int>(i->get());
         return true;
@@ -329,6 +403,9 @@ class Reader {
 // Applies one staged value to the copy; false when the attribute refuses it.
 bool apply(vr_ctx *ctx, const Staged &s) {
   const Key &key = keys[s.key];
+  if (key.target == Target::endpoint) {
+    return vr_net_set_endpoint(ctx, key.id, s.text.c_str()) == VR_OK;
+  }
   switch (vr_attr_type_of(key.id)) {
     case VR_TYPE_DOUBLE:
       return vr_set_double(ctx, key.id, s.real) == VR_OK;
@@ -349,6 +426,8 @@ bool apply(vr_ctx *ctx, const Staged &s) {
 }
 
 const char *refusal(const Key &key) {
+  if (key.id >= VR_NET_MAP_X && key.id <= VR_NET_MAP_ROLL)
+    return "refused: x, y and z take 1 to 3, the angles 4 to 6 (negative: negated)";
   return vr_attr_type_of(key.id) == VR_TYPE_MATRIX
              ? "refused: not a rigid transform (rotation and translation only)"
              : "refused by the context";
@@ -362,8 +441,10 @@ const char *refusal(const Key &key) {
 // there is refused before the reader sees the text. Comments and the other strings take any text.
 
 bool unreadable_code_point(char32_t c) {
-  return (c >= 0xA1 && c <= 0x499) || (c >= 0x2F0E && c <= 0x3307 && c != 0x3000) ||
-         (c >= 0xFC06 && c <= 0xFEFE);
+  // The reader's test splits U+00A0..U+FEFF into blocks of 0x3FA code points from U+00A0 and
+  // reaches the branch for the blocks 0, 11 and 63 beyond its three white-space code points.
+  return (c >= 0xA1 && c <= 0x499) || (c >= 0x2C5E && c <= 0x3057 && c != 0x3000) ||
+         (c >= 0xFB26 && c <= 0xFEFE);
 }
 
 // The code point starting at text[i] (its length in len), or 0 for a malformed sequence, which
@@ -391,6 +472,11 @@ char32_t decode(std::string_view text, std::size_t i, std::size_t &len) {
 unsigned unreadable_line(std::string_view text, char32_t &found) {
   enum class In { code, comment, basic, literal, multi_basic, multi_literal } in = In::code;
   unsigned line = 1;
+  // The last character of the code that is not blank: a string can only start after one of
+  // "=[,{." or at the start of a line. A quote anywhere else is a fault the reader reports, after
+  // testing what follows it as code, so what follows it is checked as code here too.
+  char last = '\n';
+  const auto string_may_start = [&] { return std::strchr("=[,{.\n", last) != nullptr; };
   const auto starts = [&](std::size_t i, std::string_view what) {
     return text.substr(i, what.size()) == what;
   };
@@ -399,6 +485,7 @@ unsigned unreadable_line(std::string_view text, char32_t &found) {
     if (ch == '\n') {
       ++line;
       if (in == In::comment || in == In::basic || in == In::literal) in = In::code;
+      if (in == In::code) last = '\n';
       ++i;
       continue;
     }
@@ -409,11 +496,13 @@ unsigned unreadable_line(std::string_view text, char32_t &found) {
         found = c;
         return line;
       }
+      if (in == In::code) last = 'x';
       i += len;
       continue;
     }
     std::size_t step = 1;
     const auto enter = [&](In state, std::size_t length) {
+      if (state == In::code) last = '"';  // a string ended
       in = state;
       step = length;
     };
@@ -422,6 +511,8 @@ unsigned unreadable_line(std::string_view text, char32_t &found) {
       case In::code:
         if (ch == '#')
           enter(In::comment, 1);
+        else if ((ch == '"' || ch == '\'') && !string_may_start())
+          last = ch;
         else if (quote3)
           enter(In::multi_basic, 3);
         else if (apostrophe3)
@@ -430,6 +521,8 @@ unsigned unreadable_line(std::string_view text, char32_t &found) {
           enter(In::basic, 1);
         else if (ch == '\'')
           enter(In::literal, 1);
+        else if (ch != ' ' && ch != '\t' && ch != '\r')
+          last = ch;
         break;
       case In::basic:
       case In::multi_basic:
@@ -488,8 +581,15 @@ std::string numbers_text(const double *v, int n) {
 
 std::string value_text(vr_ctx *ctx, const Key &key) {
   if (key.target == Target::device) {
-    const char *path = vr_device_path(key.id);
+    const char *path = vr::os::device_path_for_file(key.id);
     return quoted(path != nullptr ? path : "");
+  }
+  if (key.target == Target::endpoint) {
+    int address = 0, port = 0;
+    vr_get_int(ctx, key.id, &address);
+    vr_get_int(ctx, key.id + 1, &port);
+    const auto a = static_cast<unsigned>(address);
+    return format("\"%u.%u.%u.%u:%d\"", a >> 24, (a >> 16) & 255u, (a >> 8) & 255u, a & 255u, port);
   }
   switch (vr_attr_type_of(key.id)) {
     case VR_TYPE_DOUBLE: {
@@ -526,7 +626,7 @@ std::string value_text(vr_ctx *ctx, const Key &key) {
 
 namespace vr::config {
 
-bool load_text(vr_ctx *ctx, std::string_view text, const char *source) {
+bool load_text(vr_ctx *ctx, std::string_view text, const char *source, bool devices) {
   last_message.clear();
   char32_t unreadable = 0;
   if (const unsigned line = unreadable_line(text, unreadable); line != 0) {
@@ -566,7 +666,8 @@ bool load_text(vr_ctx *ctx, std::string_view text, const char *source) {
   *ctx = *copy;
   ctx->eye_hook_fn = hook;
   for (const Staged &s : staged) {
-    if (keys[s.key].target == Target::device) vr_set_device_path(keys[s.key].id, s.text.c_str());
+    if (devices && keys[s.key].target == Target::device)
+      vr::os::set_file_device_path(keys[s.key].id, s.text.c_str());
   }
   if (hook != nullptr) vr_cache_eye_pos(ctx);
   return true;
@@ -659,7 +760,7 @@ int save_file(vr_ctx *ctx, const char *path) {
   const std::string text = vr::config::save_text(ctx);
   auto scratch = std::make_unique<vr_ctx>(*ctx);
   scratch->eye_hook_fn = nullptr;
-  if (!vr::config::load_text(scratch.get(), text, path)) {
+  if (!vr::config::load_text(scratch.get(), text, path, false)) {
     return fail(format("%s: not written: the set-up holds a value that a file cannot keep (%s)",
                        path, last_message.c_str()));
   }

@@ -11,8 +11,9 @@ namespace vr::config {
 
 // Applies set-up text to a context as vr_config_load does with a file's contents; source names
 // the text in messages. True when applied; false leaves the context and the device paths as
-// they were, with the message in vr_config_message.
-bool load_text(vr_ctx *ctx, std::string_view text, const char *source);
+// they were, with the message in vr_config_message. With devices false the [devices] keys are
+// checked but the process-wide paths are left alone (a save checking what it wrote).
+bool load_text(vr_ctx *ctx, std::string_view text, const char *source, bool devices = true);
 
 // The set-up file text of a context: every key, with the device paths in use.
 std::string save_text(vr_ctx *ctx);

@@ -22,6 +22,11 @@ constexpr const char *default_device_path[device_count] = {
 vr_platform installed;
 bool custom_installed;
 char device_path[device_count][device_path_bytes];
+char file_device_path[device_count][device_path_bytes];
+
+bool valid_path(const char *path) {
+  return path[0] != '\0' && std::strlen(path) < device_path_bytes;
+}
 
 // Paths taken from the environment once, at the first look-up of any path, so that a program
 // written for the built-in names runs on other device names without a change. Empty or
@@ -67,6 +72,24 @@ namespace vr::os {
 const vr_platform &table() {
   return custom_installed ? installed : posix_platform();
 }
+
+int set_file_device_path(int which, const char *path) {
+  if (which < 0 || which >= device_count) return 0;
+  if (path == nullptr) {
+    file_device_path[which][0] = '\0';
+    return 1;
+  }
+  if (!valid_path(path)) return 0;
+  std::memcpy(file_device_path[which], path, std::strlen(path) + 1);
+  return 1;
+}
+
+const char *device_path_for_file(int which) {
+  if (which < 0 || which >= device_count) return nullptr;
+  if (device_path[which][0]) return device_path[which];
+  if (file_device_path[which][0]) return file_device_path[which];
+  return default_device_path[which];
+}
 }  // namespace vr::os
 
 extern "C" {
@@ -92,17 +115,19 @@ VR_API int vr_set_device_path(int which, const char *path) {
     device_path[which][0] = '\0';
     return 1;
   }
-  if (path[0] == '\0' || std::strlen(path) >= device_path_bytes) return 0;
+  if (!valid_path(path)) return 0;
   std::memcpy(device_path[which], path, std::strlen(path) + 1);
   return 1;
 }
 
 VR_API const char *vr_device_path(int which) {
   if (which < 0 || which >= device_count) return nullptr;
-  // A path set by a call wins over the environment, which wins over the built-in name.
+  // A path set by a call wins over the environment (the launcher's choice for this run, e.g. the
+  // capture daemon's lines), which wins over a set-up file's, which wins over the built-in name.
   if (device_path[which][0]) return device_path[which];
   const char *from_env = environment_paths().path[which];
-  return from_env[0] ? from_env : default_device_path[which];
+  if (from_env[0]) return from_env;
+  return file_device_path[which][0] ? file_device_path[which] : default_device_path[which];
 }
 
 }  // extern "C"

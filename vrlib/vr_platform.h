@@ -64,4 +64,12 @@ int read_file(const char *path, std::string &out, std::size_t max_bytes);
 // number (the old file then stays as it was).
 int replace_file(const char *path, std::string_view text);
 
+// Device paths given by a set-up file: below a path the application set (vr_set_device_path) and
+// below the environment's, above the built-in names. Same rules as vr_set_device_path.
+int set_file_device_path(int which, const char *path);
+// The path a set-up file should keep: the application's, else a file's, else the built-in one
+// (never the environment's, which belongs to the launcher of this run). NULL for an unknown
+// device.
+const char *device_path_for_file(int which);
+
 }  // namespace vr::os

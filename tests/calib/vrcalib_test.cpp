@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <numbers>
 #include <string>
 
 #include "run.h"
@@ -223,6 +224,121 @@ TEST_F(Calib, DynaSightTiltedAndOffsetIsPlacedFromHeldHeadPositions) {
               worst_default);
   EXPECT_LT(worst_calibrated, 0.5);
   EXPECT_GT(worst_default, 3.0);
+}
+
+TEST_F(Calib, WebcamTiltedAndOffsetIsPlacedFromHeldHeadPositions) {
+  // A camera 4 cm right of the top edge's middle, 3 cm above it, 5 cm behind the glass, tilted
+  // 12 degrees: the opentrack sender reports the head in that camera's frame.
+  vrcalib::Options o;
+  o.config_path = config_;
+  o.procedure = vrcalib::Procedure::opentrack;
+  o.simulate = true;
+  o.true_offset_cm = {4.0, 3.0, -5.0};
+  o.true_turn_deg = 12.0;
+  o.true_axis = {1.0, 0.0, 0.0};
+  o.noise_cm = 0.05;
+  o.settings.settle_s = 1.5;
+  std::string printed;
+  ASSERT_EQ(run(o, printed), 0) << printed;
+  EXPECT_NE(printed.find("network.camera_offset"), std::string::npos) << printed;
+  EXPECT_EQ(printed.find("sideways"), std::string::npos) << printed;
+
+  Ctx defaults(vr_ctx_create());
+  vrcalib::DeskSetup truth;
+  truth.kind = vrcalib::DeskKind::webcam;
+  dmat configured;
+  vrcalib::configured_placement(defaults.get(), o.procedure, configured);
+  vrcalib::true_placement(configured, o, truth.true_tracker_to_plate);
+  vrcalib::SimulatedDesk desk(truth);
+  ASSERT_TRUE(desk.ok());
+  Ctx app(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(app.get(), config_.c_str()), 1) << vr_config_message();
+  int source = 0;
+  vr_get_int(app.get(), VR_GLASSES_SOURCE, &source);
+  EXPECT_EQ(source, VR_SOURCE_NETWORK);
+  dpt fitted_offset, true_offset = {4.0, 3.0, -5.0}, no_offset = {0.0, 0.0, 0.0};
+  double fitted_tilt = 0.0;
+  vr_get_point(app.get(), VR_NET_CAMERA_OFFSET, fitted_offset);
+  vr_get_double(app.get(), VR_NET_CAMERA_TILT, &fitted_tilt);
+  const double true_tilt = 12.0 * std::numbers::pi / 180.0;
+  EXPECT_NEAR(fitted_tilt, true_tilt, 0.01);
+  ASSERT_EQ(vr_init_glasses_and_mouse_6d(app.get(), 1, 0), 1) << vr_net_message;
+
+  // Eyes wherever a viewer sits: as tracked with a camera placement, against the same frames
+  // with the true one. The source rebuilds the placement from offset and tilt every frame.
+  auto eyes_with = [&](const dpt offset, double tilt, double out[6]) {
+    vr_set_point(app.get(), VR_NET_CAMERA_OFFSET, offset);
+    vr_set_double(app.get(), VR_NET_CAMERA_TILT, tilt);
+    frames(desk, app.get(), 10);
+    vr_get_point(app.get(), VR_SCREEN_LEFT_EYE, out);
+    vr_get_point(app.get(), VR_SCREEN_RIGHT_EYE, out + 3);
+  };
+  double worst_calibrated = 0.0, worst_default = 0.0;
+  for (const Vec3 &p :
+       {Vec3{18, 13, 60}, Vec3{5, 20, 45}, Vec3{30, 5, 75}, Vec3{25, 25, 50}, Vec3{10, 8, 70}}) {
+    desk.place_eyes(p);
+    double truth_eyes[6], calibrated[6], uncalibrated[6];
+    eyes_with(true_offset, true_tilt, truth_eyes);
+    eyes_with(fitted_offset, fitted_tilt, calibrated);
+    eyes_with(no_offset, 0.0, uncalibrated);
+    for (int e = 0; e < 6; e += 3) {
+      const Vec3 t = {truth_eyes[e], truth_eyes[e + 1], truth_eyes[e + 2]};
+      worst_calibrated = std::fmax(worst_calibrated, distance(calibrated + e, t));
+      worst_default = std::fmax(worst_default, distance(uncalibrated + e, t));
+    }
+  }
+  vr_quit(app.get());
+  std::printf("webcam eyes, worst: %.3f cm calibrated, %.2f cm with the default camera\n",
+              worst_calibrated, worst_default);
+  EXPECT_LT(worst_calibrated, 0.5);
+  EXPECT_GT(worst_default, 3.0);
+}
+
+TEST(CalibPieces, TheTiltOnlyFitRecoversATiltedCameraAndNamesWhatItCannotKeep) {
+  // Points in a camera frame, and the same on the plate through a tilted, offset camera.
+  dmat tilt, move, camera;
+  vr_mat_rot_x(-0.35, tilt);
+  vr_mat_trans(-7.0, 40.0, 3.0, move);
+  vr_mat_mul_mat(tilt, move, camera);
+  const dpt from[4] = {{0, -10, 60}, {-15, -10, 60}, {15, -10, 60}, {0, 5, 61}};
+  dpt to[4];
+  for (int i = 0; i < 4; ++i) vr_mat_mul_dpt(from[i], camera, to[i]);
+  vrcalib::NetworkHeadSource webcam;
+  dmat fitted;
+  double rms = 1, worst = 1;
+  ASSERT_EQ(webcam.fit(4, from, to, fitted, &rms, &worst), VR_FIT_OK);
+  EXPECT_LT(worst, 1e-9);
+  EXPECT_EQ(webcam.caveat(), "");
+  Ctx ctx(vr_ctx_create());
+  dpt offset;
+  double angle = 0.0;
+  vrcalib::NetworkHeadSource::offset_and_tilt(ctx.get(), fitted, offset, &angle);
+  EXPECT_NEAR(angle, -0.35, 1e-12);
+  double width = 0, height = 0;
+  vr_get_double(ctx.get(), VR_SCREEN_WIDTH_CM, &width);
+  vr_get_double(ctx.get(), VR_SCREEN_HEIGHT_CM, &height);
+  EXPECT_NEAR(offset[0], -7.0 - width / 2.0, 1e-9);
+  EXPECT_NEAR(offset[1], 40.0 - height, 1e-9);
+  EXPECT_NEAR(offset[2], 3.0, 1e-9);
+  // Placed in a context, the camera's placement is the one fitted.
+  ASSERT_TRUE(webcam.place(ctx.get(), fitted));
+  dmat back;
+  vrcalib::camera_placement(ctx.get(), back);
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(back[r][c], camera[r][c], 1e-9);
+
+  // A camera also turned sideways: the best tilt is kept and the rest is named.
+  dmat yaw, turned;
+  vr_mat_rot_y(0.1, yaw);
+  vr_mat_mul_mat(yaw, camera, turned);
+  for (int i = 0; i < 4; ++i) vr_mat_mul_dpt(from[i], turned, to[i]);
+  ASSERT_EQ(webcam.fit(4, from, to, fitted, &rms, &worst), VR_FIT_OK);
+  EXPECT_GT(worst, 0.5);
+  EXPECT_NE(webcam.caveat().find("5.7 degrees sideways"), std::string::npos) << webcam.caveat();
+  // Degenerate sets are refused as by the free fit.
+  const dpt line[3] = {{0, 0, 50}, {1, 0, 50}, {2, 0, 50}};
+  EXPECT_EQ(webcam.fit(3, line, line, fitted, nullptr, nullptr), VR_FIT_COLLINEAR);
+  EXPECT_EQ(webcam.fit(2, from, to, fitted, nullptr, nullptr), VR_FIT_TOO_FEW);
 }
 
 TEST_F(Calib, ABadSetUpFileStopsTheRunAndStaysAsItWas) {

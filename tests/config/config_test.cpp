@@ -335,3 +335,102 @@ TEST_F(ConfigTest, TheExampleFileLoadsAndTheReadmeAndExampleNameEveryKey) {
         << name << " is not documented in README.md";
   }
 }
+
+TEST_F(ConfigTest, DisplayTimeAndNetworkKeysRoundTripAndAreChecked) {
+  Ctx original(vr_ctx_create());
+  ASSERT_EQ(vr_set_int(original.get(), VR_TRACK_DISPLAY_TIME, 1), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_DISPLAY_LATENCY, 0.0213), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_TRACKER_DELAY, 0.0071), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_OUTLIER_GATE, 5.5), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_OUTLIER_FLOOR, 0.7), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_HEAD_SPEED_LIMIT, 250.0), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_PREDICT_SMOOTHING, 0.02), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_PREDICT_TREND, 0.03), VR_OK);
+  ASSERT_EQ(vr_set_int(original.get(), VR_RAW_FIT_SLOTS, 11), VR_OK);
+  ASSERT_EQ(vr_set_int(original.get(), VR_GLASSES_SOURCE, VR_SOURCE_NETWORK), VR_OK);
+  ASSERT_EQ(vr_net_set_endpoint(original.get(), VR_NET_BIND_ADDRESS, "0.0.0.0:5000"), VR_OK);
+  const dpt camera = {-2.5, 1.25, -3.0};
+  ASSERT_EQ(vr_set_point(original.get(), VR_NET_CAMERA_OFFSET, camera), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_NET_CAMERA_TILT, 0.1734), VR_OK);
+  const int map[6] = {-1, 3, 2, -4, 6, 5};
+  for (int a = 0; a < 6; ++a)
+    ASSERT_EQ(vr_set_int(original.get(), VR_NET_MAP_X + a, map[a]), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_NET_SILENCE_TIMEOUT, 1.75), VR_OK);
+  ASSERT_EQ(vr_set_int(original.get(), VR_NET_OUTPUT, 1), VR_OK);
+  ASSERT_EQ(vr_net_set_endpoint(original.get(), VR_NET_OUTPUT_ADDRESS, "127.0.0.2:6001"), VR_OK);
+
+  const std::string path = (dir_ / "net.toml").string();
+  ASSERT_EQ(vr_config_save(original.get(), path.c_str()), 1) << vr_config_message();
+  std::stringstream written;
+  written << std::ifstream(path).rdbuf();
+  EXPECT_NE(written.str().find("listen = \"0.0.0.0:5000\""), std::string::npos) << written.str();
+  EXPECT_NE(written.str().find("output_to = \"127.0.0.2:6001\""), std::string::npos);
+  EXPECT_NE(written.str().find("glasses_source = 6"), std::string::npos);
+  EXPECT_NE(written.str().find("[display_time]\n"), std::string::npos);
+
+  Ctx loaded(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(loaded.get(), path.c_str()), 1) << vr_config_message();
+  EXPECT_EQ(bytes_of(original.get()), bytes_of(loaded.get()));
+
+  struct Case {
+    const char *text;
+    const char *message;  // after "<path>:"
+  };
+  const Case cases[] = {
+      {"[network]\nlisten = \"127.0.0.1:0\"\n",
+       "2: network.listen: expected \"a.b.c.d:port\" (IPv4 address and UDP port)"},
+      {"[network]\nlisten = \"example.org:4242\"\n", "2: network.listen: expected"},
+      {"[network]\noutput_to = 4243\n", "2: network.output_to: expected"},
+      {"[network]\nmap_x = 4\n",
+       "2: network.map_x: refused: x, y and z take 1 to 3, the angles 4 to 6 (negative: negated)"},
+      {"[network]\nmap_roll = 7\n", "2: network.map_roll: 7 is out of range (-6 to 6)"},
+      {"[network]\ncamera_tilt = 4\n", "2: network.camera_tilt: 4 is out of range"},
+      {"[network]\nsilence_timeout = 0\n", "2: network.silence_timeout: 0 is out of range"},
+      {"[display_time]\nenabled = 2\n", "2: display_time.enabled: 2 is out of range (0 to 1)"},
+      {"[display_time]\nlatency = -0.1\n", "2: display_time.latency: -0.1 is out of range"},
+      {"[display_time]\nraw_fit_slots = 2\n",
+       "2: display_time.raw_fit_slots: 2 is out of range (3 to 16)"},
+      {"[tracking]\nglasses_source = 5\n",
+       "2: tracking.glasses_source: 5 is out of range (1 to 4) and not 6"},
+      {"[tracking]\nmouse_source = 6\n", "2: tracking.mouse_source: 6 is out of range (1 to 4)"},
+  };
+  for (const Case &k : cases) {
+    Ctx ctx(vr_ctx_create());
+    const auto before = bytes_of(ctx.get());
+    const std::string bad = write("bad.toml", k.text);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(vr_config_load(ctx.get(), bad.c_str()), 0) << k.text;
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::string(vr_config_message()).rfind(bad + ":" + k.message, 0), 0u)
+        << vr_config_message();
+    EXPECT_EQ(bytes_of(ctx.get()), before) << k.text;
+  }
+}
+
+TEST_F(ConfigTest, AQuoteWhereNoStringCanStartDoesNotHideCharactersFromTheCheck) {
+  // The reader tests what follows such a quote as code: the characters it cannot take there are
+  // refused before it sees them; strings in their proper places still take any text.
+  const std::string bad = write("quote.toml", "[devices]\ntty_a =7\"/d\u00e9 \u03fb\"\n");
+  Ctx ctx(vr_ctx_create());
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(vr_config_load(ctx.get(), bad.c_str()), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::string(vr_config_message()),
+            bad + ":2: character U+00E9 is not accepted outside strings and comments");
+  // Code points from every block of the reader's white-space test that it cannot take.
+  for (const char *text : {"[screen]\nwidth_cm =\u2c5e 40\n", "[screen]\nwidth_cm =\u2eff 40\n",
+                           "[screen]\nwidth_cm =\u3057 40\n", "[screen]\nwidth_cm =\ufb26 40\n"}) {
+    const std::string path = write("block.toml", text);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(vr_config_load(ctx.get(), path.c_str()), 0) << text;
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string(vr_config_message()).find(":2: character U+"), std::string::npos)
+        << vr_config_message();
+  }
+  const std::string good =
+      write("strings.toml",
+            "[devices]\ntty_a = \"/d\u00e9\u03fb\"\n\"tty_b\" = '/\u03fb'\n"
+            "[eyes]\nleft_offset = [ -3, 2, 3 ] # \u03fb\n[network]\nlisten=\"127.0.0.1:4242\"\n");
+  ASSERT_EQ(vr_config_load(ctx.get(), good.c_str()), 1) << vr_config_message();
+  EXPECT_STREQ(vr_device_path(VR_DEVICE_TTYB), "/\u03fb");
+}
