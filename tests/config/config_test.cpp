@@ -212,7 +212,8 @@ TEST_F(ConfigTest, EachKindOfBadFileIsRefusedWithFileLineAndKeyAndChangesNothing
       // Control characters, which TOML allows nowhere: one in a table header trips the reader.
       {"[screen]\nwidth_cm = 40\n[\x01sch]\n",
        "3: control character U+0001 is not allowed in a set-up file"},
-      {"# a comment with a bell \a\n", "1: control character U+0007 is not allowed in a set-up file"},
+      {"# a comment with a bell \a\n",
+       "1: control character U+0007 is not allowed in a set-up file"},
   };
   for (const Case &k : cases) {
     Ctx ctx(vr_ctx_create());
