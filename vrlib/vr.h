@@ -1429,6 +1429,9 @@ VR_API vr_result vr_eye_matrices_d(vr_ctx *ctx, int eye, vr_depth_convention dep
  *   - The network source (VR_SOURCE_NETWORK): every accepted datagram is placed at the moment
  *     it was measured (its arrival less VR_TRACKER_DELAY, set to the sender's own latency) and
  *     fed to the same predictor, position and orientation.
+ *   - The VRPN head (VR_GLASSES_SOURCE_VRPN): every head report is fed to the same predictor at
+ *     its measurement time, VR_VRPN_HEAD_POSE_TIME (its VRPN time stamp on this clock), or, for a
+ *     report without a stamp, its arrival less VR_TRACKER_DELAY.
  *   - Outliers, for every source: a distance, or a reported pose, that disagrees with its recent
  *     history by more than VR_OUTLIER_GATE robust standard deviations (1.4826 times the median
  *     absolute deviation of the recent disagreements), and by more than VR_OUTLIER_FLOOR, is not
