@@ -1654,7 +1654,8 @@ VR_API const char *vr_config_message(void);
  * The VRPN source. VR_GLASSES_SOURCE VR_GLASSES_SOURCE_VRPN takes the head, VR_MOUSE_SOURCE
  * VR_MOUSE_SOURCE_VRPN the 3D mouse, from a VRPN tracker device named "Tracker0@host[:port]"
  * (sensors VR_VRPN_HEAD_SENSOR and VR_VRPN_MOUSE_SENSOR), the mouse buttons from a VRPN button
- * device (by default the tracker's own name). The devices are set with vr_vrpn_set_devices, or
+ * device (by default the tracker's own name). The devices are set with vr_vrpn_set_devices (or
+ * the set-up file's [vrpn] tracker and button keys), or
  * else taken from the environment variable VRLIB_VRPN ("Tracker0@host[:port]" or
  * "Tracker0@host[:port],Buttons0@host[:port]") when the source starts.
  * vr_init_glasses_and_mouse_6d starts it (as vr_vrpn_init does) when VR_GLASSES_SOURCE is

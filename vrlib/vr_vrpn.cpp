@@ -258,7 +258,8 @@ extern "C" {
 
 VR_API vr_result vr_vrpn_set_devices(vr_ctx *ctx, const char *tracker, const char *button) {
   if (!ctx || !tracker) return VR_ERR_BAD_VALUE;
-  char t[VR_VRPN_NAME_BYTES], b[VR_VRPN_NAME_BYTES];
+  // Zeroed: the whole room is copied into the context, never stack bytes past the name.
+  char t[VR_VRPN_NAME_BYTES] = {}, b[VR_VRPN_NAME_BYTES] = {};
   if (!keep_name(t, tracker, std::strlen(tracker))) return VR_ERR_BAD_VALUE;
   if (button && *button) {
     if (!keep_name(b, button, std::strlen(button))) return VR_ERR_BAD_VALUE;
