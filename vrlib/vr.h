@@ -1429,6 +1429,9 @@ VR_API vr_result vr_eye_matrices_d(vr_ctx *ctx, int eye, vr_depth_convention dep
  *   - The network source (VR_SOURCE_NETWORK): every accepted datagram is placed at the moment
  *     it was measured (its arrival less VR_TRACKER_DELAY, set to the sender's own latency) and
  *     fed to the same predictor, position and orientation.
+ *   - The VRPN head (VR_GLASSES_SOURCE_VRPN): every head report is fed to the same predictor at
+ *     its measurement time, VR_VRPN_HEAD_POSE_TIME (its VRPN time stamp on this clock), or, for a
+ *     report without a stamp, its arrival less VR_TRACKER_DELAY.
  *   - Outliers, for every source: a distance, or a reported pose, that disagrees with its recent
  *     history by more than VR_OUTLIER_GATE robust standard deviations (1.4826 times the median
  *     absolute deviation of the recent disagreements), and by more than VR_OUTLIER_FLOOR, is not
@@ -1651,7 +1654,8 @@ VR_API const char *vr_config_message(void);
  * The VRPN source. VR_GLASSES_SOURCE VR_GLASSES_SOURCE_VRPN takes the head, VR_MOUSE_SOURCE
  * VR_MOUSE_SOURCE_VRPN the 3D mouse, from a VRPN tracker device named "Tracker0@host[:port]"
  * (sensors VR_VRPN_HEAD_SENSOR and VR_VRPN_MOUSE_SENSOR), the mouse buttons from a VRPN button
- * device (by default the tracker's own name). The devices are set with vr_vrpn_set_devices, or
+ * device (by default the tracker's own name). The devices are set with vr_vrpn_set_devices (or
+ * the set-up file's [vrpn] tracker and button keys), or
  * else taken from the environment variable VRLIB_VRPN ("Tracker0@host[:port]" or
  * "Tracker0@host[:port],Buttons0@host[:port]") when the source starts.
  * vr_init_glasses_and_mouse_6d starts it (as vr_vrpn_init does) when VR_GLASSES_SOURCE is

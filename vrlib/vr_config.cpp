@@ -20,14 +20,15 @@
 
 #include <toml++/toml.h>
 
+#include "vr_ext.h"
 #include "vr_net.h"
 #include "vr_platform.h"
 
 namespace {
 
-// Where a key's value goes: an attribute, a device path, or an address attribute and the port
-// attribute after it, written as one "a.b.c.d:port" text.
-enum class Target : unsigned char { attribute, device, endpoint };
+// Where a key's value goes: an attribute, a device path, an address attribute and the port
+// attribute after it, written as one "a.b.c.d:port" text, or a VRPN device name.
+enum class Target : unsigned char { attribute, device, endpoint, vrpn_name };
 
 // One key of the file. The value's type is the attribute's own (vr_attr_type_of), so a key for
 // a new attribute is one row here. Numbers (and each coordinate of a point) must lie in
@@ -41,7 +42,8 @@ struct Key {
   double high;
   const char *what;  // one line for the written file: meaning and unit
   bool saved;        // false: derived from other keys, so a written file leaves it out
-  int also = 0;      // a whole number taken besides the range (an extension value), 0 = none
+  int also = 0;      // whole numbers taken besides the range (extension values), 0 = none
+  int also_2 = 0;
 };
 
 constexpr double any_int_low = INT_MIN;
@@ -58,14 +60,27 @@ constexpr Key device(const char *name, int which, const char *what) {
 constexpr Key endpoint(const char *section, const char *name, int address_id, const char *what) {
   return Key{section, name, Target::endpoint, address_id, 0, 0, what, true};
 }
+// The VRPN source's device names: the tracker, and the button device after it.
+enum { vrpn_tracker = 0, vrpn_button = 1 };
+constexpr Key vrpn_name(const char *name, int which, const char *what) {
+  return Key{"vrpn", name, Target::vrpn_name, which, 0, 0, what, true};
+}
 
 // Source numbers: 1 Logitech raw records, 2 Logitech 6D reports, 3 CyberMan (mouse only),
-// 4 DynaSight; the head source also takes the network source (VR_SOURCE_NETWORK).
+// 4 DynaSight; the head source also takes the network source (VR_SOURCE_NETWORK), and both take
+// VRPN (VR_GLASSES_SOURCE_VRPN, VR_MOUSE_SOURCE_VRPN).
 constexpr double last_source = 4;
 constexpr Key head_source() {
   Key k = attr("tracking", "glasses_source", VR_GLASSES_SOURCE, 1, last_source,
-               "1 Logitech raw, 2 Logitech 6D, 4 DynaSight, 6 network (webcam)");
+               "1 Logitech raw, 2 Logitech 6D, 4 DynaSight, 6 network (webcam), 240 VRPN");
   k.also = VR_SOURCE_NETWORK;
+  k.also_2 = VR_GLASSES_SOURCE_VRPN;
+  return k;
+}
+constexpr Key mouse_source() {
+  Key k = attr("tracking", "mouse_source", VR_MOUSE_SOURCE, 1, last_source,
+               "1 Logitech raw, 2 Logitech 6D, 3 CyberMan, 240 VRPN");
+  k.also = VR_MOUSE_SOURCE_VRPN;
   return k;
 }
 
@@ -112,8 +127,7 @@ constexpr Key keys[] = {
     attr("tracking", "mode", VR_TRACKING_MODE, 0, 5, "0 none, 5 head-mounted, else desk-top"),
     attr("tracking", "aux", VR_TRACKING_AUX, any_int_low, any_int_high, "kept for the caller"),
     head_source(),
-    attr("tracking", "mouse_source", VR_MOUSE_SOURCE, 1, last_source,
-         "1 Logitech raw, 2 Logitech 6D, 3 CyberMan"),
+    mouse_source(),
     attr("tracking", "streaming", VR_STREAMING, 0, 1, "units stream reports"),
     attr("tracking", "raw_interpolate", VR_RAW_INTERPOLATE, 0, 1, "interpolate raw records"),
     attr("tracking", "event_filter_length", VR_EVENT_FILTER_LENGTH, 0, 255,
@@ -168,6 +182,16 @@ constexpr Key keys[] = {
     attr("network", "output", VR_NET_OUTPUT, 0, 1, "send the tracked head every frame"),
     endpoint("network", "output_to", VR_NET_OUTPUT_ADDRESS,
              "where the head output goes, \"a.b.c.d:port\""),
+
+    vrpn_name("tracker", vrpn_tracker,
+              "VRPN tracker of the VRPN source, \"Tracker0@host[:port]\" (\"\": none named)"),
+    vrpn_name("button", vrpn_button,
+              "VRPN button device of the 3D mouse, \"Buttons0@host[:port]\" (\"\": the tracker)"),
+    attr("vrpn", "head_sensor", VR_VRPN_HEAD_SENSOR, 0, any_int_high, "sensor number of the head"),
+    attr("vrpn", "mouse_sensor", VR_VRPN_MOUSE_SENSOR, 0, any_int_high,
+         "sensor number of the 3D mouse"),
+    attr("vrpn", "cm_per_unit", VR_VRPN_CM_PER_UNIT, 1e-9, no_limit,
+         "cm per VRPN position unit (100: metres)"),
 
     attr("coexistence", "height", VR_COEXISTENCE_HEIGHT, -1000, 1000, "raised centre, cm"),
     attr("coexistence", "distance", VR_COEXISTENCE_DISTANCE, -1000, 1000, "forward centre, cm"),
@@ -277,6 +301,15 @@ class Reader {
     return -1;
   }
 
+  // A VRPN device name as the source takes it ("name@host", the host with an optional port), or
+  // "" for none.
+  static bool vrpn_name_text(const std::string &t) {
+    if (t.empty()) return true;
+    if (t.size() >= VR_VRPN_NAME_BYTES || t.find('\0') != std::string::npos) return false;
+    const std::size_t at = t.find('@');
+    return at != std::string::npos && at != 0 && at + 1 < t.size();
+  }
+
   static std::optional<double> number(const toml::node &n) {
     if (const auto *f = n.as_floating_point()) return f->get();
     if (const auto *i = n.as_integer()) return static_cast<double>(i->get());
@@ -324,6 +357,17 @@ class Reader {
       }
       return true;
     }
+    if (key.target == Target::vrpn_name) {
+      const auto *text = value.as_string();
+      if (text == nullptr || !vrpn_name_text(text->get())) {
+        problem(line, name,
+                format("expected \"device@host[:port]\" of at most %d bytes, or \"\"",
+                       VR_VRPN_NAME_BYTES - 1));
+        return false;
+      }
+      s.text = text->get();
+      return true;
+    }
     if (key.target == Target::endpoint) {
       const auto *text = value.as_string();
       unsigned address = 0;
@@ -358,14 +402,18 @@ class Reader {
           return false;
         }
         const double v = static_cast<double>(i->get());
-        if (key.also != 0 && v == key.also) {
-          s.integer = key.also;
-          return true;
+        for (const int extra : {key.also, key.also_2}) {
+          if (extra != 0 && v == extra) {
+            s.integer = extra;
+            return true;
+          }
         }
         if (key.also != 0 && (v < key.low || v > key.high)) {
+          const std::string others =
+              key.also_2 != 0 ? format("%d or %d", key.also, key.also_2) : format("%d", key.also);
           problem(line, name,
-                  format("%.15g is out of range (%.15g to %.15g) and not %d", v, key.low, key.high,
-                         key.also));
+                  format("%.15g is out of range (%.15g to %.15g) and not %s", v, key.low, key.high,
+                         others.c_str()));
           return false;
         }
         if (!in_range(key, v, name, line)) return false;
@@ -400,12 +448,31 @@ class Reader {
   std::optional<Problem> first_;
 };
 
+// Applies a VRPN device name. The tracker comes first (the button device then defaults to it, as
+// vr_vrpn_set_devices does); a button device needs a tracker named before it. "" for the tracker
+// names none (the VRLIB_VRPN variable then applies), "" for the button device means the tracker.
+bool apply_vrpn_name(vr_ctx *ctx, int which, const std::string &text) {
+  vr_ext_vrpn &e = vr_ext(ctx).vrpn;
+  if (which == vrpn_tracker) {
+    if (text.empty()) {
+      std::memset(e.tracker, 0, sizeof e.tracker);
+      std::memset(e.button, 0, sizeof e.button);
+      return true;
+    }
+    return vr_vrpn_set_devices(ctx, text.c_str(), nullptr) == VR_OK;
+  }
+  if (!e.tracker[0]) return text.empty();
+  const std::string tracker = e.tracker;
+  return vr_vrpn_set_devices(ctx, tracker.c_str(), text.c_str()) == VR_OK;
+}
+
 // Applies one staged value to the copy; false when the attribute refuses it.
 bool apply(vr_ctx *ctx, const Staged &s) {
   const Key &key = keys[s.key];
   if (key.target == Target::endpoint) {
     return vr_net_set_endpoint(ctx, key.id, s.text.c_str()) == VR_OK;
   }
+  if (key.target == Target::vrpn_name) return apply_vrpn_name(ctx, key.id, s.text);
   switch (vr_attr_type_of(key.id)) {
     case VR_TYPE_DOUBLE:
       return vr_set_double(ctx, key.id, s.real) == VR_OK;
@@ -426,6 +493,7 @@ bool apply(vr_ctx *ctx, const Staged &s) {
 }
 
 const char *refusal(const Key &key) {
+  if (key.target == Target::vrpn_name) return "refused: a button device needs a tracker named";
   if (key.id >= VR_NET_MAP_X && key.id <= VR_NET_MAP_ROLL)
     return "refused: x, y and z take 1 to 3, the angles 4 to 6 (negative: negated)";
   return vr_attr_type_of(key.id) == VR_TYPE_MATRIX
@@ -598,6 +666,10 @@ std::string value_text(vr_ctx *ctx, const Key &key) {
   if (key.target == Target::device) {
     const char *path = vr::os::device_path_for_file(key.id);
     return quoted(path != nullptr ? path : "");
+  }
+  if (key.target == Target::vrpn_name) {
+    const vr_ext_vrpn &e = vr_ext(ctx).vrpn;
+    return quoted(key.id == vrpn_tracker ? e.tracker : e.button);
   }
   if (key.target == Target::endpoint) {
     int address = 0, port = 0;

@@ -569,6 +569,22 @@ void take_dated_pose(vr_ctx *ctx, const vr_lt_6d &pose, double arrival_s) {
                vr_predictor_add(&w.predictor, arrival_s - tracker_delay(settings(ctx)), pos, q));
 }
 
+void take_dated_head(vr_ctx *ctx, const dmat head_to_dig, double measured_s) {
+  vr_display_whole &w = settings(ctx).whole[0];
+  configure(ctx, w);
+  double pos[3];
+  dquat q;
+  dmat m;
+  std::memcpy(m, head_to_dig, sizeof m);
+  for (int c = 0; c < 3; ++c) pos[c] = m[3][c];
+  vr_mat_to_quat(m, q);
+  count_result(ctx, vr_predictor_add(&w.predictor, measured_s, pos, q));
+}
+
+double tracker_delay_s(vr_ctx *ctx) {
+  return tracker_delay(settings(ctx));
+}
+
 bool place_dated_eyes(vr_ctx *ctx) {
   vr_display_whole &w = settings(ctx).whole[0];
   configure(ctx, w);

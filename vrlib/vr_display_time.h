@@ -22,6 +22,11 @@ bool dated_poses_on(vr_ctx *ctx);
 void start_dated_poses(vr_ctx *ctx);
 void take_dated_pose(vr_ctx *ctx, const vr_lt_6d &pose, double arrival_s);
 bool place_dated_eyes(vr_ctx *ctx);
+// The same for a source whose poses come as the head's matrix in the tracker's frame and carry
+// their own measurement time (physical world time): fed to the predictor as they are.
+void take_dated_head(vr_ctx *ctx, const dmat head_to_dig, double measured_s);
+// VR_TRACKER_DELAY as the predictor uses it (clamped): for a source that only knows arrivals.
+double tracker_delay_s(vr_ctx *ctx);
 
 // The display time of the frame now being computed: the frame's physical world time plus the
 // display latency (VR_DISPLAY_LATENCY, or one frame interval), also stored for VR_DISPLAY_TIME.

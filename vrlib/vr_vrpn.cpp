@@ -8,6 +8,7 @@
 #include <new>
 
 #include "vr.h"
+#include "vr_display_time.h"
 #include "vr_ext.h"
 #include "vr_status.h"
 #include "vr_track_internal.h"
@@ -39,12 +40,37 @@ struct Source {
   int buttons = 0;
   bool buttons_changed = false;
   int reports = 0;
+  // Set for the length of one poll: the context whose frame it is, and whether every head
+  // report goes to the display-time predictor as it comes in.
+  vr_ctx *ctx = nullptr;
+  bool dated = false;
 };
 
 enum { head_slot = 0, mouse_slot = 1 };
 
 Source *source_of(vr_ctx *ctx) {
   return static_cast<Source *>(vr_ext(ctx).vrpn.source);
+}
+
+// The measurement time of a report in the context's physical world time: its age on the door's
+// clock, counted back from this frame. A report without a stamp is as old as this frame.
+double pose_time(vr_ctx *ctx, const Source &s, double stamp_s) {
+  if (stamp_s <= 0.0) return ctx->pworld_time_now;
+  const double age_s = s.door.now(s.door.user) - stamp_s;
+  return ctx->pworld_time_now - (age_s > 0.0 ? age_s : 0.0);
+}
+
+// A head report for the display-time predictor, at its measurement time: the server's own stamp
+// where it sends one, else its arrival less the tracker's delay (as for the network source).
+void date_head_report(Source &s, const double position[3], const dquat orientation,
+                      double stamp_s) {
+  vr_ctx *ctx = s.ctx;
+  dmat head_to_dig;
+  vr::vrpn::pose_to_matrix(position, orientation, vr_ext(ctx).vrpn.cm_per_unit, head_to_dig);
+  const double measured_s = stamp_s > 0.0
+                                ? pose_time(ctx, s, stamp_s)
+                                : ctx->pworld_time_now - vr::display::tracker_delay_s(ctx);
+  vr::display::take_dated_head(ctx, head_to_dig, measured_s);
 }
 
 void on_pose(void *user, int sensor, const double position[3], const dquat orientation,
@@ -61,6 +87,7 @@ void on_pose(void *user, int sensor, const double position[3], const dquat orien
     std::memcpy(n.position, position, sizeof n.position);
     std::memcpy(n.orientation, orientation, sizeof n.orientation);
     n.stamp_s = stamp_s;
+    if (slot == head_slot && s->dated) date_head_report(*s, position, orientation, stamp_s);
   }
 }
 
@@ -77,27 +104,20 @@ void poll(vr_ctx *ctx, Source &s) {
   vr_ext_vrpn &e = vr_ext(ctx).vrpn;
   s.head_sensor = e.head_sensor;
   s.mouse_sensor = e.mouse_sensor;
+  s.ctx = ctx;
+  s.dated = s.head && vr::display::dated_poses_on(ctx);
   const vr_vrpn_sink sink{&s, on_pose, on_button};
   e.connected = s.door.poll(s.door.user, s.handle, &sink) ? 1 : 0;
+  s.ctx = nullptr;
   e.reports = s.reports;
-}
-
-// The measurement time of a report in the context's physical world time: its age on the door's
-// clock, counted back from this frame. A report without a stamp is as old as this frame.
-double pose_time(vr_ctx *ctx, const Source &s, double stamp_s) {
-  if (stamp_s <= 0.0) return ctx->pworld_time_now;
-  const double age_s = s.door.now(s.door.user) - stamp_s;
-  return ctx->pworld_time_now - (age_s > 0.0 ? age_s : 0.0);
 }
 
 long long mark_of(const Newest &n) {
   return n.count > 0 ? n.count - 1 : vr::status::no_pose;
 }
 
-// The head source's step from a pose to the eyes. Kept as one function so that display-time
-// prediction can take the pose and its measurement time here.
-void head_pose_to_eyes(vr_ctx *ctx, const dmat head_to_dig, double measured_s) {
-  (void)measured_s;
+// The head source's step from the newest pose to the eyes, with display-time tracking off.
+void head_pose_to_eyes(vr_ctx *ctx, const dmat head_to_dig) {
   std::memcpy(ctx->head_to_dig, head_to_dig, sizeof(dmat));
   vr::track::place_eyes_from_head(ctx);
 }
@@ -127,14 +147,20 @@ void vrpn_event_glasses(vr_ctx *ctx) {
   if (!s->mouse) poll(ctx, *s);
   Newest &n = s->newest[head_slot];
   vr::status::note(ctx, vr::status::head, mark_of(n));
-  if (!n.fresh) return;
-  n.fresh = false;
-  vr_ext_vrpn &e = vr_ext(ctx).vrpn;
-  e.head_stamp_s = n.stamp_s > 0.0 ? n.stamp_s : s->door.now(s->door.user);
-  e.head_pose_s = pose_time(ctx, *s, n.stamp_s);
+  const bool fresh = n.fresh;
+  if (fresh) {
+    n.fresh = false;
+    vr_ext_vrpn &e = vr_ext(ctx).vrpn;
+    e.head_stamp_s = n.stamp_s > 0.0 ? n.stamp_s : s->door.now(s->door.user);
+    e.head_pose_s = pose_time(ctx, *s, n.stamp_s);
+  }
+  // With display-time tracking on, the poll fed every head report to the predictor: the eyes go
+  // where it says the head is at the display time, every frame, new report or not.
+  if (vr::display::dated_poses_on(ctx) && vr::display::place_dated_eyes(ctx)) return;
+  if (!fresh) return;
   dmat head_to_dig;
-  vr::vrpn::pose_to_matrix(n.position, n.orientation, e.cm_per_unit, head_to_dig);
-  head_pose_to_eyes(ctx, head_to_dig, e.head_pose_s);
+  vr::vrpn::pose_to_matrix(n.position, n.orientation, vr_ext(ctx).vrpn.cm_per_unit, head_to_dig);
+  head_pose_to_eyes(ctx, head_to_dig);
 }
 
 // Copies a device name into the context's room for it; false when it does not fit or does not
@@ -232,7 +258,8 @@ extern "C" {
 
 VR_API vr_result vr_vrpn_set_devices(vr_ctx *ctx, const char *tracker, const char *button) {
   if (!ctx || !tracker) return VR_ERR_BAD_VALUE;
-  char t[VR_VRPN_NAME_BYTES], b[VR_VRPN_NAME_BYTES];
+  // Zeroed: the whole room is copied into the context, never stack bytes past the name.
+  char t[VR_VRPN_NAME_BYTES] = {}, b[VR_VRPN_NAME_BYTES] = {};
   if (!keep_name(t, tracker, std::strlen(tracker))) return VR_ERR_BAD_VALUE;
   if (button && *button) {
     if (!keep_name(b, button, std::strlen(button))) return VR_ERR_BAD_VALUE;
@@ -268,6 +295,7 @@ VR_API int vr_vrpn_init(vr_ctx *ctx, int want_head, int want_mouse) {
     return 0;
   }
   e.source = s;
+  if (s->head) vr::display::start_dated_poses(ctx);
   e.connected = 0;
   e.reports = 0;
   if (s->mouse) {

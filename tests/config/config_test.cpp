@@ -412,6 +412,88 @@ TEST_F(ConfigTest, DisplayTimeAndNetworkKeysRoundTripAndAreChecked) {
   }
 }
 
+TEST_F(ConfigTest, VrpnKeysRoundTripAndAreChecked) {
+  Ctx original(vr_ctx_create());
+  ASSERT_EQ(vr_set_int(original.get(), VR_GLASSES_SOURCE, VR_GLASSES_SOURCE_VRPN), VR_OK);
+  ASSERT_EQ(vr_set_int(original.get(), VR_MOUSE_SOURCE, VR_MOUSE_SOURCE_VRPN), VR_OK);
+  ASSERT_EQ(vr_vrpn_set_devices(original.get(), "DTrack@127.0.0.1:3884", "Wand0@127.0.0.1"), VR_OK);
+  ASSERT_EQ(vr_set_int(original.get(), VR_VRPN_HEAD_SENSOR, 3), VR_OK);
+  ASSERT_EQ(vr_set_int(original.get(), VR_VRPN_MOUSE_SENSOR, 7), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_VRPN_CM_PER_UNIT, 0.1), VR_OK);
+
+  const std::string path = (dir_ / "vrpn.toml").string();
+  ASSERT_EQ(vr_config_save(original.get(), path.c_str()), 1) << vr_config_message();
+  std::stringstream written;
+  written << std::ifstream(path).rdbuf();
+  for (const char *line : {"[vrpn]\n", "tracker = \"DTrack@127.0.0.1:3884\"\n",
+                           "button = \"Wand0@127.0.0.1\"\n", "glasses_source = 240\n",
+                           "mouse_source = 240\n", "head_sensor = 3\n", "cm_per_unit = 0.1\n"})
+    EXPECT_NE(written.str().find(line), std::string::npos) << line << written.str();
+  Ctx loaded(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(loaded.get(), path.c_str()), 1) << vr_config_message();
+  EXPECT_EQ(bytes_of(original.get()), bytes_of(loaded.get()));
+
+  // A tracker alone names the button device too; "" names none, and a default context's file
+  // (nothing named) loads back to the same context.
+  const std::string alone = write("alone.toml", "[vrpn]\ntracker = \"Tracker0@localhost\"\n");
+  ASSERT_EQ(vr_config_load(loaded.get(), alone.c_str()), 1) << vr_config_message();
+  const std::string alone_path = (dir_ / "alone_saved.toml").string();
+  ASSERT_EQ(vr_config_save(loaded.get(), alone_path.c_str()), 1);
+  std::stringstream alone_text;
+  alone_text << std::ifstream(alone_path).rdbuf();
+  EXPECT_NE(alone_text.str().find("button = \"Tracker0@localhost\""), std::string::npos);
+  Ctx named(vr_ctx_create());
+  ASSERT_EQ(vr_vrpn_set_devices(named.get(), "DTrack@127.0.0.1:3884", "Wand0@127.0.0.1"), VR_OK);
+  ASSERT_EQ(vr_vrpn_set_devices(named.get(), "Tracker0@localhost", nullptr), VR_OK);
+  const std::string named_path = (dir_ / "named.toml").string();
+  ASSERT_EQ(vr_config_save(named.get(), named_path.c_str()), 1);
+  std::stringstream named_text;
+  named_text << std::ifstream(named_path).rdbuf();
+  EXPECT_NE(named_text.str().find("button = \"Tracker0@localhost\""), std::string::npos);
+  const std::string none = write("none.toml", "[vrpn]\ntracker = \"\"\nbutton = \"\"\n");
+  ASSERT_EQ(vr_config_load(loaded.get(), none.c_str()), 1) << vr_config_message();
+  Ctx fresh(vr_ctx_create());
+  const std::string fresh_path = (dir_ / "fresh.toml").string();
+  ASSERT_EQ(vr_config_save(fresh.get(), fresh_path.c_str()), 1) << vr_config_message();
+  Ctx reloaded(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(reloaded.get(), fresh_path.c_str()), 1) << vr_config_message();
+  EXPECT_EQ(bytes_of(fresh.get()), bytes_of(reloaded.get()));
+
+  struct Case {
+    const char *text;
+    const char *message;  // after "<path>:"
+  };
+  const std::string long_name = "[vrpn]\ntracker = \"" + std::string(200, 'T') + "@host\"\n";
+  const Case cases[] = {
+      {"[vrpn]\ntracker = \"Tracker0\"\n",
+       "2: vrpn.tracker: expected \"device@host[:port]\" of at most 127 bytes, or \"\""},
+      {"[vrpn]\ntracker = \"@host\"\n", "2: vrpn.tracker: expected"},
+      {"[vrpn]\ntracker = \"Tracker0@\"\n", "2: vrpn.tracker: expected"},
+      {"[vrpn]\ntracker = 3883\n", "2: vrpn.tracker: expected"},
+      {long_name.c_str(), "2: vrpn.tracker: expected"},
+      {"[vrpn]\nbutton = \"Buttons0@host\"\n",
+       "2: vrpn.button: refused: a button device needs a tracker named"},
+      {"[vrpn]\nhead_sensor = -1\n", "2: vrpn.head_sensor: -1 is out of range (0 to 2147483647)"},
+      {"[vrpn]\nmouse_sensor = 1.5\n", "2: vrpn.mouse_sensor: expected a whole number"},
+      {"[vrpn]\ncm_per_unit = 0\n", "2: vrpn.cm_per_unit: 0 is out of range"},
+      {"[tracking]\nglasses_source = 241\n",
+       "2: tracking.glasses_source: 241 is out of range (1 to 4) and not 6 or 240"},
+      {"[tracking]\nmouse_source = 6\n",
+       "2: tracking.mouse_source: 6 is out of range (1 to 4) and not 240"},
+  };
+  for (const Case &k : cases) {
+    Ctx ctx(vr_ctx_create());
+    const auto before = bytes_of(ctx.get());
+    const std::string bad = write("bad.toml", k.text);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(vr_config_load(ctx.get(), bad.c_str()), 0) << k.text;
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::string(vr_config_message()).rfind(bad + ":" + k.message, 0), 0u)
+        << vr_config_message();
+    EXPECT_EQ(bytes_of(ctx.get()), before) << k.text;
+  }
+}
+
 TEST_F(ConfigTest, AQuoteWhereNoStringCanStartDoesNotHideCharactersFromTheCheck) {
   // The reader tests what follows such a quote as code: the characters it cannot take there are
   // refused before it sees them; strings in their proper places still take any text.
