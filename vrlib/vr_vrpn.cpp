@@ -16,6 +16,8 @@
 
 namespace {
 
+using vr::vrpn::keep_name;
+
 constexpr int button_count = 4;  // VR_MOUSE_BUTTONS holds the low four bits
 constexpr const char *env_devices = "VRLIB_VRPN";
 
@@ -163,17 +165,6 @@ void vrpn_event_glasses(vr_ctx *ctx) {
   head_pose_to_eyes(ctx, head_to_dig);
 }
 
-// Copies a device name into the context's room for it; false when it does not fit or does not
-// read as "name@host".
-bool keep_name(char *dst, const char *src, std::size_t length) {
-  if (length == 0 || length >= VR_VRPN_NAME_BYTES) return false;
-  const char *at = static_cast<const char *>(std::memchr(src, '@', length));
-  if (!at || at == src || at == src + length - 1) return false;
-  std::memcpy(dst, src, length);
-  dst[length] = '\0';
-  return true;
-}
-
 // The devices named by VRLIB_VRPN: "tracker" or "tracker,button".
 bool devices_from_environment(vr_ctx *ctx) {
   const char *value = std::getenv(env_devices);
@@ -255,22 +246,6 @@ void matrix_to_pose(const dmat m, double cm_per_unit, double position[3], dquat 
 }  // namespace vr::vrpn
 
 extern "C" {
-
-VR_API vr_result vr_vrpn_set_devices(vr_ctx *ctx, const char *tracker, const char *button) {
-  if (!ctx || !tracker) return VR_ERR_BAD_VALUE;
-  // Zeroed: the whole room is copied into the context, never stack bytes past the name.
-  char t[VR_VRPN_NAME_BYTES] = {}, b[VR_VRPN_NAME_BYTES] = {};
-  if (!keep_name(t, tracker, std::strlen(tracker))) return VR_ERR_BAD_VALUE;
-  if (button && *button) {
-    if (!keep_name(b, button, std::strlen(button))) return VR_ERR_BAD_VALUE;
-  } else {
-    std::memcpy(b, t, sizeof b);
-  }
-  vr_ext_vrpn &e = vr_ext(ctx).vrpn;
-  std::memcpy(e.tracker, t, sizeof t);
-  std::memcpy(e.button, b, sizeof b);
-  return VR_OK;
-}
 
 VR_API int vr_vrpn_init(vr_ctx *ctx, int want_head, int want_mouse) {
   if (!ctx) return 0;

@@ -2,9 +2,15 @@
 // position-and-quaternion reports and the library's row-vector matrices. Not exported.
 #pragma once
 
+#include <cstddef>
+
 #include "vr.h"
 
 namespace vr::vrpn {
+
+// Copies a device name into the context's room for it; false when it does not fit or does not
+// read as "name@host". (vr_vrpn_names.cpp, in libvrcore: set-up files name devices too.)
+bool keep_name(char *dst, const char *src, std::size_t length);
 
 // The door in use (VRPN's own unless one was installed).
 const vr_vrpn_door &door();
