@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "view_test_util.h"
-#include "vr_internal.h"
+#include "vr_view_internal.h"
 
 using namespace view_test;
 
