@@ -21,7 +21,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "vrlib/vr_capture.h"
+#include "vr_capture.h"
 
 namespace vrcapd {
 

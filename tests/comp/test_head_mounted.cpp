@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "view_test_util.h"
-#include "vrlib/vr_internal.h"
+#include "vr_view_internal.h"
 
 using namespace view_test;
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "view_test_util.h"
-#include "vrlib/vr_internal.h"
+#include "vr_view_internal.h"
 
 using namespace view_test;
 

@@ -23,7 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path source_dir = fs::path(__FILE__).parent_path().parent_path().parent_path();
+// The source tree, named by the build (a compiler cache may hand __FILE__ over relative).
+const fs::path source_dir = VR_SOURCE_DIR;
 
 class ConfigTest : public ::testing::Test {
  protected:

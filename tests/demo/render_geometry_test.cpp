@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "render_fixture.h"
-#include "vr_internal.h"
+#include "vr_view_internal.h"
 
 namespace {
 

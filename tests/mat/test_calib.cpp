@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "mat_check.h"
-#include "vr_internal.h"
+#include "vr_mat_internal.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "raw_test_util.h"
-#include "vr_internal.h"
+#include "vr_lt_raw.h"
 
 namespace {
 

@@ -97,3 +97,8 @@ void stats_end_capture(const vr_lt_unit *unit);
 vr_lt_stat *stats_solver_record(const vr_lt_unit *unit);
 
 }  // namespace vr::lt
+
+// One channel's distance from its least-squares line, extrapolated by lead seconds past the
+// newest slot (vr_lt_solve.cpp; reached by the tests).
+double least_sq_fit_interpolate(vr_ctx *ctx, vr_lt_unit *unit, const double time_base[16],
+                                vr_lt_channel *chan, int newest_slot, double lead);

@@ -8,7 +8,7 @@
 
 #include "vr_display_time.h"
 #include "vr_ext.h"
-#include "vr_internal.h"
+#include "vr_clock.h"
 #include "vr_net.h"
 #include "vr_platform.h"
 

@@ -1,5 +1,6 @@
 // Geometry and math: 4x4 frame matrices, points and vectors in both precisions, inversion,
-// view orientation, quaternions and the fixed calibration frames.
+// view orientation and quaternions. The calibration frames that take a context are frames
+// (frames/vr_calib_frames.cpp).
 //
 // Points are row vectors on the left (p' = p x M), the translation sits in row 3 and column 3 is
 // never read when transforming. Nothing here allocates, fails or reports an error.
@@ -8,11 +9,13 @@
 #include <utility>
 
 #include "vr.h"
-#include "vr_internal.h"
+#include "vr_mat_internal.h"
+#include "vr_mat_blocks.h"
 #include "vr_platform.h"
 
 namespace {
 
+using namespace vr::mat;
 using cmat = const double (*)[4];
 
 // Magnitudes below this count as zero: singular pivots, degenerate quaternion components.
@@ -20,38 +23,10 @@ constexpr double small_value = 1e-30;
 
 // ---- Matrix building blocks --------------------------------------------------------------
 
-void set_identity(dmat m) {
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) m[i][j] = (i == j) ? 1.0 : 0.0;
-}
-
 template <typename Src, typename Dst>
 void convert(const Src (*src)[4], Dst (*dst)[4]) {
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) dst[i][j] = static_cast<Dst>(src[i][j]);
-}
-
-void set_translation(dmat m, double tx, double ty, double tz) {
-  m[3][0] = tx;
-  m[3][1] = ty;
-  m[3][2] = tz;
-}
-
-void set_zero(dmat m) {
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) m[i][j] = 0.0;
-}
-
-// A rotation in the plane of axes a and b: M[a][a] = M[b][b] = cos, M[a][b] = sin,
-// M[b][a] = -sin, which turns a point from axis a toward axis b.
-void set_rotation(double angle, int a, int b, dmat out) {
-  const double c = std::cos(angle);
-  const double s = std::sin(angle);
-  set_identity(out);
-  out[a][a] = c;
-  out[b][b] = c;
-  out[a][b] = s;
-  out[b][a] = -s;
 }
 
 // ---- Points and vectors, shared by the float and double entries --------------------------
@@ -196,20 +171,6 @@ void normalize_quat(dquat q) {
   const bool has_length = n2 > 0.0;
   const double k = has_length ? 1.0 / std::sqrt(n2) : 0.0;
   for (int i = 0; i < 4; ++i) q[i] = has_length ? q[i] * k : 0.0;
-}
-
-// ---- Calibration frames --------------------------------------------------------------------
-
-constexpr double cm_per_inch = 2.54;
-// Where the head-mounted coexistence frame sits below and behind the transmitter.
-constexpr double hmd_coexistence_drop_cm = -12 * cm_per_inch - 45;
-constexpr double hmd_coexistence_back_cm = 18 * cm_per_inch;
-// Distance from the head sensor to each eye's display plate.
-constexpr double hmd_plate_distance_cm = 13 * cm_per_inch;
-
-void eye_plate(const vr_ctx *ctx, const dpt eye_offset, dmat m) {
-  set_translation(m, eye_offset[0] + ctx->screen_width_cm / 2,
-                  eye_offset[1] + ctx->screen_height_cm / 2, eye_offset[2] + hmd_plate_distance_cm);
 }
 
 }  // namespace
@@ -591,53 +552,6 @@ VR_API void vr_interpolate_quat(const dquat a, const dquat b, double t, dquat ou
 
 // Kept as an exported entry for applications that link it; it has nothing to convert.
 VR_API void vr_euler_to_quat(void) {}
-
-// ---- Calibration frames ------------------------------------------------------------------
-
-// Writes the context's dig_to_plate through the pointer that the attribute interface hands out.
-VR_API void leaning_triangle_make_dig_to_plate(vr_ctx *ctx, double angle, double x, double y,
-                                               double z) {
-  double(*dig_to_plate)[4] = nullptr;
-  vr_object_get(ctx, VR_DIG_TO_PLATE, &dig_to_plate);
-  if (!dig_to_plate) return;
-  // The transmitter tilted by angle about the plate's x axis, its origin at (x, y, z).
-  set_rotation(angle, 1, 2, dig_to_plate);
-  set_translation(dig_to_plate, x, y, z);
-}
-
-// rot_x(angle) x translation(x, y, z).
-VR_API void fake_make_dig_to_plate(double angle, double x, double y, double z, dmat out) {
-  dmat rotation;
-  vr_mat_trans(x, y, z, out);
-  vr_mat_rot_x(angle, rotation);
-  vr_mat_mul_mat(rotation, out, out);
-}
-
-// A coexistence point (x, y, z) maps to the digitiser point (x, z - 75.48, d - 45.72 - y).
-VR_API void make_coexistence_to_dig(vr_ctx *ctx, double d) {
-  dmat &m = ctx->coexistence_to_dig;
-  set_zero(m);
-  m[0][0] = 1.0;
-  m[2][1] = 1.0;
-  m[1][2] = -1.0;
-  m[3][3] = 1.0;
-  m[3][1] = hmd_coexistence_drop_cm;
-  m[3][2] = d - hmd_coexistence_back_cm;
-}
-
-// A head point (x, y, z) maps to (tx - x, ty - z, tz - y) on each eye's display plate, where
-// t is the eye offset moved to the plate's centre and out by the plate distance.
-VR_API void make_head_to_lr_plate(vr_ctx *ctx) {
-  dmat &left = ctx->head_to_lr_plate[0];
-  set_zero(left);
-  left[0][0] = -1.0;
-  left[2][1] = -1.0;
-  left[1][2] = -1.0;
-  left[3][3] = 1.0;
-  vr_dmat_to_dmat(left, ctx->head_to_lr_plate[1]);
-  eye_plate(ctx, ctx->left_eye_offset, left);
-  eye_plate(ctx, ctx->right_eye_offset, ctx->head_to_lr_plate[1]);
-}
 
 // Only yaw after pitch: roll and the position do not enter this matrix (the receiver pose
 // builder of the tracker front-end is the one that forms the full pose).

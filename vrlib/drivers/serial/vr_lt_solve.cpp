@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "vr.h"
-#include "vr_internal.h"
 #include "vr_lt_raw.h"
 
 namespace {

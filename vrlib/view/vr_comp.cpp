@@ -1,24 +1,22 @@
-// The view pipeline: per-frame view computation, the eye view matrix with its off-axis
-// projection and CRT correction, the display frames, window tracking and physical world time.
+// The view pipeline: per-frame view computation and the eye view matrix with its off-axis
+// projection and CRT correction. The window and the god's-eye frame are frames
+// (frames/vr_window.cpp); the clock is in base/vr_clock.cpp.
 #include <climits>
 #include <cmath>
 #include <cstring>
 
 #include "vr.h"
-#include "vr_internal.h"
+#include "vr_view_internal.h"
+#include "vr_mat_internal.h"
 #include "vr_net.h"
-#include "vr_platform.h"
 #include "vr_view_safety.h"
 
 namespace {
 
-constexpr int head_mounted_tracking_mode = 5;
 constexpr double no_depth_planes = 1e23;      // depth_front at or above this: no depth planes
 constexpr double head_view_hither_cm = 0.05;  // clip planes of the eye-relative views,
 constexpr double head_view_yon_cm = 1.5;      // in front of the eye
 constexpr double head_mounted_eye_cm = 36.0;  // eye distance from each head-mounted plate
-constexpr int scaled_planes = 2;              // hither/yon scale mode that follows the world scale
-constexpr int relative_planes = 1;            // hither/yon/depth measured from the eye's z
 
 // ---------------------------------------------------------------------------------------------
 // Window edges and the off-axis projection
@@ -114,51 +112,20 @@ void make_view(vr_ctx *ctx, const double *eye, const Edges &w, double hither, do
 
 // Scale of the clip and depth distances: 1, or the world's scale on the plate.
 double plane_scale(const vr_ctx *ctx, int scale_mode) {
-  if (scale_mode != scaled_planes) return 1.0;
+  if (scale_mode != VR_PLANE_WORLD_UNITS) return 1.0;
   const dmat &w = ctx->world_to_coexistence;
   const double world_scale = std::sqrt(w[0][0] * w[0][0] + w[0][1] * w[0][1] + w[0][2] * w[0][2]);
   return std::fabs(world_scale * ctx->gods_eye_scale);
 }
 
 double plane_z(int relative, double eye_z, double scale, double distance) {
-  return relative == relative_planes ? eye_z + scale * distance : scale * distance;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Physical world time
-// ---------------------------------------------------------------------------------------------
-
-constexpr int time_step_shift = 10;  // steps of 1024 ns
-constexpr double time_steps_per_second = 1000000000.0 / 1024.0;
-constexpr int idle_count = 10000;  // idle counts between two readings of the processor clock
-constexpr long long ns_per_us = 1000;
-
-// The process-wide zero point of physical world time, in clock nanoseconds.
-long long long_long_pworld_time_zero = 0;
-
-double clock_seconds(long long ns) {
-  return static_cast<double>(ns >> time_step_shift) / time_steps_per_second;
-}
-
-// a - b with two's-complement wrap: a clock that jumps can never make the subtraction undefined.
-long long clock_difference(long long a, long long b) {
-  return static_cast<long long>(static_cast<unsigned long long>(a) -
-                                static_cast<unsigned long long>(b));
-}
-
-// A pixel count as an int, truncated toward zero; values no int can hold are pinned to the
-// ends of the range (NaN to 0) rather than converted with undefined results.
-int pixels_to_int(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= static_cast<double>(INT_MAX)) return INT_MAX;
-  if (v <= static_cast<double>(INT_MIN)) return INT_MIN;
-  return static_cast<int>(v);
+  return relative == VR_PLANE_EYE_RELATIVE ? eye_z + scale * distance : scale * distance;
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Module-private entry points (vr_internal.h)
+// Module-private entry points (vr_view_internal.h)
 // ---------------------------------------------------------------------------------------------
 
 void vr_make_v(vr_ctx *ctx, const double *eye, double hither, double yon, double depth_front,
@@ -225,7 +192,7 @@ void vr_compute_lr_plate_to_cc(vr_ctx *ctx, const double *eye, double hither, do
 void vr_compute_coexistence_to_plate(vr_ctx *ctx) {
   dmat a, b;
 
-  if (ctx->tracking_mode != head_mounted_tracking_mode) {
+  if (ctx->tracking_mode != VR_TRACKING_HEAD_MOUNTED) {
     if (ctx->attributes_changed != 0 && ctx->gods_eye_center_mode != 0) {
       consistify_coexistence_center(ctx);
       ctx->attributes_changed = 0;
@@ -302,7 +269,7 @@ VR_API void vr_comp_view(vr_ctx *ctx) {
   const double yon = plane_z(ctx->yon_relative, left[2], back_scale, ctx->yon);
   const double back = plane_z(ctx->depth_back_relative, left[2], back_scale, ctx->depth_back);
 
-  if (ctx->tracking_mode != head_mounted_tracking_mode) {
+  if (ctx->tracking_mode != VR_TRACKING_HEAD_MOUNTED) {
     const Edges left_edges = seen_window_edges(ctx, left);
     make_view(ctx, left, left_edges, hither_left, yon, front, back, ctx->left_view, 0);
     Edges right_edges{};
@@ -329,129 +296,6 @@ VR_API void vr_comp_view(vr_ctx *ctx) {
 
   vr_compute_coexistence_to_plate(ctx);
   vr::views::keep_finite(ctx, {hither_left, hither_right, yon});
-}
-
-// ---------------------------------------------------------------------------------------------
-// Display plate geometry
-// ---------------------------------------------------------------------------------------------
-
-VR_API void vr_construct_gods_eye_to_plate(vr_ctx *ctx) {
-  double cx = 0.0, cy = 0.0;
-  switch (ctx->gods_eye_center_mode) {
-    case 1:
-      cx = ctx->window_center[0];
-      cy = ctx->window_center[1];
-      break;
-    case 2:
-      cx = ctx->screen_width_cm / 2.0;
-      cy = ctx->screen_height_cm / 2.0;
-      break;
-    default:
-      return;  // 0: the frame is not rebuilt; unknown centres leave it alone as well
-  }
-
-  double size = 0.0;
-  switch (ctx->gods_eye_size_mode) {
-    case 1:
-      size = std::fmin(ctx->window_width_cm, ctx->window_height_cm);
-      ctx->gods_eye_scale = size / 2.0;
-      break;
-    case 2:
-      size = std::fmin(ctx->screen_width_cm, ctx->screen_height_cm);
-      ctx->gods_eye_scale = 1.0;
-      break;
-    default:
-      // No size from the display: the scale stays as the application set it, and the lift
-      // uses the size that scale stands for in the window mode.
-      size = 2.0 * ctx->gods_eye_scale;
-      break;
-  }
-
-  const double cz = ctx->gods_eye_z_factor * size;
-  vr_mat_scale_and_trans(cx, cy, cz, ctx->gods_eye_scale, ctx->coexistence_to_plate);
-  vr_mat_inv2(ctx->coexistence_to_plate, ctx->plate_to_coexistence);
-  vr_mat_copy(ctx->plate_to_coexistence, ctx->plate_to_gods_eye);
-  if (ctx->tracking_mode == head_mounted_tracking_mode) ctx->gods_eye_scale = 1.0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Window tracking
-// ---------------------------------------------------------------------------------------------
-
-VR_API void vr_window_match_ws(vr_ctx *ctx, int x, int y, int width, int height) {
-  // A minimised window is reported as 0 x 0: keep the last window, and with it the last views.
-  if (width <= 0 || height <= 0) return;
-  ctx->window_x_pixels = x;
-  ctx->window_y_pixels = y;
-  ctx->window_width_pixels = width;
-  ctx->window_height_pixels = height;
-  vr_window_comp(ctx);
-}
-
-VR_API void vr_window_comp(vr_ctx *ctx) {
-  ctx->cm_per_pixel_x = ctx->screen_width_cm / ctx->screen_width_pixels;
-  ctx->cm_per_pixel_y = ctx->screen_height_cm / ctx->screen_height_pixels;
-  ctx->window_left_cm = ctx->window_x_pixels * ctx->cm_per_pixel_x;
-  // Pixel rows count down from the screen top; the plate counts up from its bottom.
-  ctx->window_bottom_cm =
-      (ctx->screen_height_pixels - (ctx->window_y_pixels + ctx->window_height_pixels)) *
-      ctx->cm_per_pixel_y;
-  ctx->window_width_cm = ctx->window_width_pixels * ctx->cm_per_pixel_x;
-  ctx->window_height_cm = ctx->window_height_pixels * ctx->cm_per_pixel_y;
-  ctx->window_center[0] = ctx->window_left_cm + ctx->window_width_cm / 2.0;
-  ctx->window_center[1] = ctx->window_bottom_cm + ctx->window_height_cm / 2.0;
-  ctx->window_center[2] = 0.0;
-  vr_cache_eye_pos(ctx);
-  consistify_coexistence_center(ctx);
-}
-
-VR_API void vr_window_fullscreen(vr_ctx *ctx, int *x, int *y, int *width, int *height) {
-  if (x != nullptr) *x = 0;
-  if (y != nullptr) *y = 0;
-  if (width != nullptr) *width = pixels_to_int(ctx->screen_width_pixels);
-  if (height != nullptr) *height = pixels_to_int(ctx->screen_height_pixels);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Physical world time
-// ---------------------------------------------------------------------------------------------
-
-VR_API void vr_init_pworld_time(vr_ctx *ctx) {
-  const long long now = vr::os::hrtime();
-  long_long_pworld_time_zero = now;
-  ctx->pworld_time_base = clock_seconds(now);
-  ctx->pworld_time_prev = -0.3;
-  ctx->pworld_time_now = 0.0;
-  ctx->pworld_time_delta = 0.3;
-}
-
-}  // extern "C"
-
-double vr_pworld_seconds_at(long long clock_ns) {
-  return clock_seconds(clock_difference(clock_ns, long_long_pworld_time_zero));
-}
-
-extern "C" {
-
-VR_API void vr_sync_pworld_time(vr_ctx *ctx) {
-  ctx->pworld_time_prev = ctx->pworld_time_now;
-  ctx->pworld_time_now =
-      clock_seconds(clock_difference(vr::os::hrtime(), long_long_pworld_time_zero));
-  ctx->pworld_time_delta = ctx->pworld_time_now - ctx->pworld_time_prev;
-}
-
-VR_API void vr_usleep(int usec) {
-  // A busy wait on the caller's own processor time: the serial drivers need pauses shorter and
-  // more exact than the scheduler gives. The product is formed in 64 bits so that every int
-  // is a valid request.
-  const long long wait_ns = static_cast<long long>(usec) * ns_per_us;
-  const long long start = vr::os::hrvtime();
-  long long now = 0;
-  do {
-    volatile int idle = 0;
-    while (idle < idle_count) idle = idle + 1;
-    now = vr::os::hrvtime();
-  } while (clock_difference(now, start) < wait_ns);
 }
 
 }  // extern "C"

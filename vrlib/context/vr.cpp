@@ -1,5 +1,6 @@
-// The viewing context: its attribute interface, the default settings, eye-position caching, the
-// coexistence centre and shutdown.
+// The viewing context: its attribute interface and the default settings. Eye placement and the
+// coexistence centre are frames (frames/); a context's creation and end are in
+// api/vr_lifecycle.cpp.
 #include <array>
 #include <climits>
 #include <cmath>
@@ -11,9 +12,8 @@
 #include <numbers>
 
 #include "vr.h"
-#include "vr_config.h"
 #include "vr_ext.h"
-#include "vr_internal.h"
+#include "vr_mat_internal.h"
 
 namespace {
 
@@ -859,109 +859,6 @@ vr_result typed_set(const char *who, vr_ctx *ctx, int id, vr_attr_type wanted, c
 }
 
 // ---------------------------------------------------------------------------------------------
-// Eye-position caching helpers
-// ---------------------------------------------------------------------------------------------
-
-enum MonoEye { mono_between = 1, mono_left = 2, mono_right = 3 };
-enum EyePosMode { eyes_fixed_field = 1, eyes_screen_relative = 2, eyes_window_relative = 3 };
-
-// The single eye of the fixed-field and window-relative modes. Both put "right" at the window
-// centre like "between": only the screen-relative mode knows where a right eye is.
-void place_mono_eye_x(vr_ctx *ctx) {
-  const double cx = ctx->window_center[0];
-  switch (ctx->mono_eye) {
-    case mono_between:
-    case mono_right:
-      ctx->left_eye[0] = cx;
-      break;
-    case mono_left:
-      ctx->left_eye[0] = cx + ctx->left_eye_offset[0];
-      break;
-    default:
-      break;
-  }
-  ctx->right_eye[0] = ctx->left_eye[0];
-}
-
-void place_stereo_eyes_x(vr_ctx *ctx) {
-  const double cx = ctx->window_center[0];
-  ctx->left_eye[0] = cx + ctx->left_eye_offset[0];
-  ctx->right_eye[0] = cx + ctx->right_eye_offset[0];
-}
-
-// A grid coordinate truncated toward zero. Coordinates that no int can hold (a degenerate grid
-// or window gives infinities or NaN) are pinned to the ends of the int range first, so the
-// conversion is always defined; the clamp to the grid follows.
-int grid_index(double g) {
-  if (std::isnan(g)) return 0;
-  if (g >= static_cast<double>(INT_MAX)) return INT_MAX;
-  if (g <= static_cast<double>(INT_MIN)) return INT_MIN;
-  return static_cast<int>(g);
-}
-
-// Into 0..steps-1; a grid without positions keeps index 0.
-int clamp_index(int i, int steps) {
-  if (i < 0) return 0;
-  if (i >= steps) return steps > 0 ? steps - 1 : 0;
-  return i;
-}
-
-struct Grid {
-  double half_steps;  // n/2 in floating point: an odd count gives a half-step offset
-  double step;
-  double center_x;
-
-  explicit Grid(const vr_ctx *ctx)
-      : half_steps(static_cast<double>(ctx->quantize_steps) / 2.0),
-        step(ctx->quantize_step),
-        center_x(ctx->window_center[0]) {}
-
-  double x_of(int index) const { return (index - half_steps) * step + center_x; }
-  double coordinate_of(double x) const { return (x - center_x) / step + half_steps; }
-};
-
-void place_quantized_y_z(vr_ctx *ctx) {
-  ctx->left_eye[1] = ctx->right_eye[1] = ctx->window_center[1];
-  ctx->left_eye[2] = ctx->right_eye[2] = ctx->quantize_distance;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Coexistence centre
-// ---------------------------------------------------------------------------------------------
-
-constexpr int head_mounted_tracking_mode = 5;
-
-enum CoexistencePosition { at_gods_eye = 1, in_front = 2, raised = 3 };
-
-// Moves W's origin from the position the base stands for to the wanted one. Every run starts
-// from a fresh copy of the base, so offsets never pile up.
-void offset_coexistence_origin(vr_ctx *ctx, dmat w) {
-  const int base = ctx->coexistence_base;
-  const int center = ctx->coexistence_center;
-  const double s = std::sqrt(w[0][0] * w[0][0] + w[0][1] * w[0][1] + w[0][2] * w[0][2]);
-  const double up = s * ctx->coexistence_height;
-  const double forward = s * ctx->coexistence_distance;
-  double &ty = w[3][1];
-  double &tz = w[3][2];
-
-  if (base == at_gods_eye && center == in_front) {
-    tz -= forward;
-  } else if (base == at_gods_eye && center == raised) {
-    ty -= up;
-    tz -= forward;
-  } else if (base == in_front && center == at_gods_eye) {
-    tz += forward;
-  } else if (base == in_front && center == raised) {
-    ty -= up;
-  } else if (base == raised && center == at_gods_eye) {
-    ty += up;
-    tz += forward;
-  } else if (base == raised && center == in_front) {
-    ty += up;
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
 // Defaults
 // ---------------------------------------------------------------------------------------------
 
@@ -997,14 +894,6 @@ void vr_ext_init(vr_ctx *ctx) {
 }
 
 extern "C" {
-
-VR_API vr_ctx *vr_ctx_create(void) {
-  auto *ctx = static_cast<vr_ctx *>(std::calloc(1, sizeof(vr_ctx)));
-  if (ctx == nullptr) return nullptr;
-  vr_init_attributes(ctx);
-  vr_config_load_from_environment(ctx);
-  return ctx;
-}
 
 VR_API void vr_object_set(vr_ctx *ctx, ...) {
   va_list args;
@@ -1161,14 +1050,14 @@ VR_API void vr_init_attributes(vr_ctx *ctx) {
   ctx->quantize_right_index = 0;
   ctx->quantize_space = 0;
   ctx->quantize_force = 0;
-  ctx->mono_eye = mono_between;
+  ctx->mono_eye = VR_MONO_BETWEEN;
 
-  ctx->coexistence_center = at_gods_eye;
-  ctx->coexistence_base = at_gods_eye;
+  ctx->coexistence_center = VR_COEXISTENCE_AT_GODS_EYE;
+  ctx->coexistence_base = VR_COEXISTENCE_AT_GODS_EYE;
   ctx->gods_eye_z_factor = 0.0;
   ctx->gods_eye_size_mode = 1;
   ctx->gods_eye_center_mode = 1;
-  ctx->eye_pos_mode = eyes_screen_relative;
+  ctx->eye_pos_mode = VR_EYES_SCREEN_RELATIVE;
   ctx->field_of_view = std::numbers::pi / 2.0;
 
   // A fixed world scale, deliberately not read from screen_height_cm.
@@ -1201,151 +1090,6 @@ VR_API void vr_init_attributes(vr_ctx *ctx) {
                                      transmitter_z_cm);
   consistify_coexistence_center(ctx);
   ctx->attributes_changed = 1;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Eye-position caching
-// ---------------------------------------------------------------------------------------------
-
-VR_API void vr_cache_eye_pos(vr_ctx *ctx) {
-  if (ctx->quantize_force == 0) {
-    switch (ctx->eye_pos_mode) {
-      case eyes_fixed_field:
-        vr_cache_eye_pos_fixed_field(ctx);
-        break;
-      case eyes_screen_relative:
-        vr_cache_eye_pos_screen_relitive(ctx);
-        break;
-      case eyes_window_relative:
-        vr_cache_eye_pos_window_relitive(ctx);
-        break;
-      default:
-        break;  // the eyes stay where the application or the tracker left them
-    }
-    if (ctx->quantize_space != 0) vr_cache_eye_pos_quantize_space(ctx);
-  } else {
-    vr_cache_eye_pos_quantize_force(ctx);
-  }
-  if (ctx->eye_hook_fn != nullptr) ctx->eye_hook_fn(ctx);
-}
-
-VR_API void vr_cache_eye_pos_fixed_field(vr_ctx *ctx) {
-  ctx->left_eye[1] = ctx->right_eye[1] = ctx->window_center[1];
-  if (ctx->stereo) {
-    place_stereo_eyes_x(ctx);
-  } else {
-    place_mono_eye_x(ctx);
-  }
-  // The distance at which the window's larger side spans the field of view.
-  const double size =
-      ctx->window_width_cm >= ctx->window_height_cm ? ctx->window_width_cm : ctx->window_height_cm;
-  const double z = size / (std::tan(ctx->field_of_view / 2.0) * 2.0);
-  ctx->left_eye[2] = ctx->right_eye[2] = z;
-}
-
-VR_API void vr_cache_eye_pos_screen_relitive(vr_ctx *ctx) {
-  if (ctx->stereo) {
-    std::memcpy(ctx->left_eye, ctx->screen_left_eye, sizeof(dpt));
-    std::memcpy(ctx->right_eye, ctx->screen_right_eye, sizeof(dpt));
-    return;
-  }
-  switch (ctx->mono_eye) {
-    case mono_between:
-      for (int i = 0; i < 3; ++i) {
-        ctx->left_eye[i] = (ctx->screen_left_eye[i] + ctx->screen_right_eye[i]) / 2.0;
-      }
-      break;
-    case mono_left:
-      std::memcpy(ctx->left_eye, ctx->screen_left_eye, sizeof(dpt));
-      break;
-    case mono_right:
-      std::memcpy(ctx->left_eye, ctx->screen_right_eye, sizeof(dpt));
-      break;
-    default:
-      break;
-  }
-  std::memcpy(ctx->right_eye, ctx->left_eye, sizeof(dpt));
-}
-
-VR_API void vr_cache_eye_pos_window_relitive(vr_ctx *ctx) {
-  ctx->left_eye[1] = ctx->right_eye[1] = ctx->window_center[1];
-  ctx->left_eye[2] = ctx->right_eye[2] = ctx->screen_left_eye[2];
-  if (ctx->stereo) {
-    place_stereo_eyes_x(ctx);
-    ctx->right_eye[2] = ctx->screen_right_eye[2];
-  } else {
-    place_mono_eye_x(ctx);
-  }
-}
-
-VR_API void vr_cache_eye_pos_quantize_space(vr_ctx *ctx) {
-  const Grid grid(ctx);
-  const int steps = ctx->quantize_steps;
-  const double left_x = ctx->screen_left_eye[0];
-  const double right_x = ctx->screen_right_eye[0];
-
-  const double a = grid.coordinate_of(left_x);
-  int li = clamp_index(grid_index(a), steps);
-  int ri = 0;
-  ctx->left_eye[0] = grid.x_of(li);
-  if (a < 0.0) {
-    // Left eye off the low end: the right eye keeps the true eye distance, unsnapped.
-    ctx->right_eye[0] = ctx->left_eye[0] + right_x - left_x;
-    ri = grid_index(li + (right_x - left_x) / grid.step);
-  } else {
-    const double b = grid.coordinate_of(right_x);
-    ri = clamp_index(grid_index(b), steps);
-    ctx->right_eye[0] = grid.x_of(ri);
-    if (b >= static_cast<double>(steps)) {
-      // Right eye off the high end: the left eye keeps the true eye distance instead.
-      ctx->left_eye[0] = ctx->right_eye[0] + left_x - right_x;
-      li = grid_index(ri + (left_x - right_x) / grid.step);
-    }
-  }
-  ctx->quantize_left_index = clamp_index(li, steps);
-  ctx->quantize_right_index = clamp_index(ri, steps);
-  place_quantized_y_z(ctx);
-}
-
-VR_API void vr_cache_eye_pos_quantize_force(vr_ctx *ctx) {
-  const Grid grid(ctx);
-  const int steps = ctx->quantize_steps;
-  ctx->quantize_left_index = clamp_index(ctx->quantize_left_index, steps);
-  ctx->left_eye[0] = grid.x_of(ctx->quantize_left_index);
-  ctx->right_eye[0] = ctx->left_eye[0];
-  place_quantized_y_z(ctx);
-  if (ctx->stereo) {
-    ctx->quantize_right_index = clamp_index(ctx->quantize_right_index, steps);
-    ctx->right_eye[0] = grid.x_of(ctx->quantize_right_index);
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Coexistence centre and shutdown
-// ---------------------------------------------------------------------------------------------
-
-VR_API void consistify_coexistence_center(vr_ctx *ctx) {
-  if (ctx->coexistence_base == at_gods_eye) vr_construct_gods_eye_to_plate(ctx);
-
-  if (ctx->tracking_mode != head_mounted_tracking_mode) {
-    vr_mat_copy(ctx->plate_to_gods_eye, ctx->plate_to_coexistence);
-    offset_coexistence_origin(ctx, ctx->plate_to_coexistence);
-    vr_mat_inv2(ctx->plate_to_coexistence, ctx->coexistence_to_plate);
-  } else {
-    vr_mat_copy(ctx->gods_eye_to_dig, ctx->coexistence_to_dig);
-    vr_mat_inv2(ctx->coexistence_to_dig, ctx->dig_to_coexistence);
-    offset_coexistence_origin(ctx, ctx->dig_to_coexistence);
-    vr_mat_inv2(ctx->dig_to_coexistence, ctx->coexistence_to_dig);
-  }
-}
-
-VR_API void vr_quit(vr_ctx *ctx) {
-  if (ctx->mouse_remove_fn != nullptr) ctx->mouse_remove_fn(ctx);
-  // Read again: the Logitech remove function clears both slot pairs when it runs for the mouse,
-  // and must not run a second time for the glasses.
-  if (ctx->glasses_remove_fn != nullptr) ctx->glasses_remove_fn(ctx);
-  if (ctx->eye_hook_remove_fn != nullptr) ctx->eye_hook_remove_fn(ctx);
-  vr::net::close_output(ctx);
 }
 
 }  // extern "C"
