@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <numbers>
+#include <string>
 #include <thread>
 
 #include "simulated_desk.h"
@@ -76,6 +77,54 @@ DeskKind desk_kind(Procedure p) {
       break;
   }
   return DeskKind::webcam;
+}
+
+// Where the network source listens: the set-up's [network] listen, with VRLIB_OPENTRACK over it
+// as the library's set-up takes it (a part the variable leaves out keeps the set-up's). Asked
+// once the source has started, which means that a variable that is set is well formed.
+struct Endpoint {
+  unsigned address = 0;  // IPv4, host order
+  int port = 0;
+  std::string text() const {
+    char t[32];
+    std::snprintf(t, sizeof t, "%u.%u.%u.%u:%d", address >> 24, (address >> 16) & 255u,
+                  (address >> 8) & 255u, address & 255u, port);
+    return t;
+  }
+};
+
+Endpoint listen_endpoint(vr_ctx *work) {
+  int address = 0, port = 0;
+  vr_get_int(work, VR_NET_BIND_ADDRESS, &address);
+  vr_get_int(work, VR_NET_BIND_PORT, &port);
+  const char *env = std::getenv("VRLIB_OPENTRACK");
+  Ctx scratch(static_cast<vr_ctx *>(std::calloc(1, sizeof(vr_ctx))));
+  if (env != nullptr && *env != '\0' && scratch) {
+    // The library's own reading of the text, on a scratch context: the set-up stays as it is.
+    vr_init_attributes(scratch.get());
+    vr_set_int(scratch.get(), VR_NET_BIND_ADDRESS, address);
+    vr_set_int(scratch.get(), VR_NET_BIND_PORT, port);
+    if (vr_net_set_endpoint(scratch.get(), VR_NET_BIND_ADDRESS, env) == VR_OK) {
+      vr_get_int(scratch.get(), VR_NET_BIND_ADDRESS, &address);
+      vr_get_int(scratch.get(), VR_NET_BIND_PORT, &port);
+    }
+  }
+  return {static_cast<unsigned>(address), port};
+}
+
+// What the network source heard, for a failure message: where it listened and how many
+// datagrams came (the source's own counts, read before it is removed).
+std::string heard(vr_ctx *work, const Endpoint &listen) {
+  int accepted = 0, wrong_length = 0, not_finite = 0, absurd = 0;
+  vr_get_int(work, VR_NET_PACKETS, &accepted);
+  vr_get_int(work, VR_NET_DROPS_LENGTH, &wrong_length);
+  vr_get_int(work, VR_NET_DROPS_NOT_FINITE, &not_finite);
+  vr_get_int(work, VR_NET_DROPS_ABSURD, &absurd);
+  const int received = accepted + wrong_length + not_finite + absurd;
+  std::string text = "the webcam source listened on " + listen.text() + " and received ";
+  if (received == 0) return text + "no datagram: is the face tracker sending to that address?";
+  return text + std::to_string(received) + " datagram(s), " + std::to_string(accepted) +
+         " of them usable";
 }
 
 void print_matrix(std::FILE *out, const dmat m) {
@@ -193,12 +242,21 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
     vr_quit(work.get());
     return 1;
   }
+  // The webcam's datagrams are awaited where the source listens, which the set-up file or
+  // VRLIB_OPENTRACK chose; the simulated face tracker sends them there.
+  Endpoint listen;
+  if (o.procedure == Procedure::opentrack) {
+    listen = listen_endpoint(work.get());
+    if (desk) desk->send_webcam_to(listen.address, listen.port);
+    std::fprintf(out, "Listening for the webcam's datagrams on %s.\n", listen.text().c_str());
+  }
   TrackerFrameHeadSource dynasight("DynaSight");
   NetworkHeadSource webcam;
   HeadSource &source =
       o.procedure == Procedure::opentrack ? static_cast<HeadSource &>(webcam) : dynasight;
-  const Result r = head ? calibrate_head(work.get(), source, *pacer, o.settings, out)
-                        : calibrate_mouse(work.get(), *pacer, o.settings, out);
+  Result r = head ? calibrate_head(work.get(), source, *pacer, o.settings, out)
+                  : calibrate_mouse(work.get(), *pacer, o.settings, out);
+  if (!r.ok && o.procedure == Procedure::opentrack) r.error += "; " + heard(work.get(), listen);
   vr_quit(work.get());
 #ifdef VRCALIB_HAVE_WINDOW
   if (window && window->open()) {

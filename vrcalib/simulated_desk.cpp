@@ -17,6 +17,7 @@ constexpr double mouse_tilt_rad = 20.0 * std::numbers::pi / 180.0;
 constexpr int first_button = 1;
 constexpr int lt_6d_source = 2;
 constexpr int dynasight_source = 4;
+constexpr unsigned every_interface = 0;
 
 Vec3 lerp(const Vec3 &a, const Vec3 &b, double f) {
   f = std::fmin(1.0, std::fmax(0.0, f));
@@ -78,6 +79,15 @@ void SimulatedDesk::use_sources(vr_ctx *ctx) const {
   } else {
     vr_set_int(ctx, VR_GLASSES_SOURCE, dynasight_source);
   }
+}
+
+void SimulatedDesk::send_webcam_to(unsigned address, int port) {
+  if (setup_.kind != DeskKind::webcam) return;
+  vrsim_opentrack_config c;
+  vrsim_opentrack_config_init(&c);
+  if (address != every_interface) c.address = address;
+  c.port = port;
+  vrsim_start_opentrack(sim_, &c);
 }
 
 double SimulatedDesk::now() {

@@ -34,6 +34,9 @@ class SimulatedDesk : public Pacer {
   vrsim *sim() { return sim_; }
   // Chooses the context's sources for this desk's devices (6D reports for the ultrasonic units).
   void use_sources(vr_ctx *ctx) const;
+  // The webcam desk's sender sends to address:port (IPv4, host order; 0, every interface, is
+  // reached on loopback) from now on; it starts out sending to the default 127.0.0.1:4242.
+  void send_webcam_to(unsigned address, int port);
 
   double now() override;
   void wait(double seconds) override;

@@ -18,7 +18,8 @@ int main(int argc, char **argv) {
   app.add_option("--source", source,
                  "mouse: touch screen targets with the ultrasonic 3D mouse; dynasight: hold the "
                  "head at named positions; opentrack: the same with a webcam face tracker "
-                 "(fits the camera's offset and tilt)")
+                 "(fits the camera's offset and tilt; its datagrams are awaited on the set-up's "
+                 "network.listen, or VRLIB_OPENTRACK=host:port when set)")
       ->check(CLI::IsMember({"mouse", "dynasight", "opentrack"}));
   auto &s = o.settings;
   app.add_option("--margin", s.margin_cm, "screen targets in from the edges, cm")

@@ -123,6 +123,61 @@ TEST(TypedAccessors, EveryResultCodeComesWithItsMessage) {
   }
 }
 
+TEST(TypedAccessors, WhenTwoCodesApplyTheEarlierCheckWins) {
+  // The order vr.h gives: unknown identifier, set-only slot (getters), type, read-only
+  // (setters), NULL context or value, and last the value itself. One message, the winner's.
+  Ctx ctx = new_ctx();
+  struct Case {
+    const char *what;
+    vr_result expected;
+    std::string message;
+    vr_result (*call)(vr_ctx *);
+  };
+  const Case cases[] = {
+      {"unknown beats a null context", VR_ERR_UNKNOWN_ID, "vr_set_double: unknown attribute 128\n",
+       [](vr_ctx *) { return vr_set_double(nullptr, 128, nan_value); }},
+      {"set-only beats the type (double)", VR_ERR_NOT_GETTABLE,
+       "vr_get_double: attribute 123 (VR_MOUSE_EVENT_FN) can only be written\n",
+       [](vr_ctx *c) {
+         double v = 0;
+         return vr_get_double(c, VR_MOUSE_EVENT_FN, &v);
+       }},
+      {"set-only beats the type (int)", VR_ERR_NOT_GETTABLE,
+       "vr_get_int: attribute 127 (VR_EYE_HOOK_FN) can only be written\n",
+       [](vr_ctx *c) {
+         int v = 0;
+         return vr_get_int(c, VR_EYE_HOOK_FN, &v);
+       }},
+      {"set-only beats the type and a null value", VR_ERR_NOT_GETTABLE,
+       "vr_get_matrix: attribute 123 (VR_MOUSE_EVENT_FN) can only be written\n",
+       [](vr_ctx *c) { return vr_get_matrix(c, VR_MOUSE_EVENT_FN, nullptr); }},
+      {"type beats read-only", VR_ERR_WRONG_TYPE,
+       "vr_set_double: attribute 76 (VR_LEFT_EYE) holds a point\n",
+       [](vr_ctx *c) { return vr_set_double(c, VR_LEFT_EYE, 1.0); }},
+      {"type beats read-only and a null context", VR_ERR_WRONG_TYPE,
+       "vr_set_int: attribute 110 (VR_LEFT_VIEW) holds a matrix\n",
+       [](vr_ctx *) { return vr_set_int(nullptr, VR_LEFT_VIEW, 0); }},
+      {"read-only beats a bad value", VR_ERR_NOT_SETTABLE,
+       "vr_set_double: attribute 132 (VR_HEAD_POSE_AGE) can only be read\n",
+       [](vr_ctx *c) { return vr_set_double(c, VR_HEAD_POSE_AGE, nan_value); }},
+      {"read-only beats a null context", VR_ERR_NOT_SETTABLE,
+       "vr_set_point: attribute 76 (VR_LEFT_EYE) can only be read\n",
+       [](vr_ctx *) {
+         const dpt p = {1, 2, 3};
+         return vr_set_point(nullptr, VR_LEFT_EYE, p);
+       }},
+      {"a null context beats a bad value", VR_ERR_BAD_VALUE,
+       "vr_set_double: attribute 3 (VR_SCREEN_WIDTH_CM): null context\n",
+       [](vr_ctx *) { return vr_set_double(nullptr, VR_SCREEN_WIDTH_CM, nan_value); }},
+  };
+  for (const Case &k : cases) {
+    CaptureStderr();
+    const vr_result r = k.call(ctx.get());
+    EXPECT_EQ(r, k.expected) << k.what;
+    EXPECT_EQ(GetCapturedStderr(), k.message) << k.what;
+  }
+}
+
 TEST(TypedAccessors, RefusedValuesLeaveTheContextAsItWas) {
   // The pitfalls of the list interface, refused here: the int 1920 for a double, 1.0 for an
   // int, a zero size; nothing is stored and the changed flag stays down.

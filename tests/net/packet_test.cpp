@@ -85,6 +85,18 @@ TEST(NetPacket, NonFiniteAndAbsurdValuesAreDroppedWithTheirReason) {
   // Each axis within 10 m but the point itself beyond it.
   const double far[6] = {600.0, 600.0, 600.0, 0, 0, 0};
   EXPECT_EQ(decode(datagram(far)), Verdict::absurd);
+  // The limits belong to the accepted side, as vr.h says; the next double beyond is absurd.
+  const double at_limit[6] = {600.0, -800.0, 0.0, 360.0, -360.0, 360.0};
+  EXPECT_EQ(decode(datagram(at_limit)), Verdict::accepted);
+  const double beyond_cm = std::nextafter(1000.0, 2000.0);
+  const double beyond_deg = std::nextafter(360.0, 720.0);
+  for (const Case &c :
+       {Case{2, beyond_cm, Verdict::absurd}, Case{1, -beyond_cm, Verdict::absurd},
+        Case{4, beyond_deg, Verdict::absurd}, Case{5, -beyond_deg, Verdict::absurd}}) {
+    double v[6] = {0, 0, 0, 0, 0, 0};
+    v[c.index] = c.value;
+    EXPECT_EQ(decode(datagram(v)), c.verdict) << c.index << " = " << c.value;
+  }
 }
 
 TEST(NetPacket, AxisMappingSwapsAndNegates) {

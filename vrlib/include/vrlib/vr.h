@@ -14,8 +14,14 @@
  *     GL_FALSE, m) expects for the same transformation with column vectors (clip = M * v).
  *   - Lengths in centimetres, angles in radians, times in seconds; pixels only where a name
  *     says so.
- *   - Functions return nothing, or an int: 1 for success and 0 for failure. The extensions
- *     return a vr_result (VR_OK = 0, or a reason).
+ *   - Functions return nothing, or an int: 1 for success and 0 for failure. Of the
+ *     extensions, those that check a value or an argument return a vr_result (VR_OK = 0, or a
+ *     reason; note that success is 0 there): the typed accessors, vr_world_in_plate_cm,
+ *     vr_eye_matrices, vr_net_set_endpoint, vr_vrpn_set_devices, vr_vrpn_serve_start and
+ *     vr_wall_cave. Those that start a tracker or read or write a file or path keep the fixed
+ *     interface's int, 1 = done and 0 = failed with a message: vr_set_device_path,
+ *     vr_config_load, vr_config_save and vr_vrpn_init. vr_rigid_fit returns a vr_fit_result
+ *     (VR_FIT_OK = 0), and the context creators a context or NULL.
  *   - A matrix named a_to_b maps a point given in frame a into frame b: p_b = p_a x a_to_b.
  *
  * Frames. All physical frames are right-handed and measured in centimetres.
@@ -109,7 +115,9 @@ typedef struct vr_cyberman_state {
 } vr_cyberman_state;
 
 /* The viewing context. Applications read and write it through vr_object_set / vr_object_get;
- * the fields are public so that other languages can lay the record out, not to be poked. */
+ * the fields are public so that other languages can lay the record out, not to be poked.
+ * (A head source, for instance, is chosen with vr_set_int(ctx, VR_GLASSES_SOURCE,
+ * VR_SOURCE_NETWORK), not by writing ctx->glasses_source.) */
 struct vr_ctx {
   vr_fn mouse_event_fn;
   vr_fn mouse_remove_fn;
@@ -1155,6 +1163,18 @@ typedef enum vr_result {
   VR_ERR_NOT_GETTABLE = 5, /* the attribute can only be written (the callback slots) */
   VR_ERR_NO_VIEW = 6       /* vr_eye_matrices: no such view yet (see there) */
 } vr_result;
+/* When more than one code applies to a typed access, the first check that fails decides, in
+ * this order, and only its message is printed:
+ *   1. an unknown identifier: VR_ERR_UNKNOWN_ID (even with a NULL context);
+ *   2. a getter on a set-only callback slot: VR_ERR_NOT_GETTABLE, whatever type it asked for
+ *      (vr_get_double on VR_MOUSE_EVENT_FN is NOT_GETTABLE, not WRONG_TYPE);
+ *   3. the type: VR_ERR_WRONG_TYPE (vr_set_double on a read-only point such as VR_LEFT_EYE is
+ *      WRONG_TYPE, not NOT_SETTABLE);
+ *   4. a setter on a read-only attribute: VR_ERR_NOT_SETTABLE, whatever the value (a NaN for a
+ *      read-only double is NOT_SETTABLE);
+ *   5. a NULL context or value pointer: VR_ERR_BAD_VALUE;
+ *   6. a setter's value itself (non-finite, a size of 0, out of range, a singular frame):
+ *      VR_ERR_BAD_VALUE. */
 
 /* The type an attribute holds, as the typed accessors see it. */
 typedef enum vr_attr_type {
@@ -1480,7 +1500,10 @@ enum {
  * (centimetres), yaw, pitch, roll (degrees, applied yaw, then pitch, then roll). A 52-byte
  * datagram (the same 48 bytes and a 4-byte frame number) is read the same way. Datagrams of
  * any other length, holding NaN or infinity, or with an absurd value (a position further than
- * 10 m from the camera, an angle beyond 360 degrees) are dropped and counted.
+ * 10 m from the camera, an angle beyond 360 degrees) are dropped and counted. The limits
+ * themselves are not absurd: a point exactly 1000 cm from the camera (the length of X, Y, Z
+ * together, not each value) and angles of exactly +-360 degrees are accepted, anything beyond
+ * is dropped. The check reads the datagram's values as sent, before the axis mapping.
  *
  * glasses_source (VR_GLASSES_SOURCE, attribute 40) takes, besides 1 (Logitech raw records),
  * 2 (Logitech 6D reports) and 4 (DynaSight), the extension value VR_SOURCE_NETWORK. Its set-up
@@ -1488,6 +1511,13 @@ enum {
  * and succeeds) binds a UDP socket to VR_NET_BIND_ADDRESS:VR_NET_BIND_PORT, or to the
  * environment's VRLIB_OPENTRACK=host:port when that is set; it returns 0 with a message in
  * vr_net_message (also on the standard error stream) when the socket cannot be bound. Every
+ * set-up reads VRLIB_OPENTRACK afresh, in the forms vr_net_set_endpoint takes
+ * ("a.b.c.d:port", "a.b.c.d", ":port", "localhost[:port]"); a part it leaves out keeps
+ * VR_NET_BIND_ADDRESS or VR_NET_BIND_PORT, and it never changes those attributes (they read
+ * back as set). Set but empty counts as unset. Anything else (a host name, port 0 or above
+ * 65535, spaces, a trailing character) fails the set-up: 0, nothing bound, and the message
+ * "network head tracker: VRLIB_OPENTRACK="..." is not host:port (IPv4)"; the source does not
+ * fall back to the set-up's address, which would hide the mistake. Every
  * frame the glasses handler takes every waiting datagram without waiting, keeps the newest
  * pose, and places the eyes from it with the same one-frame eye prediction as the DynaSight
  * (with VR_TRACK_DISPLAY_TIME on: from the pose predicted for the display time, every datagram
@@ -1546,7 +1576,12 @@ enum {
   /* double, read only, seconds: how old the pose used for the eyes was at the last frame
    * (frame time minus arrival time; the sender's own latency comes on top). */
   VR_NET_POSE_AGE = 207,
-  /* double, read only, per second: the smoothed rate of accepted datagrams. */
+  /* double, read only, per second: the smoothed rate of accepted datagrams. Each accepted
+   * datagram after the first, arriving dt > 0 s after the one before it (arrival times as the
+   * system stamped them), moves the rate a tenth of the way toward 1/dt; the first interval
+   * sets it outright, and datagrams with the same arrival time add nothing. 0 until the second
+   * datagram, and again after each set-up. Through silence it keeps its last value
+   * (VR_NET_STATE says the source is silent). */
   VR_NET_RATE = 208,
   /* int: 1 sends the tracked head every frame as the same 48-byte datagram, 0 (default) does
    * not. Sent from vr_comp_view whenever the context has a head pose (VR_HEAD_TO_DIG not all
@@ -1572,7 +1607,19 @@ enum {
   VR_NET_STATE_SILENT = 3    /* none for VR_NET_SILENCE_TIMEOUT: the last pose is held */
 };
 
-/* The network source's messages (set-up failures, silence, resumption), terminated. */
+/* The network source's messages (set-up failures, silence, resumption), terminated; emptied
+ * by a set-up that succeeds. The texts are:
+ *   "network head tracker: VRLIB_OPENTRACK="<text>" is not host:port (IPv4)"
+ *       set-up failed (at most 64 bytes of the variable are quoted);
+ *   "network head tracker: cannot listen on <a.b.c.d>:<port> (<the system's reason>)"
+ *       set-up failed: the address in use, the set-up's or VRLIB_OPENTRACK's;
+ *   "network head tracker: no datagram for <VR_NET_SILENCE_TIMEOUT, two decimals> s; holding
+ *       the last pose"
+ *       the source fell silent (VR_NET_STATE_SILENT);
+ *   "network head tracker: datagrams arrive again; tracking resumed"
+ *       the first datagram after silence.
+ * The two set-up failures are also printed on the standard error stream; silence and
+ * resumption are only kept here. */
 VR_API extern char vr_net_message[256];
 
 /* Sets an address attribute and the port attribute that follows it (VR_NET_BIND_ADDRESS or
@@ -1789,7 +1836,8 @@ typedef struct vr_vrpn_door {
 VR_API void vr_vrpn_door_install(const vr_vrpn_door *door);
 
 /* One screen of a wall: where its plate lies in the room (a rigid plate_to_room: the plate's
- * lower-left corner and axes in room cm), its visible picture in cm and its pixels, and the
+ * lower-left corner and axes in room cm, at any height: vr_ctx_create_wall_screen takes the
+ * placement as given), its visible picture in cm and its pixels, and the
  * room point that the tracked eyes are taken to look at. The library moves each tracked eye
  * 1.1 cm toward its gaze target; with one target for all screens of a wall (rather than each
  * screen's own centre) every screen has the same eye points, and the scene's lines stay
@@ -1812,6 +1860,10 @@ VR_API vr_ctx *vr_ctx_create_wall_screen(const vr_wall_screen *screen, const dma
  * floor of side width_cm: out[0] left, out[1] centre, out[2] right, the side ones at 90 degrees
  * to the centre one, all facing the room's middle. Room frame: origin on the floor at the
  * middle, x right, y up, z toward the open side (the centre screen lies in z = -width_cm/2).
+ * The screens stand on the floor: each plate's lower-left corner, the lower edge of the visible
+ * picture, is at room y = 0, so the pictures reach from y = 0 to y = height_cm. For screens
+ * raised above the floor (or a picture above a frame), add that height to each out[i]
+ * plate_to_room[3][1] and to gaze_room[1] before vr_ctx_create_wall_screen.
  * The left screen's right edge is the centre's left edge; the centre's right edge is the right
  * screen's left edge. The gaze point is the room's middle at half the screens' height. VR_OK, or
  * VR_ERR_BAD_VALUE for a size or pixel count not above 0 or a NULL out. */
