@@ -1,6 +1,7 @@
 // The viewing context: its attribute interface, the default settings, eye-position caching, the
 // coexistence centre and shutdown.
 #include <array>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -278,6 +279,8 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   }
   t[VR_NET_SILENCE_TIMEOUT] =
       row(real, VR_EXT_AT(net.silence_timeout_s), set_get, none_e, refuse_zero | refuse_negative);
+  t[VR_NET_SENDER_LATENCY] =
+      row(real, VR_EXT_AT(net.sender_latency_s), set_get, none_e, refuse_negative);
   t[VR_NET_STATE] = row(integer, VR_EXT_AT(net.state), get_only);
   t[VR_NET_PACKETS] = row(integer, VR_EXT_AT(net.packets), get_only);
   t[VR_NET_DROPS_LENGTH] = row(integer, VR_EXT_AT(net.drops_length), get_only);
@@ -492,6 +495,7 @@ constexpr std::array<const char *, last_attribute_id + 1> make_name_table() {
   VR_NAMED(VR_NET_LAST_ARRIVAL);
   VR_NAMED(VR_NET_POSE_AGE);
   VR_NAMED(VR_NET_RATE);
+  VR_NAMED(VR_NET_SENDER_LATENCY);
   VR_NAMED(VR_NET_OUTPUT);
   VR_NAMED(VR_NET_OUTPUT_ADDRESS);
   VR_NAMED(VR_NET_OUTPUT_PORT);
@@ -979,6 +983,35 @@ void set_point(dpt p, double x, double y, double z) {
 }
 
 }  // namespace
+
+bool vr_attr_range_of(int id, vr_attr_range *out) {
+  const Attribute *a = any_attribute_row(id);
+  if (a == nullptr || out == nullptr) return false;
+  constexpr double largest_axis_entry = 6;
+  const bool refuse_below_zero = (a->refuse & refuse_negative) != 0;
+  switch (type_of(*a)) {
+    case VR_TYPE_DOUBLE:
+      *out = vr_attr_range{refuse_below_zero ? 0.0 : -DBL_MAX, DBL_MAX,
+                           (a->refuse & refuse_zero) != 0, false};
+      return true;
+    case VR_TYPE_INT: {
+      double low = a->low, high = a->high;
+      if (refuse_below_zero) low = std::fmax(low, 0.0);
+      if (a->refuse & refuse_not_port) {
+        low = std::fmax(low, 1.0);
+        high = std::fmin(high, 65535.0);
+      }
+      if (a->refuse & (refuse_not_position_axis | refuse_not_angle_axis)) {
+        low = std::fmax(low, -largest_axis_entry);
+        high = std::fmin(high, largest_axis_entry);
+      }
+      *out = vr_attr_range{low, high, (a->refuse & refuse_zero) != 0, true};
+      return true;
+    }
+    default:
+      return false;
+  }
+}
 
 extern "C" {
 

@@ -139,6 +139,22 @@ void vr_record_eye_split(vr_ctx *ctx, int eye, const double *eye_position, const
   split.valid = 1;
 }
 
+void vr_center_transmitter(vr_ctx *ctx) {
+  leaning_triangle_make_dig_to_plate(
+      ctx, transmitter_lean_rad, ctx->screen_width_cm / 2.0 + transmitter_right_of_middle_cm,
+      ctx->screen_height_cm + transmitter_above_top_cm, transmitter_in_front_cm);
+}
+
+void vr_center_screen_eye(vr_ctx *ctx, int eye) {
+  // The fixed viewer centred on the screen; the eyes sit the eye offsets apart, as tracking
+  // would place them.
+  const bool left = eye == VR_EYE_LEFT;
+  const double x_offset = left ? ctx->left_eye_offset[0] : ctx->right_eye_offset[0];
+  const double place[3] = {ctx->screen_width_cm / 2.0 + x_offset, ctx->screen_height_cm / 2.0,
+                           preset_eye_distance_cm};
+  std::memcpy(left ? ctx->screen_left_eye : ctx->screen_right_eye, place, sizeof(dpt));
+}
+
 extern "C" {
 
 VR_API vr_ctx *vr_ctx_create_display(double width_cm, double height_cm, int width_px, int height_px,
@@ -164,18 +180,9 @@ VR_API vr_ctx *vr_ctx_create_display(double width_cm, double height_cm, int widt
   // A flat panel draws on its front surface: nothing to refract.
   ctx->crt_correction = k == VR_DISPLAY_CRT ? 1 : 0;
 
-  leaning_triangle_make_dig_to_plate(ctx, transmitter_lean_rad,
-                                     width_cm / 2.0 + transmitter_right_of_middle_cm,
-                                     height_cm + transmitter_above_top_cm, transmitter_in_front_cm);
-
-  // The fixed viewer centred on the screen; the eyes sit the eye offsets apart, as tracking
-  // would place them.
-  const double mid_x = width_cm / 2.0, mid_y = height_cm / 2.0;
-  const double screen_eyes[2][3] = {
-      {mid_x + ctx->left_eye_offset[0], mid_y, preset_eye_distance_cm},
-      {mid_x + ctx->right_eye_offset[0], mid_y, preset_eye_distance_cm}};
-  std::memcpy(ctx->screen_left_eye, screen_eyes[0], sizeof(dpt));
-  std::memcpy(ctx->screen_right_eye, screen_eyes[1], sizeof(dpt));
+  vr_center_transmitter(ctx);
+  vr_center_screen_eye(ctx, VR_EYE_LEFT);
+  vr_center_screen_eye(ctx, VR_EYE_RIGHT);
 
   // One world unit is one plate centimetre while the window covers the screen, as the default
   // context's fixed world scale gives on its own screen (the god's-eye unit is half the

@@ -24,9 +24,28 @@ bool vr_mat_invert_checked(const dmat src, dmat dst);
 void vr_record_eye_split(vr_ctx *ctx, int eye, const double *eye_position, const dmat plate_to_clip,
                          const dmat view);
 
+// What vr_ctx_create_display places for the context's screen size (also a set-up file that sets
+// the screen): the leaning transmitter above the middle of the top edge, and one fixed eye
+// (VR_EYE_LEFT or VR_EYE_RIGHT) centred 60 cm in front, its eye offset's x from the middle.
+// Neither recomputes the eyes. (vr_display)
+void vr_center_transmitter(vr_ctx *ctx);
+void vr_center_screen_eye(vr_ctx *ctx, int eye);
+
 // Physical world time (seconds, as VR_PWORLD_TIME counts it) of a reading of the platform's
 // hrtime clock, for events stamped on that clock. (vr_comp)
 double vr_pworld_seconds_at(long long clock_ns);
+
+// The numbers a typed setter takes for a double or int attribute, which the set-up file reader
+// takes too (one range for both): low to high, both included, less 0 where zero_refused. Some
+// rows refuse more inside it (the axis mappings: their setter says which). False, with nothing
+// written, for an attribute of another type or none. (vr.cpp)
+struct vr_attr_range {
+  double low;
+  double high;
+  bool zero_refused;
+  bool whole;  // an int attribute
+};
+bool vr_attr_range_of(int id, vr_attr_range *out);
 
 // Calibration frames, private to vr_mat.
 void fake_make_plate_to_dig(double angle, double x, double y, double z, double d, dmat out);
