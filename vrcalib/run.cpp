@@ -241,13 +241,12 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
   // context it gives the same views as this set-up (what follows its screen, such as the fixed
   // eyes, is placed again by the screen, not frozen at this run's values).
   std::vector<std::string> keys = read_keys;
-  for (const char *measured : o.procedure == Procedure::opentrack
-                                  ? std::vector<const char *>{"network.camera_offset",
-                                                              "network.camera_tilt",
-                                                              "tracking.glasses_source"}
-                              : head ? std::vector<const char *>{"calibration.tracker_to_plate",
-                                                                 "tracking.glasses_source"}
-                                     : std::vector<const char *>{"calibration.tracker_to_plate"}) {
+  for (const char *measured :
+       o.procedure == Procedure::opentrack
+           ? std::vector<const char *>{"network.camera_offset", "network.camera_tilt",
+                                       "tracking.glasses_source"}
+       : head ? std::vector<const char *>{"calibration.tracker_to_plate", "tracking.glasses_source"}
+              : std::vector<const char *>{"calibration.tracker_to_plate"}) {
     if (std::find(keys.begin(), keys.end(), measured) == keys.end()) keys.emplace_back(measured);
   }
   std::vector<const char *> names;

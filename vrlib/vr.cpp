@@ -644,6 +644,11 @@ bool rigid(const double *m) {
   return det > 0.0 && at(3, 3) == 1.0;
 }
 
+bool kept_in_single_precision(const Attribute &a) {
+  return a.kind == Kind::interocular || a.kind == Kind::left_offset_x ||
+         a.kind == Kind::right_offset_x;
+}
+
 // Whether a value can be stored: no row takes a non-finite number, and size rows refuse 0.
 bool acceptable(const Attribute &a, const Value &v) {
   switch (a.kind) {
@@ -990,10 +995,14 @@ bool vr_attr_range_of(int id, vr_attr_range *out) {
   constexpr double largest_axis_entry = 6;
   const bool refuse_below_zero = (a->refuse & refuse_negative) != 0;
   switch (type_of(*a)) {
-    case VR_TYPE_DOUBLE:
-      *out = vr_attr_range{refuse_below_zero ? 0.0 : -DBL_MAX, DBL_MAX,
+    case VR_TYPE_DOUBLE: {
+      // The eye offsets are kept in single precision: beyond its range the setter stores an
+      // infinite offset, which no file can keep, so a file takes only the finite part.
+      const double largest = kept_in_single_precision(*a) ? FLT_MAX : DBL_MAX;
+      *out = vr_attr_range{refuse_below_zero ? 0.0 : -largest, largest,
                            (a->refuse & refuse_zero) != 0, false};
       return true;
+    }
     case VR_TYPE_INT: {
       double low = a->low, high = a->high;
       if (refuse_below_zero) low = std::fmax(low, 0.0);

@@ -1639,8 +1639,8 @@ VR_API vr_fit_result vr_rigid_fit(int n, const dpt *from_pts, const dpt *to_pts,
  * environment (VRLIB_TTYA, VRLIB_TTYB, VRLIB_CAPTURE): see "device paths from the environment".
  * The file also keeps the display-time settings ([display_time]) and the network head source's
  * ([network]: listen and output_to as "a.b.c.d:port", the camera's offset and tilt, the axis
- * mapping, the silence timeout, the output switch); tracking.glasses_source takes 6
- * (VR_SOURCE_NETWORK).
+ * mapping, the silence timeout, the sender latency, the output switch); tracking.glasses_source
+ * takes 6 (VR_SOURCE_NETWORK).
  *
  * Environment: when VRLIB_CONFIG names a file, vr_ctx_create loads it into every new context
  * after the defaults, so an application picks a set-up up without changing its code. When the

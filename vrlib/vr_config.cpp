@@ -314,6 +314,7 @@ class Reader {
 
   static std::string range_text(const vr_attr_range &r) {
     if (r.whole) return format("%.15g to %.15g%s", r.low, r.high, r.zero_refused ? ", not 0" : "");
+    if (r.high < DBL_MAX) return format("%.9g to %.9g", r.low, r.high);  // single precision
     if (r.low == 0) return r.zero_refused ? "above 0" : "0 or more";
     return r.zero_refused ? "any finite number but 0" : "any finite number";
   }

@@ -49,8 +49,7 @@ namespace vr::net {
 // VR_TRACKER_DELAY): a datagram was measured this long before it arrived.
 constexpr double sender_latency_max_s = 0.2;
 inline double sender_latency_s(const vr_ext_net &net) {
-  return net.sender_latency_s < sender_latency_max_s ? net.sender_latency_s
-                                                     : sender_latency_max_s;
+  return net.sender_latency_s < sender_latency_max_s ? net.sender_latency_s : sender_latency_max_s;
 }
 
 constexpr int packet_bytes = 48;

@@ -311,6 +311,7 @@ TEST_F(SetupFiles, AFileRefusesExactlyWhatTheSetterRefuses) {
       {"vrpn.cm_per_unit", VR_VRPN_CM_PER_UNIT, 0.0},
       {"view.mono_eye", VR_MONO_EYE, -7},
       {"prediction.lead", VR_PREDICT_LEAD, -1e300},
+      {"eyes.interocular", VR_INTEROCULAR, -3e38},
   };
   for (const auto &e : edges) {
     const bool whole = vr_attr_type_of(e.id) == VR_TYPE_INT;
@@ -341,6 +342,25 @@ TEST_F(SetupFiles, AFileRefusesExactlyWhatTheSetterRefuses) {
       EXPECT_TRUE(same_bits(a, b)) << key << ": " << a << " against " << b;
     }
   }
+}
+
+TEST_F(SetupFiles, EyeOffsetsBeyondSinglePrecisionAreRefusedByAFileAndCannotBeSaved) {
+  // The offsets are kept in single precision: the setter stores a larger number as an infinite
+  // offset (as it always has), which a file can neither hold nor bring back.
+  const std::string file = write("wide.toml", "[eyes]\ninterocular = 1e39\n");
+  Ctx ctx(vr_ctx_create());
+  EXPECT_EQ(load(ctx.get(), file), 0);
+  EXPECT_EQ(std::string(vr_config_message()),
+            file +
+                ":2: eyes.interocular: 1e+39 is out of range (-3.40282347e+38 to "
+                "3.40282347e+38)");
+  ASSERT_EQ(vr_set_double(ctx.get(), VR_INTEROCULAR, 1e39), VR_OK);
+  const std::string target = path("wide_saved.toml");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(vr_config_save(ctx.get(), target.c_str()), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string(vr_config_message()).find("not written"), std::string::npos);
+  EXPECT_FALSE(fs::exists(target));
 }
 
 // ---- The screen places what follows it --------------------------------------------------------

@@ -195,6 +195,11 @@ TEST_F(Source, ScriptedHeadAt30And60HzIsFollowedWithinTheLatency) {
   ASSERT_EQ(init(), 1);
   const ErrorReport at30 = run_script(sim, ctx, 30.0);
   const ErrorReport at60 = run_script(sim, ctx, 60.0);
+  // The serial units' delay is not the sender's: a large one changes nothing here.
+  ASSERT_EQ(vr_set_double(ctx, VR_TRACKER_DELAY, 0.150), VR_OK);
+  const ErrorReport serial_delay30 = run_script(sim, ctx, 30.0);
+  EXPECT_NEAR(serial_delay30.rms_cm, at30.rms_cm, 0.01);
+  ASSERT_EQ(vr_set_double(ctx, VR_TRACKER_DELAY, 0.005), VR_OK);
   // The same runs with the one-frame eye extrapolation held at zero gain: the pose as it came.
   vr_object_set(ctx, VR_PREDICT_RAMP_START, 1e9, VR_PREDICT_RAMP_END, 2e9, 0);
   const ErrorReport held30 = run_script(sim, ctx, 30.0);
