@@ -119,9 +119,11 @@ std::string usage_text(const char *program) {
          "                     one with the library's defaults; with --live it applies to\n"
          "                     the opentrack and the serial trackers\n"
          "      --tracker-delay MS\n"
-         "                     with --track display: milliseconds from a measurement to its\n"
-         "                     arrival (opentrack: the sender's own latency; 0 to 200, default\n"
-         "                     the library's 5)\n"
+         "                     with --track display: milliseconds from a serial tracker's\n"
+         "                     measurement to its arrival (0 to 200, default the library's 5)\n"
+         "      --sender-latency MS\n"
+         "                     with --track display: the opentrack sender's own latency, from\n"
+         "                     its measurement to the datagram's arrival (0 to 200, default 5)\n"
          "      --noise CM     distance noise of the simulated tracker, one sigma in cm\n"
          "                     (default 0.02; 0 for perfect measurements)\n"
          "      --wall         instead: three screens of a small CAVE at 90 degrees, one process\n"
@@ -173,6 +175,8 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
   app.add_option("--track", track)->check(CLI::IsMember({"display"}));
   app.add_option("--tracker-delay", o.tracker_delay_ms)
       ->check(finite_in(0.0, 200.0, "tracker delay (ms)"));
+  app.add_option("--sender-latency", o.sender_latency_ms)
+      ->check(finite_in(0.0, 200.0, "sender latency (ms)"));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
@@ -189,6 +193,10 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
   }
   if (app.count("--tracker-delay") > 0 && !o.track_display) {
     *error = "--tracker-delay belongs to --track display";
+    return false;
+  }
+  if (app.count("--sender-latency") > 0 && !o.track_display) {
+    *error = "--sender-latency belongs to --track display";
     return false;
   }
   if (o.predict && o.six_d) {

@@ -14,9 +14,12 @@ struct DemoOptions {
   bool predict = false;  // raw mode: fit and extrapolate the distances
   // --track display: every tracker read for the moment the frame is shown.
   bool track_display = false;
-  // --tracker-delay MS (with --track display): VR_TRACKER_DELAY, the time from a measurement to
-  // its arrival (for opentrack, the sender's own latency); < 0 keeps the library's default.
+  // --tracker-delay MS (with --track display): VR_TRACKER_DELAY, the serial trackers' time from a
+  // measurement to its arrival; < 0 keeps the library's default.
   double tracker_delay_ms = -1.0;
+  // --sender-latency MS (with --track display): VR_NET_SENDER_LATENCY, the opentrack sender's
+  // own latency; < 0 keeps the library's default.
+  double sender_latency_ms = -1.0;
   double noise_cm = 0.02;  // the simulated tracker's distance noise (one sigma)
   bool help = false;
   // The live window (--live): how the eyes are shown, where the head comes from, and an optional

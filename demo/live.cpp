@@ -91,6 +91,12 @@ Head start_head(vr_ctx *ctx, const DemoOptions &opt) {
   if (opt.track_display) vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 1);
   if (opt.tracker_delay_ms >= 0.0)
     vr_set_double(ctx, VR_TRACKER_DELAY, opt.tracker_delay_ms / 1000.0);
+  if (opt.sender_latency_ms >= 0.0)
+    vr_set_double(ctx, VR_NET_SENDER_LATENCY, opt.sender_latency_ms / 1000.0);
+  if (source == "opentrack" && opt.tracker_delay_ms >= 0.0 && opt.sender_latency_ms < 0.0)
+    std::fprintf(stderr,
+                 "vrdemo: --tracker-delay is the serial trackers' delay; the opentrack sender's "
+                 "latency is --sender-latency\n");
   if (source == "opentrack") {
     vr_object_set(ctx, VR_GLASSES_SOURCE, VR_SOURCE_NETWORK, 0);
     for (int axis = 0; axis < 6; ++axis) {

@@ -1,6 +1,7 @@
 // One run of vrcalib.
 #include "run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -9,7 +10,9 @@
 #include <numbers>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "setup_keys.h"
 #include "simulated_desk.h"
 #ifdef VRCALIB_HAVE_WINDOW
 #include "target_window.h"
@@ -159,12 +162,14 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
     return 1;
   }
   std::error_code ec;
+  std::vector<std::string> read_keys;  // the keys the set-up file had
   if (!o.config_path.empty() && std::filesystem::exists(o.config_path, ec)) {
     if (!vr_config_load(setup.get(), o.config_path.c_str())) {
       std::fprintf(err, "vrcalib: the set-up file was not read; nothing calibrated\n");
       return 1;
     }
     std::fprintf(out, "Set-up read from %s.\n", o.config_path.c_str());
+    read_keys = setup_keys(o.config_path);
   } else if (!o.config_path.empty()) {
     std::fprintf(out, "No set-up file at %s yet: starting from the defaults.\n",
                  o.config_path.c_str());
@@ -289,7 +294,22 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
   }
   if (r.retakes > 0) std::fprintf(out, "%d step(s) were taken again.\n", r.retakes);
   if (o.config_path.empty()) return 0;
-  if (!vr_config_save(setup.get(), o.config_path.c_str())) {
+  // The file keeps the keys it had and gets what was measured, nothing else: loaded into a new
+  // context it gives the same views as this set-up (what follows its screen, such as the fixed
+  // eyes, is placed again by the screen, not frozen at this run's values).
+  std::vector<std::string> keys = read_keys;
+  for (const char *measured :
+       o.procedure == Procedure::opentrack
+           ? std::vector<const char *>{"network.camera_offset", "network.camera_tilt",
+                                       "tracking.glasses_source"}
+       : head ? std::vector<const char *>{"calibration.tracker_to_plate", "tracking.glasses_source"}
+              : std::vector<const char *>{"calibration.tracker_to_plate"}) {
+    if (std::find(keys.begin(), keys.end(), measured) == keys.end()) keys.emplace_back(measured);
+  }
+  std::vector<const char *> names;
+  for (const std::string &k : keys) names.push_back(k.c_str());
+  names.push_back(nullptr);
+  if (!vr_config_save_keys(setup.get(), o.config_path.c_str(), names.data())) {
     std::fprintf(err, "vrcalib: the result was not written\n");
     return 1;
   }

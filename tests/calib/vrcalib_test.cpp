@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <numbers>
@@ -344,7 +345,7 @@ TEST(CalibPieces, TheTiltOnlyFitRecoversATiltedCameraAndNamesWhatItCannotKeep) {
 TEST_F(Calib, ABadSetUpFileStopsTheRunAndStaysAsItWas) {
   {
     std::FILE *f = std::fopen(config_.c_str(), "w");
-    std::fputs("[screen]\nwidth_cm = -3\n", f);
+    std::fputs("[screen]\nwidth_cm = 0\n", f);  // a size of 0 cannot be geometry
     std::fclose(f);
   }
   vrcalib::Options o;
@@ -361,4 +362,65 @@ TEST_F(Calib, ABadSetUpFileStopsTheRunAndStaysAsItWas) {
   std::fgets(line, sizeof line, f);
   std::fclose(f);
   EXPECT_STREQ(line, "[screen]\n");
+}
+
+// A set-up file holding only the panel's size: vrcalib writes back that size and what it measured,
+// nothing else, so the fixed eyes keep following the screen, and the file gives a new context
+// the views of the set-up vrcalib ended with.
+TEST_F(Calib, TheWrittenFileHoldsOnlyItsOwnKeysAndWhatWasMeasured) {
+  const std::string panel = "[screen]\nwidth_cm = 59.8\nheight_cm = 33.6\n";
+  {
+    std::FILE *f = std::fopen(config_.c_str(), "w");
+    std::fputs(panel.c_str(), f);
+    std::fclose(f);
+  }
+  vrcalib::Options o;
+  o.config_path = config_;
+  o.simulate = true;
+  o.true_offset_cm = {3.0, -2.0, 1.0};
+  o.true_turn_deg = 5.0;
+  o.true_axis = {0.0, 1.0, 0.0};
+  std::string printed;
+  ASSERT_EQ(run(o, printed), 0) << printed;
+
+  std::string written;
+  {
+    std::FILE *f = std::fopen(config_.c_str(), "r");
+    for (int c; (c = std::fgetc(f)) != EOF;) written.push_back(static_cast<char>(c));
+    std::fclose(f);
+  }
+  for (const char *kept : {"[screen]\n", "width_cm = 59.8\n", "height_cm = 33.6\n",
+                           "[calibration]\n", "tracker_to_plate = ["})
+    EXPECT_NE(written.find(kept), std::string::npos) << kept << "\n" << written;
+  for (const char *left_out : {"[eyes]", "[view]", "[window]", "width_pixels", "[tracking]"})
+    EXPECT_EQ(written.find(left_out), std::string::npos) << left_out << "\n" << written;
+
+  // The set-up vrcalib ended with: the original file, then the measured placement.
+  Ctx app(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(app.get(), config_.c_str()), 1) << vr_config_message();
+  dmat measured;
+  vr_get_matrix(app.get(), VR_TRACKER_TO_PLATE, measured);
+  const std::string original = (dir_ / "panel.toml").string();
+  {
+    std::FILE *f = std::fopen(original.c_str(), "w");
+    std::fputs(panel.c_str(), f);
+    std::fclose(f);
+  }
+  Ctx setup(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(setup.get(), original.c_str()), 1) << vr_config_message();
+  ASSERT_EQ(vr_set_matrix(setup.get(), VR_TRACKER_TO_PLATE, measured), VR_OK);
+  vr_comp_view(app.get());
+  vr_comp_view(setup.get());
+  for (int id : {VR_LEFT_VIEW, VR_RIGHT_VIEW}) {
+    dmat a, b;
+    vr_get_matrix(app.get(), id, a);
+    vr_get_matrix(setup.get(), id, b);
+    EXPECT_EQ(std::memcmp(a, b, sizeof a), 0);
+  }
+  // The fixed eyes are the panel's own, centred as vr_ctx_create_display centres them.
+  Ctx preset(vr_ctx_create_display(59.8, 33.6, 2560, 1440, VR_DISPLAY_FLAT_PANEL));
+  dpt want, got;
+  vr_get_point(preset.get(), VR_SCREEN_LEFT_EYE, want);
+  vr_get_point(app.get(), VR_SCREEN_LEFT_EYE, got);
+  EXPECT_EQ(std::memcmp(want, got, sizeof want), 0);
 }

@@ -137,11 +137,15 @@ TEST(DemoRun, DefaultFolderIsInTheCurrentDirectory) {
   EXPECT_TRUE(fs::exists(tmp.path() / "vrdemo-out" / "eye_tracking.png")) << r.output;
 }
 
-// --tracker-delay goes with --track display and takes 0 to 200 ms.
+// --tracker-delay (serial trackers) and --sender-latency (opentrack) go with --track display and
+// take 0 to 200 ms.
 TEST(DemoRun, TrackerDelayBelongsToDisplayTimeTracking) {
   for (const char *bad :
        {"--tracker-delay 20", "--track display --tracker-delay -1",
-        "--track display --tracker-delay nan", "--track display --tracker-delay 201"}) {
+        "--track display --tracker-delay nan", "--track display --tracker-delay 201",
+        // The opentrack sender's own latency, likewise.
+        "--sender-latency 20", "--track display --sender-latency -1",
+        "--track display --sender-latency 201"}) {
     SCOPED_TRACE(bad);
     const Result r = run_demo(bad);
     EXPECT_EQ(r.status, 2) << r.output;

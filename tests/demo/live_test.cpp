@@ -146,7 +146,7 @@ TEST(LiveWindow, DisplayTimeTrackingPlacesAStillHeadWhereItIs) {
   demo_test::TempDir dir("vrdemo-live");
   ASSERT_FALSE(dir.path().empty());
   double centre[2] = {-1, -1};
-  const char *extra[2] = {"", "--track display --tracker-delay 20"};
+  const char *extra[2] = {"", "--track display --sender-latency 20"};
   for (int k = 0; k < 2; ++k) {
     const int port = free_port();
     const std::string shot = (dir.path() / ("still" + std::to_string(k) + ".png")).string();

@@ -195,6 +195,11 @@ TEST_F(Source, ScriptedHeadAt30And60HzIsFollowedWithinTheLatency) {
   ASSERT_EQ(init(), 1);
   const ErrorReport at30 = run_script(sim, ctx, 30.0);
   const ErrorReport at60 = run_script(sim, ctx, 60.0);
+  // The serial units' delay is not the sender's: a large one changes nothing here.
+  ASSERT_EQ(vr_set_double(ctx, VR_TRACKER_DELAY, 0.150), VR_OK);
+  const ErrorReport serial_delay30 = run_script(sim, ctx, 30.0);
+  EXPECT_NEAR(serial_delay30.rms_cm, at30.rms_cm, 0.01);
+  ASSERT_EQ(vr_set_double(ctx, VR_TRACKER_DELAY, 0.005), VR_OK);
   // The same runs with the one-frame eye extrapolation held at zero gain: the pose as it came.
   vr_object_set(ctx, VR_PREDICT_RAMP_START, 1e9, VR_PREDICT_RAMP_END, 2e9, 0);
   const ErrorReport held30 = run_script(sim, ctx, 30.0);
@@ -236,7 +241,7 @@ TEST_F(Source, DisplayTimePredictionLowersTheEyeErrorAtDisplayTime) {
   const ErrorReport fixed30 = run_script(sim, ctx, 30.0);
   const ErrorReport fixed60 = run_script(sim, ctx, 60.0);
   ASSERT_EQ(vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 1), VR_OK);
-  ASSERT_EQ(vr_set_double(ctx, VR_TRACKER_DELAY, 0.020), VR_OK);
+  ASSERT_EQ(vr_set_double(ctx, VR_NET_SENDER_LATENCY, 0.020), VR_OK);
   const ErrorReport at30 = run_script(sim, ctx, 30.0);
   const ErrorReport at60 = run_script(sim, ctx, 60.0);
   // The moment predicted for is the moment the truth was taken at.
@@ -244,8 +249,8 @@ TEST_F(Source, DisplayTimePredictionLowersTheEyeErrorAtDisplayTime) {
   // A clean sender's poses are all taken.
   EXPECT_EQ(get_int(VR_HELD_JUMPS), 0);
   EXPECT_EQ(get_int(VR_REJECTED_VALUES), 0);
-  // With the delay left at its default (5 ms), the sender's latency is mostly not made up for.
-  ASSERT_EQ(vr_set_double(ctx, VR_TRACKER_DELAY, 0.005), VR_OK);
+  // With the sender latency left at its default (5 ms), it is mostly not made up for.
+  ASSERT_EQ(vr_set_double(ctx, VR_NET_SENDER_LATENCY, 0.005), VR_OK);
   const ErrorReport undated30 = run_script(sim, ctx, 30.0);
   const ErrorReport undated60 = run_script(sim, ctx, 60.0);
   const struct {
@@ -333,7 +338,7 @@ TEST_F(Source, DisplayTimeTrackingGatesOutliersAndHoldsJumps) {
 TEST_F(Source, DisplayTimeTrackingHoldsThroughSilenceAndResumesWhereTheHeadWent) {
   ASSERT_EQ(init(), 1);
   ASSERT_EQ(vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 1), VR_OK);
-  ASSERT_EQ(vr_set_double(ctx, VR_TRACKER_DELAY, 0.020), VR_OK);
+  ASSERT_EQ(vr_set_double(ctx, VR_NET_SENDER_LATENCY, 0.020), VR_OK);
   vrsim_set_position(sim, VRSIM_HEAD, 2.0, -10.0, 55.0);
   vrsim_start_opentrack(sim, nullptr);
   for (int i = 0; i < 30; ++i) frame();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cerrno>
+#include <cfloat>
 #include <cinttypes>
 #include <cstdarg>
 #include <climits>
@@ -21,6 +22,9 @@
 #include <toml++/toml.h>
 
 #include "vr_ext.h"
+#include "vr_attr.h"
+#include "vr_screen_frames.h"
+#include "vr_mat_internal.h"
 #include "vr_net.h"
 #include "vr_platform.h"
 
@@ -30,156 +34,141 @@ namespace {
 // attribute after it, written as one "a.b.c.d:port" text, or a VRPN device name.
 enum class Target : unsigned char { attribute, device, endpoint, vrpn_name };
 
-// One key of the file. The value's type is the attribute's own (vr_attr_type_of), so a key for
-// a new attribute is one row here. Numbers (and each coordinate of a point) must lie in
-// [low, high]; an int attribute with the range [0, 1] is a switch and also takes true / false.
+// One key of the file. The value's type, and the numbers it takes, are the attribute's own
+// (vr_attr_type_of, vr_attr_range_of): a file takes exactly what the typed setter takes, so any
+// set-up the setters made can be saved and read back. A key for a new attribute is one row here.
+// A switch (an int attribute read as on / off) also takes true / false, and is written so when
+// it holds 0 or 1.
 struct Key {
   const char *section;
   const char *name;
   Target target;
-  int id;  // attribute identifier, or VR_DEVICE_* for a device path
-  double low;
-  double high;
+  int id;            // attribute identifier, or VR_DEVICE_* for a device path
   const char *what;  // one line for the written file: meaning and unit
   bool saved;        // false: derived from other keys, so a written file leaves it out
-  int also = 0;      // whole numbers taken besides the range (extension values), 0 = none
-  int also_2 = 0;
+  bool is_switch = false;
 };
 
-constexpr double any_int_low = INT_MIN;
-constexpr double any_int_high = INT_MAX;
-constexpr double no_limit = 1e300;
-
-constexpr Key attr(const char *section, const char *name, int id, double low, double high,
-                   const char *what, bool saved = true) {
-  return Key{section, name, Target::attribute, id, low, high, what, saved};
+constexpr Key attr(const char *section, const char *name, int id, const char *what,
+                   bool saved = true) {
+  return Key{section, name, Target::attribute, id, what, saved};
+}
+constexpr Key switch_attr(const char *section, const char *name, int id, const char *what) {
+  return Key{section, name, Target::attribute, id, what, true, true};
 }
 constexpr Key device(const char *name, int which, const char *what) {
-  return Key{"devices", name, Target::device, which, 0, 0, what, true};
+  return Key{"devices", name, Target::device, which, what, true};
 }
 constexpr Key endpoint(const char *section, const char *name, int address_id, const char *what) {
-  return Key{section, name, Target::endpoint, address_id, 0, 0, what, true};
+  return Key{section, name, Target::endpoint, address_id, what, true};
 }
 // The VRPN source's device names: the tracker, and the button device after it.
 enum { vrpn_tracker = 0, vrpn_button = 1 };
 constexpr Key vrpn_name(const char *name, int which, const char *what) {
-  return Key{"vrpn", name, Target::vrpn_name, which, 0, 0, what, true};
+  return Key{"vrpn", name, Target::vrpn_name, which, what, true};
 }
 
 // Source numbers: 1 Logitech raw records, 2 Logitech 6D reports, 3 CyberMan (mouse only),
 // 4 DynaSight; the head source also takes the network source (VR_SOURCE_NETWORK), and both take
-// VRPN (VR_GLASSES_SOURCE_VRPN, VR_MOUSE_SOURCE_VRPN).
-constexpr double last_source = 4;
+// VRPN (VR_GLASSES_SOURCE_VRPN, VR_MOUSE_SOURCE_VRPN). Like the setter, the file takes any
+// number; starting an unknown source fails with its own message.
 constexpr Key head_source() {
-  Key k = attr("tracking", "glasses_source", VR_GLASSES_SOURCE, 1, last_source,
-               "1 Logitech raw, 2 Logitech 6D, 4 DynaSight, 6 network (webcam), 240 VRPN");
-  k.also = VR_SOURCE_NETWORK;
-  k.also_2 = VR_GLASSES_SOURCE_VRPN;
-  return k;
+  return attr("tracking", "glasses_source", VR_GLASSES_SOURCE,
+              "1 Logitech raw, 2 Logitech 6D, 4 DynaSight, 6 network (webcam), 240 VRPN");
 }
 constexpr Key mouse_source() {
-  Key k = attr("tracking", "mouse_source", VR_MOUSE_SOURCE, 1, last_source,
-               "1 Logitech raw, 2 Logitech 6D, 3 CyberMan, 240 VRPN");
-  k.also = VR_MOUSE_SOURCE_VRPN;
-  return k;
+  return attr("tracking", "mouse_source", VR_MOUSE_SOURCE,
+              "1 Logitech raw, 2 Logitech 6D, 3 CyberMan, 240 VRPN");
 }
-
-constexpr double pi_rad = 3.141592653589793;
-constexpr double longest_time_s = 10.0;
 
 // The keys in the order they are applied and written. The eye offsets come before the
 // interocular distance (which replaces their x) and the screen eyes after both (the offsets'
 // setters move them).
 constexpr Key keys[] = {
-    attr("screen", "width_cm", VR_SCREEN_WIDTH_CM, 0.1, 1000, "visible width of the screen, cm"),
-    attr("screen", "height_cm", VR_SCREEN_HEIGHT_CM, 0.1, 1000, "visible height, cm"),
-    attr("screen", "width_pixels", VR_SCREEN_WIDTH_PIXELS, 1, 100000, "pixels across"),
-    attr("screen", "height_pixels", VR_SCREEN_HEIGHT_PIXELS, 1, 100000, "pixels down"),
-    attr("screen", "crt_correction", VR_CRT_CORRECTION, 0, 1, "correct for the curved glass"),
-    attr("screen", "crt_curvature", VR_CRT_CURVATURE, 1, 2, "1 spherical face, 2 cylindrical"),
-    attr("screen", "crt_glass_thickness", VR_CRT_GLASS_THICKNESS, 0, 10, "glass thickness, cm"),
-    attr("screen", "crt_refraction_index", VR_CRT_REFRACTION_INDEX, 1, 3, "glass refraction"),
-    attr("screen", "crt_radius", VR_CRT_RADIUS, 1, 100000, "radius of the face, cm"),
+    attr("screen", "width_cm", VR_SCREEN_WIDTH_CM, "visible width of the screen, cm"),
+    attr("screen", "height_cm", VR_SCREEN_HEIGHT_CM, "visible height, cm"),
+    attr("screen", "width_pixels", VR_SCREEN_WIDTH_PIXELS, "pixels across"),
+    attr("screen", "height_pixels", VR_SCREEN_HEIGHT_PIXELS, "pixels down"),
+    switch_attr("screen", "crt_correction", VR_CRT_CORRECTION, "correct for the curved glass"),
+    attr("screen", "crt_curvature", VR_CRT_CURVATURE, "1 spherical face, 2 cylindrical"),
+    attr("screen", "crt_glass_thickness", VR_CRT_GLASS_THICKNESS, "glass thickness, cm"),
+    attr("screen", "crt_refraction_index", VR_CRT_REFRACTION_INDEX, "glass refraction"),
+    attr("screen", "crt_radius", VR_CRT_RADIUS, "radius of the face, cm"),
 
-    attr("window", "x_pixels", VR_WINDOW_X, -100000, 100000, "window left edge, pixels"),
-    attr("window", "y_pixels", VR_WINDOW_Y, -100000, 100000, "window top edge, pixels"),
-    attr("window", "width_pixels", VR_WINDOW_WIDTH, 1, 100000, "window width, pixels"),
-    attr("window", "height_pixels", VR_WINDOW_HEIGHT, 1, 100000, "window height, pixels"),
+    attr("window", "x_pixels", VR_WINDOW_X, "window left edge, pixels"),
+    attr("window", "y_pixels", VR_WINDOW_Y, "window top edge, pixels"),
+    attr("window", "width_pixels", VR_WINDOW_WIDTH, "window width, pixels"),
+    attr("window", "height_pixels", VR_WINDOW_HEIGHT, "window height, pixels"),
 
-    attr("eyes", "left_offset", VR_LEFT_EYE_OFFSET, -50, 50, "left eye in the head frame, cm"),
-    attr("eyes", "right_offset", VR_RIGHT_EYE_OFFSET, -50, 50, "right eye in the head frame, cm"),
-    attr("eyes", "interocular", VR_INTEROCULAR, 0, 20,
+    attr("eyes", "left_offset", VR_LEFT_EYE_OFFSET, "left eye in the head frame, cm"),
+    attr("eyes", "right_offset", VR_RIGHT_EYE_OFFSET, "right eye in the head frame, cm"),
+    attr("eyes", "interocular", VR_INTEROCULAR,
          "distance between the eyes, cm (replaces the x of both offsets)", false),
-    attr("eyes", "screen_left", VR_SCREEN_LEFT_EYE, -1000, 1000,
+    attr("eyes", "screen_left", VR_SCREEN_LEFT_EYE,
          "left eye on the plate when no tracker places it, cm"),
-    attr("eyes", "screen_right", VR_SCREEN_RIGHT_EYE, -1000, 1000,
+    attr("eyes", "screen_right", VR_SCREEN_RIGHT_EYE,
          "right eye on the plate when no tracker places it, cm"),
 
-    attr("view", "stereo", VR_STEREO, 0, 1, "two eyes, two views"),
-    attr("view", "mono_eye", VR_MONO_EYE, 1, 3, "one-eye view: 1 between, 2 left, 3 right"),
-    attr("view", "eye_pos_mode", VR_EYE_POS_MODE, 0, 3,
+    switch_attr("view", "stereo", VR_STEREO, "two eyes, two views"),
+    attr("view", "mono_eye", VR_MONO_EYE, "one-eye view: 1 between, 2 left, 3 right"),
+    attr("view", "eye_pos_mode", VR_EYE_POS_MODE,
          "1 fixed field, 2 screen relative, 3 window relative, 0 as placed"),
-    attr("view", "gaze_mode", VR_GAZE_MODE, 1, 2, "eyes look at: 1 window centre, 2 mouse tip"),
-    attr("view", "field_of_view", VR_FIELD_OF_VIEW, 0.01, 3.1, "fixed-field view angle, rad"),
+    attr("view", "gaze_mode", VR_GAZE_MODE, "eyes look at: 1 window centre, 2 mouse tip"),
+    attr("view", "field_of_view", VR_FIELD_OF_VIEW, "fixed-field view angle, rad"),
 
-    attr("mouse", "tip_offset", VR_MOUSE_TIP_OFFSET, -100, 100, "tip in the mouse frame, cm"),
+    attr("mouse", "tip_offset", VR_MOUSE_TIP_OFFSET, "tip in the mouse frame, cm"),
 
-    attr("tracking", "mode", VR_TRACKING_MODE, 0, 5, "0 none, 5 head-mounted, else desk-top"),
-    attr("tracking", "aux", VR_TRACKING_AUX, any_int_low, any_int_high, "kept for the caller"),
+    attr("tracking", "mode", VR_TRACKING_MODE, "0 none, 5 head-mounted, else desk-top"),
+    attr("tracking", "aux", VR_TRACKING_AUX, "kept for the caller"),
     head_source(),
     mouse_source(),
-    attr("tracking", "streaming", VR_STREAMING, 0, 1, "units stream reports"),
-    attr("tracking", "raw_interpolate", VR_RAW_INTERPOLATE, 0, 1, "interpolate raw records"),
-    attr("tracking", "event_filter_length", VR_EVENT_FILTER_LENGTH, 0, 255,
-         "units' report filter length"),
+    switch_attr("tracking", "streaming", VR_STREAMING, "units stream reports"),
+    switch_attr("tracking", "raw_interpolate", VR_RAW_INTERPOLATE, "interpolate raw records"),
+    attr("tracking", "event_filter_length", VR_EVENT_FILTER_LENGTH, "units' report filter length"),
 
-    attr("prediction", "ramp_start", VR_PREDICT_RAMP_START, 0, 1000,
+    attr("prediction", "ramp_start", VR_PREDICT_RAMP_START,
          "head speed where eye prediction starts, cm/s"),
-    attr("prediction", "ramp_end", VR_PREDICT_RAMP_END, 0, 1000,
-         "head speed of full eye prediction, cm/s"),
-    attr("prediction", "from_frame_time", VR_PREDICT_FROM_FRAME_TIME, 0, 1,
-         "raw solver looks ahead by the frame time"),
-    attr("prediction", "lead", VR_PREDICT_LEAD, 0, 1, "raw solver look-ahead, s"),
-    attr("prediction", "lead_limit", VR_PREDICT_LEAD_LIMIT, 0, 1000,
-         "largest computed look-ahead, s"),
-    attr("prediction", "raw_limit", VR_RAW_LIMIT, 0, 100000,
+    attr("prediction", "ramp_end", VR_PREDICT_RAMP_END, "head speed of full eye prediction, cm/s"),
+    switch_attr("prediction", "from_frame_time", VR_PREDICT_FROM_FRAME_TIME,
+                "raw solver looks ahead by the frame time"),
+    attr("prediction", "lead", VR_PREDICT_LEAD, "raw solver look-ahead, s"),
+    attr("prediction", "lead_limit", VR_PREDICT_LEAD_LIMIT, "largest computed look-ahead, s"),
+    attr("prediction", "raw_limit", VR_RAW_LIMIT,
          "largest speaker distance the raw solver takes, cm"),
 
-    attr("display_time", "enabled", VR_TRACK_DISPLAY_TIME, 0, 1,
-         "read every tracker for the moment the frame is on the screen"),
-    attr("display_time", "latency", VR_DISPLAY_LATENCY, 0, longest_time_s,
+    switch_attr("display_time", "enabled", VR_TRACK_DISPLAY_TIME,
+                "read every tracker for the moment the frame is on the screen"),
+    attr("display_time", "latency", VR_DISPLAY_LATENCY,
          "vr_comp_view to the middle of the frame's scan-out, s (0: one frame interval)"),
-    attr("display_time", "tracker_delay", VR_TRACKER_DELAY, 0, longest_time_s,
+    attr("display_time", "tracker_delay", VR_TRACKER_DELAY,
          "Logitech unit's measurement to its report on the line, s"),
-    attr("display_time", "outlier_gate", VR_OUTLIER_GATE, 0, 1000,
+    attr("display_time", "outlier_gate", VR_OUTLIER_GATE,
          "outlier gate, robust standard deviations (0: no gate)"),
-    attr("display_time", "outlier_floor", VR_OUTLIER_FLOOR, 0, 1000,
-         "the gate is never narrower, cm"),
-    attr("display_time", "head_speed_limit", VR_HEAD_SPEED_LIMIT, 0.001, 100000,
+    attr("display_time", "outlier_floor", VR_OUTLIER_FLOOR, "the gate is never narrower, cm"),
+    attr("display_time", "head_speed_limit", VR_HEAD_SPEED_LIMIT,
          "a faster jump of the head is held, cm/s"),
-    attr("display_time", "smoothing", VR_PREDICT_SMOOTHING, 0, longest_time_s,
-         "predictor's pose time constant, s"),
-    attr("display_time", "trend", VR_PREDICT_TREND, 0, longest_time_s,
-         "predictor's velocity time constant, s"),
-    attr("display_time", "raw_fit_slots", VR_RAW_FIT_SLOTS, 3, 16,
+    attr("display_time", "smoothing", VR_PREDICT_SMOOTHING, "predictor's pose time constant, s"),
+    attr("display_time", "trend", VR_PREDICT_TREND, "predictor's velocity time constant, s"),
+    attr("display_time", "raw_fit_slots", VR_RAW_FIT_SLOTS,
          "measurements in each raw distance's line"),
 
     endpoint("network", "listen", VR_NET_BIND_ADDRESS,
              "the network head source listens here, \"a.b.c.d:port\" (0.0.0.0: every interface)"),
-    attr("network", "camera_offset", VR_NET_CAMERA_OFFSET, -1000, 1000,
+    attr("network", "camera_offset", VR_NET_CAMERA_OFFSET,
          "camera from the middle of the screen's top edge, cm (vrcalib --source opentrack)"),
-    attr("network", "camera_tilt", VR_NET_CAMERA_TILT, -pi_rad, pi_rad,
+    attr("network", "camera_tilt", VR_NET_CAMERA_TILT,
          "camera tilt about the plate's x axis, rad, positive looking down"),
-    attr("network", "map_x", VR_NET_MAP_X, -6, 6,
-         "packet value giving the head's x (1..3, -: negated)"),
-    attr("network", "map_y", VR_NET_MAP_Y, -6, 6, "packet value giving the head's y"),
-    attr("network", "map_z", VR_NET_MAP_Z, -6, 6, "packet value giving the head's z"),
-    attr("network", "map_yaw", VR_NET_MAP_YAW, -6, 6, "packet value giving the yaw (4..6)"),
-    attr("network", "map_pitch", VR_NET_MAP_PITCH, -6, 6, "packet value giving the pitch"),
-    attr("network", "map_roll", VR_NET_MAP_ROLL, -6, 6, "packet value giving the roll"),
-    attr("network", "silence_timeout", VR_NET_SILENCE_TIMEOUT, 0.001, 3600,
+    attr("network", "map_x", VR_NET_MAP_X, "packet value giving the head's x (1..3, -: negated)"),
+    attr("network", "map_y", VR_NET_MAP_Y, "packet value giving the head's y"),
+    attr("network", "map_z", VR_NET_MAP_Z, "packet value giving the head's z"),
+    attr("network", "map_yaw", VR_NET_MAP_YAW, "packet value giving the yaw (4..6)"),
+    attr("network", "map_pitch", VR_NET_MAP_PITCH, "packet value giving the pitch"),
+    attr("network", "map_roll", VR_NET_MAP_ROLL, "packet value giving the roll"),
+    attr("network", "silence_timeout", VR_NET_SILENCE_TIMEOUT,
          "no datagram for this long: the last pose is held, s"),
-    attr("network", "output", VR_NET_OUTPUT, 0, 1, "send the tracked head every frame"),
+    attr("network", "sender_latency", VR_NET_SENDER_LATENCY,
+         "the sender's measurement to the datagram's arrival, s (used at most 0.2)"),
+    switch_attr("network", "output", VR_NET_OUTPUT, "send the tracked head every frame"),
     endpoint("network", "output_to", VR_NET_OUTPUT_ADDRESS,
              "where the head output goes, \"a.b.c.d:port\""),
 
@@ -187,18 +176,16 @@ constexpr Key keys[] = {
               "VRPN tracker of the VRPN source, \"Tracker0@host[:port]\" (\"\": none named)"),
     vrpn_name("button", vrpn_button,
               "VRPN button device of the 3D mouse, \"Buttons0@host[:port]\" (\"\": the tracker)"),
-    attr("vrpn", "head_sensor", VR_VRPN_HEAD_SENSOR, 0, any_int_high, "sensor number of the head"),
-    attr("vrpn", "mouse_sensor", VR_VRPN_MOUSE_SENSOR, 0, any_int_high,
-         "sensor number of the 3D mouse"),
-    attr("vrpn", "cm_per_unit", VR_VRPN_CM_PER_UNIT, 1e-9, no_limit,
-         "cm per VRPN position unit (100: metres)"),
+    attr("vrpn", "head_sensor", VR_VRPN_HEAD_SENSOR, "sensor number of the head"),
+    attr("vrpn", "mouse_sensor", VR_VRPN_MOUSE_SENSOR, "sensor number of the 3D mouse"),
+    attr("vrpn", "cm_per_unit", VR_VRPN_CM_PER_UNIT, "cm per VRPN position unit (100: metres)"),
 
-    attr("coexistence", "height", VR_COEXISTENCE_HEIGHT, -1000, 1000, "raised centre, cm"),
-    attr("coexistence", "distance", VR_COEXISTENCE_DISTANCE, -1000, 1000, "forward centre, cm"),
-    attr("coexistence", "center", VR_COEXISTENCE_CENTER, 1, 3, "1 god's eye, 2 in front, 3 raised"),
-    attr("coexistence", "base", VR_COEXISTENCE_BASE, 1, 3, "1 god's eye, 2 in front, 3 raised"),
+    attr("coexistence", "height", VR_COEXISTENCE_HEIGHT, "raised centre, cm"),
+    attr("coexistence", "distance", VR_COEXISTENCE_DISTANCE, "forward centre, cm"),
+    attr("coexistence", "center", VR_COEXISTENCE_CENTER, "1 god's eye, 2 in front, 3 raised"),
+    attr("coexistence", "base", VR_COEXISTENCE_BASE, "1 god's eye, 2 in front, 3 raised"),
 
-    attr("calibration", "tracker_to_plate", VR_TRACKER_TO_PLATE, -no_limit, no_limit,
+    attr("calibration", "tracker_to_plate", VR_TRACKER_TO_PLATE,
          "tracker frame to plate frame, rows; rotation and translation only"),
 
     device("tty_a", VR_DEVICE_TTYA, "line of port A"),
@@ -242,11 +229,14 @@ std::string format(const char *fmt, ...) {
   return out;
 }
 
-// The shortest text that reads back as exactly the same double.
+// The shortest text that reads back as exactly the same double, always as a TOML float: a
+// whole number gets ".0", so that -0.0 is not written as the integer -0 (read back as +0).
 std::string number_text(double v) {
   char buffer[64];
   const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
-  return std::string(buffer, end);
+  std::string text(buffer, end);
+  if (text.find_first_of(".eE") == std::string::npos && std::isfinite(v)) text += ".0";
+  return text;
 }
 
 class Reader {
@@ -316,9 +306,25 @@ class Reader {
     return std::nullopt;
   }
 
+  // The numbers the key's attribute takes: its setter's range, or any finite number for each
+  // coordinate of a point or matrix (a matrix's own test follows when it is applied).
+  static vr_attr_range range_of(const Key &key) {
+    vr_attr_range r{-DBL_MAX, DBL_MAX, false, false};
+    vr_attr_range_of(key.id, &r);
+    return r;
+  }
+
+  static std::string range_text(const vr_attr_range &r) {
+    if (r.whole) return format("%.15g to %.15g%s", r.low, r.high, r.zero_refused ? ", not 0" : "");
+    if (r.high < DBL_MAX) return format("%.9g to %.9g", r.low, r.high);  // single precision
+    if (r.low == 0) return r.zero_refused ? "above 0" : "0 or more";
+    return r.zero_refused ? "any finite number but 0" : "any finite number";
+  }
+
   bool in_range(const Key &key, double v, const std::string &name, unsigned line) {
-    if (std::isfinite(v) && v >= key.low && v <= key.high) return true;
-    problem(line, name, format("%.15g is out of range (%.15g to %.15g)", v, key.low, key.high));
+    const vr_attr_range r = range_of(key);
+    if (std::isfinite(v) && v >= r.low && v <= r.high && !(r.zero_refused && v == 0)) return true;
+    problem(line, name, format("%.15g is out of range (%s)", v, range_text(r).c_str()));
     return false;
   }
 
@@ -391,32 +397,16 @@ class Reader {
         return in_range(key, *v, name, line);
       }
       case VR_TYPE_INT: {
-        const bool is_switch = key.low == 0 && key.high == 1;
-        if (const auto *b = value.as_boolean(); b != nullptr && is_switch) {
+        if (const auto *b = value.as_boolean(); b != nullptr && key.is_switch) {
           s.integer = b->get() ? 1 : 0;
           return true;
         }
         const auto *i = value.as_integer();
         if (i == nullptr) {
-          problem(line, name, is_switch ? "expected true or false" : "expected a whole number");
+          problem(line, name, key.is_switch ? "expected true or false" : "expected a whole number");
           return false;
         }
-        const double v = static_cast<double>(i->get());
-        for (const int extra : {key.also, key.also_2}) {
-          if (extra != 0 && v == extra) {
-            s.integer = extra;
-            return true;
-          }
-        }
-        if (key.also != 0 && (v < key.low || v > key.high)) {
-          const std::string others =
-              key.also_2 != 0 ? format("%d or %d", key.also, key.also_2) : format("%d", key.also);
-          problem(line, name,
-                  format("%.15g is out of range (%.15g to %.15g) and not %s", v, key.low, key.high,
-                         others.c_str()));
-          return false;
-        }
-        if (!in_range(key, v, name, line)) return false;
+        if (!in_range(key, static_cast<double>(i->get()), name, line)) return false;
         s.integer = static_cast<int>(i->get());
         return true;
       }
@@ -687,7 +677,7 @@ std::string value_text(vr_ctx *ctx, const Key &key) {
     case VR_TYPE_INT: {
       int v = 0;
       vr_get_int(ctx, key.id, &v);
-      if (key.low == 0 && key.high == 1 && (v == 0 || v == 1)) return v ? "true" : "false";
+      if (key.is_switch && (v == 0 || v == 1)) return v ? "true" : "false";
       return std::to_string(v);
     }
     case VR_TYPE_POINT: {
@@ -754,6 +744,19 @@ bool load_text(vr_ctx *ctx, std::string_view text, const char *source, bool devi
       return fail(format("%s:%u: %s.%s: %s", source, s.line, key.section, key.name, refusal(key)));
     }
   }
+  const auto sets = [&staged](int id) {
+    return std::any_of(staged.begin(), staged.end(), [id](const Staged &s) {
+      return keys[s.key].target == Target::attribute && keys[s.key].id == id;
+    });
+  };
+  // A new screen brings what is placed by it, as vr_ctx_create_display places them, unless the
+  // file places them itself: the fixed viewer centred in front of it, the transmitter above it.
+  if (sets(VR_SCREEN_WIDTH_CM) || sets(VR_SCREEN_HEIGHT_CM)) {
+    if (!sets(VR_TRACKER_TO_PLATE)) vr_center_transmitter(copy.get());
+    if (!sets(VR_SCREEN_LEFT_EYE)) vr_center_screen_eye(copy.get(), VR_EYE_LEFT);
+    if (!sets(VR_SCREEN_RIGHT_EYE)) vr_center_screen_eye(copy.get(), VR_EYE_RIGHT);
+    vr_cache_eye_pos(copy.get());
+  }
   // A new screen or window size takes effect at once, as when the window is matched.
   vr_window_comp(copy.get());
 
@@ -765,14 +768,28 @@ bool load_text(vr_ctx *ctx, std::string_view text, const char *source, bool devi
       vr::os::set_file_device_path(keys[s.key].id, s.text.c_str());
   }
   if (hook != nullptr) vr_cache_eye_pos(ctx);
+  // The serial units' delay is no longer the network sender's latency: an older webcam set-up
+  // that sets it (and not the sender's own key) is told once, and the value goes to the units.
+  if (sets(VR_TRACKER_DELAY) && !sets(VR_NET_SENDER_LATENCY) &&
+      ctx->glasses_source == VR_SOURCE_NETWORK) {
+    const auto at = std::find_if(staged.begin(), staged.end(), [](const Staged &s) {
+      return keys[s.key].id == VR_TRACKER_DELAY && keys[s.key].target == Target::attribute;
+    });
+    last_message = format(
+        "%s:%u: display_time.tracker_delay: applies to the serial units only; the network "
+        "source's latency is network.sender_latency (VR_NET_SENDER_LATENCY, still %s s)",
+        source, at->line, number_text(vr_ext(ctx).net.sender_latency_s).c_str());
+    std::fprintf(stderr, "%s\n", last_message.c_str());
+  }
   return true;
 }
 
-std::string save_text(vr_ctx *ctx) {
+std::string save_text(vr_ctx *ctx, const std::vector<bool> *only) {
   std::string out = "# vrlib set-up (vr_config_save). Lengths in cm, angles in radians.\n";
   const char *section = "";
-  for (const Key &key : keys) {
-    if (!key.saved) continue;
+  for (int k = 0; k < key_total; ++k) {
+    const Key &key = keys[k];
+    if (only != nullptr ? !(*only)[static_cast<std::size_t>(k)] : !key.saved) continue;
     if (std::strcmp(section, key.section) != 0) {
       section = key.section;
       out += format("\n[%s]\n", section);
@@ -805,7 +822,7 @@ void vr_config_load_from_environment(vr_ctx *ctx) {
 
 namespace {
 int load_file(vr_ctx *ctx, const char *path);
-int save_file(vr_ctx *ctx, const char *path);
+int save_file(vr_ctx *ctx, const char *path, const char *const *names);
 }  // namespace
 
 extern "C" {
@@ -821,9 +838,18 @@ VR_API int vr_config_load(vr_ctx *ctx, const char *path) {
 
 VR_API int vr_config_save(vr_ctx *ctx, const char *path) {
   try {
-    return save_file(ctx, path);
+    return save_file(ctx, path, nullptr);
   } catch (const std::exception &) {
     return fail("vr_config_save: out of memory");
+  }
+}
+
+VR_API int vr_config_save_keys(vr_ctx *ctx, const char *path, const char *const *names) {
+  try {
+    if (names == nullptr) return fail("vr_config_save_keys: null list of keys");
+    return save_file(ctx, path, names);
+  } catch (const std::exception &) {
+    return fail("vr_config_save_keys: out of memory");
   }
 }
 
@@ -835,24 +861,63 @@ VR_API const char *vr_config_message(void) {
 
 namespace {
 
+// The key written "section.name", or -1.
+int key_named(std::string_view name) {
+  for (int k = 0; k < key_total; ++k) {
+    const std::string_view section = keys[k].section;
+    if (name.size() == section.size() + 1 + std::strlen(keys[k].name) &&
+        name.substr(0, section.size()) == section && name[section.size()] == '.' &&
+        name.substr(section.size() + 1) == keys[k].name)
+      return k;
+  }
+  return -1;
+}
+
+// Why a set-up file could not be read. Only regular files are read, and never through a link:
+// a FIFO, device or socket is refused without waiting for a writer.
+const char *read_error(int error) {
+  struct Reason {
+    int error;
+    const char *text;
+  };
+  static constexpr Reason reasons[] = {
+      {EFBIG, "larger than 1 MiB"},
+      {ELOOP, "a symbolic link (set-up files are opened without following links)"},
+      {EISDIR, "a folder, not a regular file"},
+      {vr::os::not_regular_fifo, "a FIFO, not a regular file"},
+      {vr::os::not_regular_socket, "a socket, not a regular file"},
+      {vr::os::not_regular_device, "a device, not a regular file"},
+  };
+  for (const Reason &r : reasons)
+    if (r.error == error) return r.text;
+  return std::strerror(error);
+}
+
 int load_file(vr_ctx *ctx, const char *path) {
   last_message.clear();
   if (ctx == nullptr || path == nullptr) return fail("vr_config_load: null context or path");
   std::string text;
   const int error = vr::os::read_file(path, text, max_file_bytes);
-  if (error != 0) {
-    return fail(format("%s: cannot read the set-up file: %s", path,
-                       error == EFBIG ? "larger than 1 MiB" : std::strerror(error)));
-  }
+  if (error != 0)
+    return fail(format("%s: cannot read the set-up file: %s", path, read_error(error)));
   return vr::config::load_text(ctx, text, path) ? 1 : 0;
 }
 
-int save_file(vr_ctx *ctx, const char *path) {
+int save_file(vr_ctx *ctx, const char *path, const char *const *names) {
   last_message.clear();
   if (ctx == nullptr || path == nullptr) return fail("vr_config_save: null context or path");
+  std::vector<bool> only;
+  if (names != nullptr) {
+    only.assign(static_cast<std::size_t>(key_total), false);
+    for (const char *const *name = names; *name != nullptr; ++name) {
+      const int k = key_named(*name);
+      if (k < 0) return fail(format("%s: not written: %s is no set-up key", path, *name));
+      only[static_cast<std::size_t>(k)] = true;
+    }
+  }
   // A value that a file cannot bring back (one poked into the record directly: a non-finite
   // number, a scaled placement) would give a file that every later load refuses.
-  const std::string text = vr::config::save_text(ctx);
+  const std::string text = vr::config::save_text(ctx, names != nullptr ? &only : nullptr);
   auto scratch = std::make_unique<vr_ctx>(*ctx);
   scratch->eye_hook_fn = nullptr;
   if (!vr::config::load_text(scratch.get(), text, path, false)) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vr.h"
 
@@ -15,8 +16,9 @@ namespace vr::config {
 // checked but the process-wide paths are left alone (a save checking what it wrote).
 bool load_text(vr_ctx *ctx, std::string_view text, const char *source, bool devices = true);
 
-// The set-up file text of a context: every key, with the device paths in use.
-std::string save_text(vr_ctx *ctx);
+// The set-up file text of a context: every key, with the device paths in use; with `only`, just
+// the keys (in key order, as key_at counts them) marked in it.
+std::string save_text(vr_ctx *ctx, const std::vector<bool> *only = nullptr);
 
 // One documented key: section, name, unit and range, for the README check.
 struct KeyInfo {

@@ -3,26 +3,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <numbers>
 
 #include "vr.h"
+#include "vr_screen_frames.h"
 #include "vr_ext.h"
 #include "vr_view_internal.h"
 
 namespace {
-
-// The tracker placement of the default context, kept relative to the top edge's middle of the
-// screen it was made for (36.5 x 25.9 cm): leaning 50 degrees, 3 mm right of the middle,
-// 11.81 cm above the top edge, 4.6 cm in front of the plate.
-constexpr double default_screen_width_cm = 36.5;
-constexpr double default_screen_height_cm = 25.9;
-constexpr double transmitter_lean_rad = 50.0 * std::numbers::pi / 180.0;
-constexpr double transmitter_right_of_middle_cm = 18.28 - default_screen_width_cm / 2.0;
-constexpr double transmitter_above_top_cm = 37.71 - default_screen_height_cm;
-constexpr double transmitter_in_front_cm = 4.6;
-
-// The preset viewer: eyes level with the screen centre, this far in front of the plate.
-constexpr double preset_eye_distance_cm = 60.0;
 
 bool positive_finite(double v) {
   return std::isfinite(v) && v > 0.0;
@@ -55,18 +42,9 @@ VR_API vr_ctx *vr_ctx_create_display(double width_cm, double height_cm, int widt
   // A flat panel draws on its front surface: nothing to refract.
   ctx->crt_correction = k == VR_DISPLAY_CRT ? 1 : 0;
 
-  leaning_triangle_make_dig_to_plate(ctx, transmitter_lean_rad,
-                                     width_cm / 2.0 + transmitter_right_of_middle_cm,
-                                     height_cm + transmitter_above_top_cm, transmitter_in_front_cm);
-
-  // The fixed viewer centred on the screen; the eyes sit the eye offsets apart, as tracking
-  // would place them.
-  const double mid_x = width_cm / 2.0, mid_y = height_cm / 2.0;
-  const double screen_eyes[2][3] = {
-      {mid_x + ctx->left_eye_offset[0], mid_y, preset_eye_distance_cm},
-      {mid_x + ctx->right_eye_offset[0], mid_y, preset_eye_distance_cm}};
-  std::memcpy(ctx->screen_left_eye, screen_eyes[0], sizeof(dpt));
-  std::memcpy(ctx->screen_right_eye, screen_eyes[1], sizeof(dpt));
+  vr_center_transmitter(ctx);
+  vr_center_screen_eye(ctx, VR_EYE_LEFT);
+  vr_center_screen_eye(ctx, VR_EYE_RIGHT);
 
   // One world unit is one plate centimetre while the window covers the screen, as the default
   // context's fixed world scale gives on its own screen (the god's-eye unit is half the

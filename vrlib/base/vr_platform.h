@@ -58,8 +58,13 @@ int posix_udp_send(void *user, int fd, unsigned address, int port, const unsigne
 void posix_udp_close(void *user, int fd);
 
 // Plain files (set-up files), outside the device table: nothing of them needs simulating.
-// Reads a whole file of at most max_bytes into out: 0, or an error number (EFBIG when larger).
+// Reads a whole regular file of at most max_bytes into out: 0, or an error number (EFBIG when
+// larger, ELOOP for a symbolic link, which is not followed, EISDIR for a folder), or one of the
+// negative numbers below for a name that is no file (refused at once, never waited on).
 int read_file(const char *path, std::string &out, std::size_t max_bytes);
+constexpr int not_regular_fifo = -1;
+constexpr int not_regular_socket = -2;
+constexpr int not_regular_device = -3;
 // Writes text to path, replacing the old file only once the new one is complete: 0 or an error
 // number (the old file then stays as it was).
 int replace_file(const char *path, std::string_view text);

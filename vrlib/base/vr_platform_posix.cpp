@@ -239,8 +239,31 @@ const vr_platform posix = {
 
 namespace vr::os {
 int read_file(const char *path, std::string &out, std::size_t max_bytes) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return failure();
+  // Without waiting and without following a link: opening a FIFO with no writer would block
+  // (a context made with VRLIB_CONFIG naming one would never come back), and a link could hand
+  // the reader a file the user never meant. Only a regular file is read.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = failure();
+    // A socket cannot be opened at all; say what it is rather than "no such device".
+    struct stat st {};
+    if (error == ENXIO && lstat(path, &st) == 0)
+      return S_ISSOCK(st.st_mode) ? not_regular_socket : not_regular_device;
+    return error;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    const int error = failure();
+    close(fd);
+    return error;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (S_ISFIFO(st.st_mode)) return not_regular_fifo;
+    if (S_ISSOCK(st.st_mode)) return not_regular_socket;
+    return not_regular_device;
+  }
   out.clear();
   char chunk[4096];
   int error = 0;
@@ -262,14 +285,30 @@ int read_file(const char *path, std::string &out, std::size_t max_bytes) {
   return error;
 }
 
+namespace {
+// A fresh name beside the target for each try, so that nothing planted at a guessable name is
+// ever opened: O_EXCL with O_NOFOLLOW refuses any existing name, a link included.
+std::string temporary_name(const char *path, unsigned attempt) {
+  char suffix[64];
+  std::snprintf(suffix, sizeof suffix, ".tmp%ld.%lld.%u", static_cast<long>(getpid()),
+                clock_ns(CLOCK_MONOTONIC), attempt);
+  return std::string(path) + suffix;
+}
+constexpr unsigned temporary_attempts = 100;
+}  // namespace
+
 int replace_file(const char *path, std::string_view text) {
-  // A sibling file, renamed over the old one when complete: a failed write never leaves a
-  // half-written set-up behind.
-  char suffix[32];
-  std::snprintf(suffix, sizeof suffix, ".tmp%ld", static_cast<long>(getpid()));
-  const std::string temporary = std::string(path) + suffix;
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return failure();
+  // A new sibling file, renamed over the old one when complete: a failed write never leaves a
+  // half-written set-up behind, and a name planted beforehand (a link to another file) is never
+  // written through. The mode is 0666 less the umask, as for any new file.
+  std::string temporary;
+  int fd = -1;
+  for (unsigned attempt = 0; attempt < temporary_attempts && fd < 0; ++attempt) {
+    temporary = temporary_name(path, attempt);
+    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return failure();
+  }
+  if (fd < 0) return EEXIST;
   int error = 0;
   for (std::size_t done = 0; done < text.size() && error == 0;) {
     const ssize_t put = write(fd, text.data() + done, text.size() - done);

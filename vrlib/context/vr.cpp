@@ -2,6 +2,7 @@
 // coexistence centre are frames (frames/); a context's creation and end are in
 // api/vr_lifecycle.cpp.
 #include <array>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -12,6 +13,7 @@
 #include <numbers>
 
 #include "vr.h"
+#include "vr_attr.h"
 #include "vr_ext.h"
 #include "vr_mat_internal.h"
 
@@ -278,6 +280,8 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
   }
   t[VR_NET_SILENCE_TIMEOUT] =
       row(real, VR_EXT_AT(net.silence_timeout_s), set_get, none_e, refuse_zero | refuse_negative);
+  t[VR_NET_SENDER_LATENCY] =
+      row(real, VR_EXT_AT(net.sender_latency_s), set_get, none_e, refuse_negative);
   t[VR_NET_STATE] = row(integer, VR_EXT_AT(net.state), get_only);
   t[VR_NET_PACKETS] = row(integer, VR_EXT_AT(net.packets), get_only);
   t[VR_NET_DROPS_LENGTH] = row(integer, VR_EXT_AT(net.drops_length), get_only);
@@ -492,6 +496,7 @@ constexpr std::array<const char *, last_attribute_id + 1> make_name_table() {
   VR_NAMED(VR_NET_LAST_ARRIVAL);
   VR_NAMED(VR_NET_POSE_AGE);
   VR_NAMED(VR_NET_RATE);
+  VR_NAMED(VR_NET_SENDER_LATENCY);
   VR_NAMED(VR_NET_OUTPUT);
   VR_NAMED(VR_NET_OUTPUT_ADDRESS);
   VR_NAMED(VR_NET_OUTPUT_PORT);
@@ -638,6 +643,11 @@ bool rigid(const double *m) {
                      at(0, 1) * (at(1, 0) * at(2, 2) - at(1, 2) * at(2, 0)) +
                      at(0, 2) * (at(1, 0) * at(2, 1) - at(1, 1) * at(2, 0));
   return det > 0.0 && at(3, 3) == 1.0;
+}
+
+bool kept_in_single_precision(const Attribute &a) {
+  return a.kind == Kind::interocular || a.kind == Kind::left_offset_x ||
+         a.kind == Kind::right_offset_x;
 }
 
 // Whether a value can be stored: no row takes a non-finite number, and size rows refuse 0.
@@ -876,6 +886,39 @@ void set_point(dpt p, double x, double y, double z) {
 }
 
 }  // namespace
+
+bool vr_attr_range_of(int id, vr_attr_range *out) {
+  const Attribute *a = any_attribute_row(id);
+  if (a == nullptr || out == nullptr) return false;
+  constexpr double largest_axis_entry = 6;
+  const bool refuse_below_zero = (a->refuse & refuse_negative) != 0;
+  switch (type_of(*a)) {
+    case VR_TYPE_DOUBLE: {
+      // The eye offsets are kept in single precision: beyond its range the setter stores an
+      // infinite offset, which no file can keep, so a file takes only the finite part.
+      const double largest = kept_in_single_precision(*a) ? FLT_MAX : DBL_MAX;
+      *out = vr_attr_range{refuse_below_zero ? 0.0 : -largest, largest,
+                           (a->refuse & refuse_zero) != 0, false};
+      return true;
+    }
+    case VR_TYPE_INT: {
+      double low = a->low, high = a->high;
+      if (refuse_below_zero) low = std::fmax(low, 0.0);
+      if (a->refuse & refuse_not_port) {
+        low = std::fmax(low, 1.0);
+        high = std::fmin(high, 65535.0);
+      }
+      if (a->refuse & (refuse_not_position_axis | refuse_not_angle_axis)) {
+        low = std::fmax(low, -largest_axis_entry);
+        high = std::fmin(high, largest_axis_entry);
+      }
+      *out = vr_attr_range{low, high, (a->refuse & refuse_zero) != 0, true};
+      return true;
+    }
+    default:
+      return false;
+  }
+}
 
 extern "C" {
 

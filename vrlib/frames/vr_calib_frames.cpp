@@ -1,5 +1,12 @@
 // The fixed calibration frames that take a context: the transmitter leaning over the screen,
-// the head-mounted coexistence frame and each eye's head-mounted display plate.
+// the head-mounted coexistence frame and each eye's head-mounted display plate; and what the
+// display presets place for a screen's size (the transmitter over its top edge, the fixed eyes
+// before its centre).
+#include "vr_screen_frames.h"
+
+#include <cstring>
+#include <numbers>
+
 #include "vr.h"
 #include "vr_mat_blocks.h"
 
@@ -19,7 +26,36 @@ void eye_plate(const vr_ctx *ctx, const dpt eye_offset, dmat m) {
                   eye_offset[1] + ctx->screen_height_cm / 2, eye_offset[2] + hmd_plate_distance_cm);
 }
 
+// The tracker placement of the default context, kept relative to the top edge's middle of the
+// screen it was made for (36.5 x 25.9 cm): leaning 50 degrees, 3 mm right of the middle,
+// 11.81 cm above the top edge, 4.6 cm in front of the plate.
+constexpr double default_screen_width_cm = 36.5;
+constexpr double default_screen_height_cm = 25.9;
+constexpr double transmitter_lean_rad = 50.0 * std::numbers::pi / 180.0;
+constexpr double transmitter_right_of_middle_cm = 18.28 - default_screen_width_cm / 2.0;
+constexpr double transmitter_above_top_cm = 37.71 - default_screen_height_cm;
+constexpr double transmitter_in_front_cm = 4.6;
+
+// The preset viewer: eyes level with the screen centre, this far in front of the plate.
+constexpr double preset_eye_distance_cm = 60.0;
+
 }  // namespace
+
+void vr_center_transmitter(vr_ctx *ctx) {
+  leaning_triangle_make_dig_to_plate(
+      ctx, transmitter_lean_rad, ctx->screen_width_cm / 2.0 + transmitter_right_of_middle_cm,
+      ctx->screen_height_cm + transmitter_above_top_cm, transmitter_in_front_cm);
+}
+
+void vr_center_screen_eye(vr_ctx *ctx, int eye) {
+  // The fixed viewer centred on the screen; the eyes sit the eye offsets apart, as tracking
+  // would place them.
+  const bool left = eye == VR_EYE_LEFT;
+  const double x_offset = left ? ctx->left_eye_offset[0] : ctx->right_eye_offset[0];
+  const double place[3] = {ctx->screen_width_cm / 2.0 + x_offset, ctx->screen_height_cm / 2.0,
+                           preset_eye_distance_cm};
+  std::memcpy(left ? ctx->screen_left_eye : ctx->screen_right_eye, place, sizeof(dpt));
+}
 
 extern "C" {
 

@@ -565,8 +565,9 @@ void take_dated_pose(vr_ctx *ctx, const vr_lt_6d &pose, double arrival_s) {
   double pos[3];
   dquat q;
   pose_parts(nullptr, pose, pos, q);
-  count_result(ctx,
-               vr_predictor_add(&w.predictor, arrival_s - tracker_delay(settings(ctx)), pos, q));
+  count_result(
+      ctx, vr_predictor_add(&w.predictor, arrival_s - vr::net::sender_latency_s(vr_ext(ctx).net),
+                            pos, q));
 }
 
 void take_dated_head(vr_ctx *ctx, const dmat head_to_dig, double measured_s) {

@@ -8,13 +8,16 @@
 // The per-context settings and state (part of vr_ext_state). Defaults are the member
 // initialisers; the attribute table points at the public fields.
 struct vr_ext_net {
-  // Settings (attributes 190..200, 210..212).
+  // Settings (attributes 190..200, 209, 210..212).
   int bind_address = 0x7F000001;
   int bind_port = 4242;
   dpt camera_offset = {0.0, 0.0, 0.0};
   double camera_tilt = 0.0;
   int axis_map[6] = {1, 2, 3, 4, 5, 6};
   double silence_timeout_s = 0.5;
+  // 209: the sender's measurement to the datagram's arrival. The 5 ms default is what the
+  // source took from VR_TRACKER_DELAY's default before it had its own setting.
+  double sender_latency_s = 0.005;
   int output = 0;
   int output_address = 0x7F000001;
   int output_port = 4243;
@@ -41,6 +44,13 @@ struct vr_ext_net {
 };
 
 namespace vr::net {
+
+// The sender latency as display-time tracking uses it (VR_NET_SENDER_LATENCY, at most 0.2 s like
+// VR_TRACKER_DELAY): a datagram was measured this long before it arrived.
+constexpr double sender_latency_max_s = 0.2;
+inline double sender_latency_s(const vr_ext_net &net) {
+  return net.sender_latency_s < sender_latency_max_s ? net.sender_latency_s : sender_latency_max_s;
+}
 
 constexpr int packet_bytes = 48;
 constexpr int framed_packet_bytes = 52;  // an older sender's trailing 4-byte frame number

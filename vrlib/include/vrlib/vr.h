@@ -1447,8 +1447,9 @@ VR_API vr_result vr_eye_matrices_d(vr_ctx *ctx, int eye, vr_depth_convention dep
  *     display time. A head slower than VR_PREDICT_RAMP_START (cm/s) is not extrapolated, and is
  *     fully extrapolated from VR_PREDICT_RAMP_END on, so that holding still does not jitter.
  *   - The network source (VR_SOURCE_NETWORK): every accepted datagram is placed at the moment
- *     it was measured (its arrival less VR_TRACKER_DELAY, set to the sender's own latency) and
- *     fed to the same predictor, position and orientation.
+ *     it was measured (its arrival less VR_NET_SENDER_LATENCY, the sender's own latency; not
+ *     VR_TRACKER_DELAY, which is the serial units') and fed to the same predictor, position and
+ *     orientation.
  *   - The VRPN head (VR_GLASSES_SOURCE_VRPN): every head report is fed to the same predictor at
  *     its measurement time, VR_VRPN_HEAD_POSE_TIME (its VRPN time stamp on this clock), or, for a
  *     report without a stamp, its arrival less VR_TRACKER_DELAY.
@@ -1470,9 +1471,10 @@ enum {
                                   last two frames, at most 0.1 s). Negative values are refused;
                                   values above 0.25 s are used as 0.25 s. */
   VR_TRACKER_DELAY = 162,      /* double, seconds a Logitech unit takes from a measurement to the
-                                  first byte of its report or record on the line; for the network
-                                  source, from the sender's measurement to the datagram's
-                                  arrival. Default 0.005; negative refused; used at most 0.2 s. */
+                                  first byte of its report or record on the line (serial units
+                                  only; also used for a VRPN report without a time stamp). The
+                                  network source has its own, VR_NET_SENDER_LATENCY. Default
+                                  0.005; negative refused; used at most 0.2 s. */
   VR_OUTLIER_GATE = 163,       /* double, robust standard deviations. Default 4; 0 = no gate;
                                   negative refused. */
   VR_OUTLIER_FLOOR = 164,      /* double, cm: the gate is never narrower (for orientations, one
@@ -1599,6 +1601,13 @@ enum {
   VR_NET_OUTPUT_ERRORS = 214
 };
 
+/* double, seconds: the sender's latency, from its measurement to the datagram's arrival. With
+ * VR_TRACK_DISPLAY_TIME on, each datagram is dated its arrival less this (VR_TRACKER_DELAY is
+ * the serial units' own and does not apply to this source). Default 0.005 (what the source used
+ * before it had this setting); negative refused; values above 0.2 s are used as 0.2 s. Set-up
+ * file key: network.sender_latency. */
+enum { VR_NET_SENDER_LATENCY = 209 };
+
 /* VR_NET_STATE values. */
 enum {
   VR_NET_STATE_OFF = 0,      /* the source is not running */
@@ -1677,8 +1686,8 @@ VR_API vr_fit_result vr_rigid_fit(int n, const dpt *from_pts, const dpt *to_pts,
  * environment (VRLIB_TTYA, VRLIB_TTYB, VRLIB_CAPTURE): see "device paths from the environment".
  * The file also keeps the display-time settings ([display_time]) and the network head source's
  * ([network]: listen and output_to as "a.b.c.d:port", the camera's offset and tilt, the axis
- * mapping, the silence timeout, the output switch); tracking.glasses_source takes 6
- * (VR_SOURCE_NETWORK).
+ * mapping, the silence timeout, the sender latency, the output switch); tracking.glasses_source
+ * takes 6 (VR_SOURCE_NETWORK).
  *
  * Environment: when VRLIB_CONFIG names a file, vr_ctx_create loads it into every new context
  * after the defaults, so an application picks a set-up up without changing its code. When the
@@ -1686,8 +1695,37 @@ VR_API vr_fit_result vr_rigid_fit(int n, const dpt *from_pts, const dpt *to_pts,
  * empty: vr_ctx_create does exactly what it always did. */
 VR_API int vr_config_load(vr_ctx *ctx, const char *path);
 VR_API int vr_config_save(vr_ctx *ctx, const char *path);
+/* Writes a set-up file as vr_config_save does, but holding only the keys named in `keys`, a list
+ * of "section.name" texts (the README's key names, eyes.interocular included) ending with NULL.
+ * Loaded into a context, such a file sets those keys and leaves the rest as that context has
+ * them: a program that changed a few settings of a set-up file (vrcalib) writes the file's own
+ * keys and those, and a new context that loads it gets the same views. 1 = written; 0 (with the
+ * message in vr_config_message) for an unknown key name or a failure as for vr_config_save. */
+VR_API int vr_config_save_keys(vr_ctx *ctx, const char *path, const char *const *keys);
 /* The message of the last vr_config_load or vr_config_save that failed (empty after success). The
- * text stays valid until the next call of either. */
+ * text stays valid until the next call of either. One success also leaves a message: a file
+ * that sets display_time.tracker_delay (the serial units' delay) but not network.sender_latency
+ * while the head source is the network source (VR_SOURCE_NETWORK, from the file or the context)
+ * loads, and the message names network.sender_latency, the network sender's own latency
+ * (VR_NET_SENDER_LATENCY), which the old key no longer sets.
+ *
+ * Screen: a file (or vr_config_load) that sets screen.width_cm or screen.height_cm also places
+ * what follows the screen as vr_ctx_create_display does: the transmitter (VR_TRACKER_TO_PLATE)
+ * above the middle of the new screen's top edge, and each fixed eye (VR_SCREEN_LEFT_EYE,
+ * VR_SCREEN_RIGHT_EYE) centred 60 cm in front of it, its eye offset's x from the middle; except
+ * what the same file sets itself (calibration.tracker_to_plate, eyes.screen_left,
+ * eyes.screen_right).
+ *
+ * Numbers: a key takes exactly the numbers its attribute's setter takes (for most of the fixed
+ * attributes any finite number, for sizes any but 0), so any set-up the setters made can be saved
+ * and loaded again; numbers are written so that they read back as the same doubles (-0.0 and
+ * subnormal values included).
+ *
+ * Files: a set-up file is opened without following a symbolic link and without waiting, and only
+ * a regular file is read: a link, FIFO, device, socket or folder is refused at once with a
+ * message naming it. A save writes a new file beside the target, under a fresh name that it
+ * creates itself (never an existing name or link), flushes it to the disk and renames it over the
+ * target (a link at the target is replaced, not followed); its mode is 0666 less the umask. */
 VR_API const char *vr_config_message(void);
 
 /* ------------------------------------------------------------------------------------------ */
