@@ -23,6 +23,7 @@
 #include "vr_ext.h"
 #include "vr_lt_internal.h"
 #include "vr_lt_raw.h"
+#include "vr_status.h"
 #include "vr_track_internal.h"
 
 namespace {
@@ -463,13 +464,20 @@ bool predicted_pose(vr_ctx *ctx, const vr_display_whole &w, dmat out) {
   return pose_to_matrix(pos, q, out);
 }
 
+// The tracking status's mark of a whole-pose record: its ring position.
+long long record_mark(int start) {
+  return start >= 0 ? start : vr::status::no_pose;
+}
+
 // One frame of a Logitech unit reporting 6D: returns whether a pose was written; *buttons gets
-// the newest report's buttons (-1 when there is none).
-bool report_6d_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat out, int *buttons) {
+// the newest report's buttons (-1 when there is none), *mark the newest report's mark.
+bool report_6d_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat out, int *buttons,
+                     long long *mark) {
   configure(ctx, w);
   const RingView ring = vr::lt::ring(unit);
   const int write_offset = ring.write_offset();
   const int start = vr::decode::newest_6d_report_at(ring, write_offset);
+  *mark = record_mark(start);
   vr_lt_6d pose{};
   *buttons = -1;
   if (start >= 0) {
@@ -486,11 +494,13 @@ bool report_6d_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat ou
   return predicted_pose(ctx, w, out);
 }
 
-bool dynasight_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat out) {
+bool dynasight_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat out,
+                     long long *mark) {
   configure(ctx, w);
   const RingView ring(vr::ds::capture_area(), unit->port);
   const int write_offset = ring.write_offset();
   const int start = vr::decode::newest_dynasight_record_at(ring, write_offset);
+  *mark = record_mark(start);
   vr_lt_6d pose{};
   if (start >= 0) {
     ring.copy(start, dynasight_bytes, unit->record);
@@ -608,7 +618,7 @@ double frame_display_time(vr_ctx *ctx) {
   return d.display_time_s;
 }
 
-bool glasses_frame(vr_ctx *ctx) {
+bool glasses_frame(vr_ctx *ctx, long long *mark) {
   vr_ext_display &d = settings(ctx);
   if (!d.enabled) return false;
   const int source = ctx->glasses_source;
@@ -619,14 +629,16 @@ bool glasses_frame(vr_ctx *ctx) {
   bool got = false;
   if (source == source_lt_raw) {
     if (!vr_lt_glasses_unit) return true;
-    got = raw_frame(ctx, vr_lt_glasses_unit, pose, nullptr);
+    int accepted = 0;
+    got = raw_frame(ctx, vr_lt_glasses_unit, pose, &accepted);
+    *mark = vr::status::raw_mark(vr_lt_glasses_unit, accepted);
   } else if (source == source_lt_6d) {
     if (!vr_lt_glasses_unit) return true;
     int buttons;
-    got = report_6d_frame(ctx, d.whole[0], vr_lt_glasses_unit, pose, &buttons);
+    got = report_6d_frame(ctx, d.whole[0], vr_lt_glasses_unit, pose, &buttons, mark);
   } else {
     if (!vr_ds_glasses_unit) return true;
-    got = dynasight_frame(ctx, d.whole[0], vr_ds_glasses_unit, pose);
+    got = dynasight_frame(ctx, d.whole[0], vr_ds_glasses_unit, pose, mark);
   }
   if (!got) return true;
   std::memcpy(ctx->head_to_dig, pose, sizeof pose);
@@ -635,7 +647,7 @@ bool glasses_frame(vr_ctx *ctx) {
   return true;
 }
 
-bool mouse_frame(vr_ctx *ctx, vr_lt_unit *unit) {
+bool mouse_frame(vr_ctx *ctx, vr_lt_unit *unit, long long *mark) {
   vr_ext_display &d = settings(ctx);
   if (!d.enabled || !unit) return false;
   const int source = ctx->mouse_source;
@@ -647,13 +659,14 @@ bool mouse_frame(vr_ctx *ctx, vr_lt_unit *unit) {
   if (source == source_lt_raw) {
     int accepted = 0;
     got = raw_frame(ctx, unit, pose, &accepted);
+    *mark = vr::status::raw_mark(unit, accepted);
     if (accepted > 0) {
       const int buttons = vr_lt_debounce_buttons(unit);
       if (buttons != -1) ctx->mouse_buttons = buttons & 15;
     }
   } else {
     int buttons;
-    got = report_6d_frame(ctx, d.whole[1], unit, pose, &buttons);
+    got = report_6d_frame(ctx, d.whole[1], unit, pose, &buttons, mark);
     if (buttons >= 0) ctx->mouse_buttons = buttons;
   }
   if (!got) return true;
