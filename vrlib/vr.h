@@ -1456,9 +1456,13 @@ VR_API vr_result vr_eye_matrices_d(vr_ctx *ctx, int eye, vr_depth_convention dep
 enum {
   VR_TRACK_DISPLAY_TIME = 160, /* int: 0 = off (default), 1 = on; other values are refused */
   VR_DISPLAY_LATENCY = 161,    /* double, seconds from vr_comp_view to the middle of the frame's
-                                  scan-out. Default 0: one frame interval (the time between the
-                                  last two frames, at most 0.1 s). Negative values are refused;
-                                  values above 0.25 s are used as 0.25 s. */
+                                  scan-out. Default 0: one frame interval, estimated as the
+                                  median of the last nine intervals between frames (each counted
+                                  as at most 0.1 s; the lower middle one while fewer than nine,
+                                  or an even number, are known), so that one slow frame does not
+                                  throw the next frames' display time; a lasting change of frame
+                                  rate is followed within five frames. Negative values are
+                                  refused; values above 0.25 s are used as 0.25 s. */
   VR_TRACKER_DELAY = 162,      /* double, seconds a Logitech unit takes from a measurement to the
                                   first byte of its report or record on the line; for the network
                                   source, from the sender's measurement to the datagram's

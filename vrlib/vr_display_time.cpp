@@ -37,7 +37,8 @@ constexpr int source_lt_6d = 2;
 constexpr int source_dynasight = 4;
 constexpr int tracking_head_mounted = 5;
 
-// Display latency: what "one frame interval" may be, and the most the application may ask for.
+// Display latency: the most one frame interval counts for in the default estimate, and the most
+// the application may ask for.
 constexpr double frame_latency_max_s = 0.1;
 constexpr double latency_max_s = 0.25;
 constexpr double tracker_delay_max_s = 0.2;
@@ -103,6 +104,31 @@ double gate_width(const float *history, int count, double sigmas, double floor) 
   std::copy(history, history + count, v);
   std::nth_element(v, v + count / 2, v + count);
   return std::max(floor, sigmas * mad_to_sigma * static_cast<double>(v[count / 2]));
+}
+
+// The default display latency: the median of the newest frame intervals (the lower of the two
+// middle ones for an even count), each counted at most frame_latency_max_s. A single slow frame
+// (a screenshot, a shader compile, a page fault) or a clock step is one interval among nine and
+// moves the median by at most one neighbour; a real change of frame rate is followed within
+// five frames. Taken once per frame, whichever handler asks first; no allocation.
+double frame_interval_latency(const vr_ctx *ctx, vr_ext_display &d) {
+  const double now = ctx->pworld_time_now;
+  if (d.intervals_taken && now == d.intervals_frame_s) return d.frame_latency_s;
+  d.intervals_taken = 1;
+  d.intervals_frame_s = now;
+  const double interval = ctx->pworld_time_delta;
+  if (std::isfinite(interval)) {
+    d.frame_interval_s[d.next_frame_interval] = std::clamp(interval, 0.0, frame_latency_max_s);
+    d.next_frame_interval = (d.next_frame_interval + 1) % vr_display_latency_frames;
+    if (d.frame_intervals < vr_display_latency_frames) ++d.frame_intervals;
+  }
+  const int n = std::clamp(d.frame_intervals, 0, vr_display_latency_frames);
+  if (n == 0) return d.frame_latency_s = 0.0;
+  double v[vr_display_latency_frames];
+  std::copy(d.frame_interval_s, d.frame_interval_s + n, v);
+  std::nth_element(v, v + (n - 1) / 2, v + n);
+  d.frame_latency_s = v[(n - 1) / 2];
+  return d.frame_latency_s;
 }
 
 // ---- Raw units ------------------------------------------------------------------------------
@@ -609,10 +635,7 @@ bool place_dated_eyes(vr_ctx *ctx) {
 double frame_display_time(vr_ctx *ctx) {
   vr_ext_display &d = settings(ctx);
   double latency = d.latency_s;
-  if (!(latency > 0.0))
-    latency = std::isfinite(ctx->pworld_time_delta)
-                  ? std::clamp(ctx->pworld_time_delta, 0.0, frame_latency_max_s)
-                  : 0.0;
+  if (!(latency > 0.0)) latency = frame_interval_latency(ctx, d);
   latency = std::min(latency, latency_max_s);
   d.display_time_s = ctx->pworld_time_now + latency;
   return d.display_time_s;
