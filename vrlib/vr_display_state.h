@@ -86,9 +86,10 @@ struct vr_ext_display {
   int held_jumps = 0;
   int rejected_values = 0;
   double display_time_s = 0.0;
-  // The default display latency: the newest frame intervals (a ring: count, next slot), the
-  // frame time they were last taken at, and their median.
+  // The default display latency: the newest frame intervals (a ring: count, next slot; and the
+  // same values sorted), the frame time they were last taken at, and their median.
   double frame_interval_s[vr_display_latency_frames] = {};
+  double sorted_interval_s[vr_display_latency_frames] = {};
   int frame_intervals = 0;
   int next_frame_interval = 0;
   int intervals_taken = 0;

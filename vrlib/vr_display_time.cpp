@@ -117,17 +117,27 @@ double frame_interval_latency(const vr_ctx *ctx, vr_ext_display &d) {
   d.intervals_taken = 1;
   d.intervals_frame_s = now;
   const double interval = ctx->pworld_time_delta;
-  if (std::isfinite(interval)) {
-    d.frame_interval_s[d.next_frame_interval] = std::clamp(interval, 0.0, frame_latency_max_s);
-    d.next_frame_interval = (d.next_frame_interval + 1) % vr_display_latency_frames;
-    if (d.frame_intervals < vr_display_latency_frames) ++d.frame_intervals;
+  if (!std::isfinite(interval)) return d.frame_latency_s;
+  const double in = std::clamp(interval, 0.0, frame_latency_max_s);
+  // The ring keeps the order of arrival, `sorted` the same values in ascending order: the oldest
+  // leaves it and the new one is inserted, each a short shift.
+  double *sorted = d.sorted_interval_s;
+  int n = std::clamp(d.frame_intervals, 0, vr_display_latency_frames);
+  const int slot = std::clamp(d.next_frame_interval, 0, vr_display_latency_frames - 1);
+  if (n == vr_display_latency_frames) {
+    const double out = d.frame_interval_s[slot];
+    int k = 0;
+    while (k < n - 1 && sorted[k] != out) ++k;
+    for (; k < n - 1; ++k) sorted[k] = sorted[k + 1];
+    --n;
   }
-  const int n = std::clamp(d.frame_intervals, 0, vr_display_latency_frames);
-  if (n == 0) return d.frame_latency_s = 0.0;
-  double v[vr_display_latency_frames];
-  std::copy(d.frame_interval_s, d.frame_interval_s + n, v);
-  std::nth_element(v, v + (n - 1) / 2, v + n);
-  d.frame_latency_s = v[(n - 1) / 2];
+  d.frame_interval_s[slot] = in;
+  d.next_frame_interval = (slot + 1) % vr_display_latency_frames;
+  int j = n;
+  for (; j > 0 && sorted[j - 1] > in; --j) sorted[j] = sorted[j - 1];
+  sorted[j] = in;
+  d.frame_intervals = ++n;
+  d.frame_latency_s = sorted[(n - 1) / 2];
   return d.frame_latency_s;
 }
 
