@@ -1457,12 +1457,13 @@ enum {
   VR_TRACK_DISPLAY_TIME = 160, /* int: 0 = off (default), 1 = on; other values are refused */
   VR_DISPLAY_LATENCY = 161,    /* double, seconds from vr_comp_view to the middle of the frame's
                                   scan-out. Default 0: one frame interval, estimated as the
-                                  median of the last nine intervals between frames (each counted
-                                  as at most 0.1 s; the lower middle one while fewer than nine,
-                                  or an even number, are known), so that one slow frame does not
-                                  throw the next frames' display time; a lasting change of frame
-                                  rate is followed within five frames. Negative values are
-                                  refused; values above 0.25 s are used as 0.25 s. */
+                                  median of the last nine intervals between frames, each counted
+                                  as at most 0.1 s (while fewer are known, the median of those,
+                                  the lower middle one of an even count), so that one slow frame
+                                  (a screenshot, a shader compile) does not throw the display
+                                  time of the frames after it; a lasting change of frame rate is
+                                  followed within five frames. Negative values are refused;
+                                  values above 0.25 s are used as 0.25 s. */
   VR_TRACKER_DELAY = 162,      /* double, seconds a Logitech unit takes from a measurement to the
                                   first byte of its report or record on the line; for the network
                                   source, from the sender's measurement to the datagram's
@@ -1583,8 +1584,9 @@ enum {
  * reads alongside them:
  *   - OFF: the handler does not run; VR_HEAD_TRACK_STATE keeps what it said last (VR_TRACK_NONE
  *     before the source ever ran).
- *   - WAITING: VR_TRACK_NONE, then VR_TRACK_STALE once VR_TRACK_STALE_SECONDS have passed since
- *     the set-up's first frame and VR_TRACK_LOST after VR_TRACK_LOST_SECONDS.
+ *   - WAITING: VR_TRACK_NONE (in a context whose head tracker has not run before), then
+ *     VR_TRACK_STALE once VR_TRACK_STALE_SECONDS have passed since the set-up's first frame and
+ *     VR_TRACK_LOST after VR_TRACK_LOST_SECONDS.
  *   - TRACKING: VR_TRACK_TRACKING while datagrams come at least every VR_TRACK_STALE_SECONDS;
  *     a longer gap shows as VR_TRACK_STALE (or LOST) before VR_NET_SILENCE_TIMEOUT makes the
  *     source SILENT.

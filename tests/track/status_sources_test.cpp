@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "track_fixture.h"
 
@@ -264,5 +265,67 @@ INSTANTIATE_TEST_SUITE_P(EverySourceBothModes, StatusTable,
                            return std::string(std::get<0>(p.param).name) +
                                   (std::get<1>(p.param) ? "_DisplayTime" : "_Fixed");
                          });
+
+// The network source's own states next to the common status, as vr.h maps them: waiting is
+// "none" and then stale and lost; a gap longer than the stale time is stale while the source
+// still counts as tracking; silent is stale and then lost; a datagram after the silence gives
+// tracking in both at once.
+class NetworkStates : public TrackTest {
+ protected:
+  void SetUp() override {
+    unsetenv("VRLIB_OPENTRACK");
+    TrackTest::SetUp();
+  }
+  void TearDown() override {
+    vr_remove_glasses_and_mouse_6d(ctx);
+    TrackTest::TearDown();
+  }
+  // Runs frames until `seconds` after `from`; then both states.
+  std::pair<int, int> at(double from, double seconds) {
+    while (vrsim_now(sim) - from < seconds - half_frame_s) frames(1, frame_s);
+    int net = -1, common = -1;
+    EXPECT_EQ(vr_get_int(ctx, VR_NET_STATE, &net), VR_OK);
+    EXPECT_EQ(vr_get_int(ctx, VR_HEAD_TRACK_STATE, &common), VR_OK);
+    return {net, common};
+  }
+  void send_silence(bool silent) {
+    vrsim_imperfections imp{};
+    imp.stopped = silent ? 1 : 0;
+    vrsim_set_opentrack_imperfections(sim, &imp);
+  }
+};
+
+TEST_F(NetworkStates, MapOntoTheCommonStatus) {
+  using States = std::pair<int, int>;
+  ctx->tracking_mode = 1;
+  ctx->glasses_source = VR_SOURCE_NETWORK;
+  ASSERT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, 0), 1) << vr_net_message;
+  double t = vrsim_now(sim);
+  EXPECT_EQ(at(t, 0.2), States(VR_NET_STATE_WAITING, VR_TRACK_NONE));
+  EXPECT_EQ(at(t, 0.3), States(VR_NET_STATE_WAITING, VR_TRACK_STALE));
+  EXPECT_EQ(at(t, 1.1), States(VR_NET_STATE_WAITING, VR_TRACK_LOST));
+
+  // The sender starts: its first datagram arrives 21 ms later (phase and latency).
+  vrsim_start_opentrack(sim, nullptr);
+  t = vrsim_now(sim);
+  EXPECT_EQ(at(t, 2 * frame_s), States(VR_NET_STATE_TRACKING, VR_TRACK_TRACKING));
+  EXPECT_EQ(at(t, 1.0), States(VR_NET_STATE_TRACKING, VR_TRACK_TRACKING));
+
+  // Silent: stale before the source's silence timeout (0.5 s), then silent, then lost.
+  send_silence(true);
+  t = vrsim_now(sim);
+  EXPECT_EQ(at(t, 0.35), States(VR_NET_STATE_TRACKING, VR_TRACK_STALE));
+  EXPECT_EQ(at(t, 0.65), States(VR_NET_STATE_SILENT, VR_TRACK_STALE));
+  EXPECT_EQ(at(t, 1.1), States(VR_NET_STATE_SILENT, VR_TRACK_LOST));
+  send_silence(false);
+  t = vrsim_now(sim);
+  int net = -1, common = -1;
+  while (common != VR_TRACK_TRACKING && vrsim_now(sim) - t < 0.5) {
+    frames(1, frame_s);
+    vr_get_int(ctx, VR_NET_STATE, &net);
+    vr_get_int(ctx, VR_HEAD_TRACK_STATE, &common);
+  }
+  EXPECT_EQ(States(net, common), States(VR_NET_STATE_TRACKING, VR_TRACK_TRACKING));
+}
 
 }  // namespace
