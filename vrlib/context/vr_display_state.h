@@ -4,9 +4,10 @@
 
 #include "vr_predict.h"
 
-constexpr int vr_display_slots = 16;        // a raw unit's history slots
-constexpr int vr_display_channels = 9;      // a raw unit's distances
-constexpr int vr_display_gate_history = 7;  // disagreements kept per distance for the gate
+constexpr int vr_display_slots = 16;          // a raw unit's history slots
+constexpr int vr_display_channels = 9;        // a raw unit's distances
+constexpr int vr_display_gate_history = 7;    // disagreements kept per distance for the gate
+constexpr int vr_display_latency_frames = 9;  // frame intervals the default display latency uses
 
 // When the records of a periodic stream arrived: each new record is known to have arrived
 // within an interval (after the previous frame's look at the ring, before the bytes that came
@@ -85,6 +86,15 @@ struct vr_ext_display {
   int held_jumps = 0;
   int rejected_values = 0;
   double display_time_s = 0.0;
+  // The default display latency: the newest frame intervals (a ring: count, next slot; and the
+  // same values sorted), the frame time they were last taken at, and their median.
+  double frame_interval_s[vr_display_latency_frames] = {};
+  double sorted_interval_s[vr_display_latency_frames] = {};
+  int frame_intervals = 0;
+  int next_frame_interval = 0;
+  int intervals_taken = 0;
+  double intervals_frame_s = 0.0;
+  double frame_latency_s = 0.0;
   vr_display_raw raw[2];      // by port
   vr_display_whole whole[2];  // 0 = glasses, 1 = mouse
 };

@@ -23,6 +23,7 @@
 #include "vr_ext.h"
 #include "vr_lt_internal.h"
 #include "vr_lt_raw.h"
+#include "vr_status.h"
 #include "vr_track_internal.h"
 
 namespace {
@@ -36,7 +37,8 @@ constexpr int source_lt_6d = 2;
 constexpr int source_dynasight = 4;
 constexpr int tracking_head_mounted = 5;
 
-// Display latency: what "one frame interval" may be, and the most the application may ask for.
+// Display latency: the most one frame interval counts for in the default estimate, and the most
+// the application may ask for.
 constexpr double frame_latency_max_s = 0.1;
 constexpr double latency_max_s = 0.25;
 constexpr double tracker_delay_max_s = 0.2;
@@ -102,6 +104,41 @@ double gate_width(const float *history, int count, double sigmas, double floor) 
   std::copy(history, history + count, v);
   std::nth_element(v, v + count / 2, v + count);
   return std::max(floor, sigmas * mad_to_sigma * static_cast<double>(v[count / 2]));
+}
+
+// The default display latency: the median of the newest frame intervals (the lower of the two
+// middle ones for an even count), each counted at most frame_latency_max_s. A single slow frame
+// (a screenshot, a shader compile, a page fault) or a clock step is one interval among nine and
+// moves the median by at most one neighbour; a real change of frame rate is followed within
+// five frames. Taken once per frame, whichever handler asks first; no allocation.
+double frame_interval_latency(const vr_ctx *ctx, vr_ext_display &d) {
+  const double now = ctx->pworld_time_now;
+  if (d.intervals_taken && now == d.intervals_frame_s) return d.frame_latency_s;
+  d.intervals_taken = 1;
+  d.intervals_frame_s = now;
+  const double interval = ctx->pworld_time_delta;
+  if (!std::isfinite(interval)) return d.frame_latency_s;
+  const double in = std::clamp(interval, 0.0, frame_latency_max_s);
+  // The ring keeps the order of arrival, `sorted` the same values in ascending order: the oldest
+  // leaves it and the new one is inserted, each a short shift.
+  double *sorted = d.sorted_interval_s;
+  int n = std::clamp(d.frame_intervals, 0, vr_display_latency_frames);
+  const int slot = std::clamp(d.next_frame_interval, 0, vr_display_latency_frames - 1);
+  if (n == vr_display_latency_frames) {
+    const double out = d.frame_interval_s[slot];
+    int k = 0;
+    while (k < n - 1 && sorted[k] != out) ++k;
+    for (; k < n - 1; ++k) sorted[k] = sorted[k + 1];
+    --n;
+  }
+  d.frame_interval_s[slot] = in;
+  d.next_frame_interval = (slot + 1) % vr_display_latency_frames;
+  int j = n;
+  for (; j > 0 && sorted[j - 1] > in; --j) sorted[j] = sorted[j - 1];
+  sorted[j] = in;
+  d.frame_intervals = ++n;
+  d.frame_latency_s = sorted[(n - 1) / 2];
+  return d.frame_latency_s;
 }
 
 // ---- Raw units ------------------------------------------------------------------------------
@@ -463,13 +500,20 @@ bool predicted_pose(vr_ctx *ctx, const vr_display_whole &w, dmat out) {
   return pose_to_matrix(pos, q, out);
 }
 
+// The tracking status's mark of a whole-pose record: its ring position.
+long long record_mark(int start) {
+  return start >= 0 ? start : vr::status::no_pose;
+}
+
 // One frame of a Logitech unit reporting 6D: returns whether a pose was written; *buttons gets
-// the newest report's buttons (-1 when there is none).
-bool report_6d_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat out, int *buttons) {
+// the newest report's buttons (-1 when there is none), *mark the newest report's mark.
+bool report_6d_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat out, int *buttons,
+                     long long *mark) {
   configure(ctx, w);
   const RingView ring = vr::lt::ring(unit);
   const int write_offset = ring.write_offset();
   const int start = vr::decode::newest_6d_report_at(ring, write_offset);
+  *mark = record_mark(start);
   vr_lt_6d pose{};
   *buttons = -1;
   if (start >= 0) {
@@ -486,11 +530,13 @@ bool report_6d_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat ou
   return predicted_pose(ctx, w, out);
 }
 
-bool dynasight_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat out) {
+bool dynasight_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat out,
+                     long long *mark) {
   configure(ctx, w);
   const RingView ring(vr::ds::capture_area(), unit->port);
   const int write_offset = ring.write_offset();
   const int start = vr::decode::newest_dynasight_record_at(ring, write_offset);
+  *mark = record_mark(start);
   vr_lt_6d pose{};
   if (start >= 0) {
     ring.copy(start, dynasight_bytes, unit->record);
@@ -600,16 +646,13 @@ bool place_dated_eyes(vr_ctx *ctx) {
 double frame_display_time(vr_ctx *ctx) {
   vr_ext_display &d = settings(ctx);
   double latency = d.latency_s;
-  if (!(latency > 0.0))
-    latency = std::isfinite(ctx->pworld_time_delta)
-                  ? std::clamp(ctx->pworld_time_delta, 0.0, frame_latency_max_s)
-                  : 0.0;
+  if (!(latency > 0.0)) latency = frame_interval_latency(ctx, d);
   latency = std::min(latency, latency_max_s);
   d.display_time_s = ctx->pworld_time_now + latency;
   return d.display_time_s;
 }
 
-bool glasses_frame(vr_ctx *ctx) {
+bool glasses_frame(vr_ctx *ctx, long long *mark) {
   vr_ext_display &d = settings(ctx);
   if (!d.enabled) return false;
   const int source = ctx->glasses_source;
@@ -620,14 +663,16 @@ bool glasses_frame(vr_ctx *ctx) {
   bool got = false;
   if (source == source_lt_raw) {
     if (!vr_lt_glasses_unit) return true;
-    got = raw_frame(ctx, vr_lt_glasses_unit, pose, nullptr);
+    int accepted = 0;
+    got = raw_frame(ctx, vr_lt_glasses_unit, pose, &accepted);
+    *mark = vr::status::raw_mark(vr_lt_glasses_unit, accepted);
   } else if (source == source_lt_6d) {
     if (!vr_lt_glasses_unit) return true;
     int buttons;
-    got = report_6d_frame(ctx, d.whole[0], vr_lt_glasses_unit, pose, &buttons);
+    got = report_6d_frame(ctx, d.whole[0], vr_lt_glasses_unit, pose, &buttons, mark);
   } else {
     if (!vr_ds_glasses_unit) return true;
-    got = dynasight_frame(ctx, d.whole[0], vr_ds_glasses_unit, pose);
+    got = dynasight_frame(ctx, d.whole[0], vr_ds_glasses_unit, pose, mark);
   }
   if (!got) return true;
   std::memcpy(ctx->head_to_dig, pose, sizeof pose);
@@ -636,7 +681,7 @@ bool glasses_frame(vr_ctx *ctx) {
   return true;
 }
 
-bool mouse_frame(vr_ctx *ctx, vr_lt_unit *unit) {
+bool mouse_frame(vr_ctx *ctx, vr_lt_unit *unit, long long *mark) {
   vr_ext_display &d = settings(ctx);
   if (!d.enabled || !unit) return false;
   const int source = ctx->mouse_source;
@@ -648,13 +693,14 @@ bool mouse_frame(vr_ctx *ctx, vr_lt_unit *unit) {
   if (source == source_lt_raw) {
     int accepted = 0;
     got = raw_frame(ctx, unit, pose, &accepted);
+    *mark = vr::status::raw_mark(unit, accepted);
     if (accepted > 0) {
       const int buttons = vr_lt_debounce_buttons(unit);
       if (buttons != -1) ctx->mouse_buttons = buttons & 15;
     }
   } else {
     int buttons;
-    got = report_6d_frame(ctx, d.whole[1], unit, pose, &buttons);
+    got = report_6d_frame(ctx, d.whole[1], unit, pose, &buttons, mark);
     if (buttons >= 0) ctx->mouse_buttons = buttons;
   }
   if (!got) return true;

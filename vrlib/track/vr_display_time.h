@@ -9,8 +9,10 @@ namespace vr::display {
 
 // The frame's work for the glasses / the 3D mouse when the mode is on and applies to the source
 // in use: true when done (the caller does nothing more), false to leave it to the fixed handler.
-bool glasses_frame(vr_ctx *ctx);
-bool mouse_frame(vr_ctx *ctx, vr_lt_unit *unit);
+// When done, *mark says what the frame found for the tracking status (vr_status.h: the newest
+// pose's mark, or no_pose), and stays as it was when there is no unit to read.
+bool glasses_frame(vr_ctx *ctx, long long *mark);
+bool mouse_frame(vr_ctx *ctx, vr_lt_unit *unit, long long *mark);
 
 // A head source that dates its own poses (the network source): the mode is on when
 // VR_TRACK_DISPLAY_TIME is. start_dated_poses forgets every pose taken before (the source's

@@ -67,7 +67,7 @@ long long raw_mark(const vr_lt_unit *unit, int accepted) {
   return v[stamp_value];
 }
 
-void note(vr_ctx *ctx, Role role, long long mark) {
+void note_fresh(vr_ctx *ctx, Role role, bool fresh) {
   vr_track_status &s = vr_ext(ctx).views.track[role];
   const double now = ctx->pworld_time_now;
   if (!s.begun) {
@@ -75,9 +75,7 @@ void note(vr_ctx *ctx, Role role, long long mark) {
     s.since_s = now;
   }
   const int before = s.state;
-  // The mark is kept plus one, so that the zeroed state means "none seen yet".
-  if (mark != no_pose && mark + 1 != s.last_mark) {
-    s.last_mark = mark + 1;
+  if (fresh) {
     s.since_s = now;
     s.age_s = 0.0;
     s.state = VR_TRACK_TRACKING;
@@ -88,6 +86,15 @@ void note(vr_ctx *ctx, Role role, long long mark) {
     s.state = state_for_age(s.age_s, before);
   }
   if (s.state != before) report_change(ctx, role, before, s.state, s.age_s);
+}
+
+void note(vr_ctx *ctx, Role role, long long mark) {
+  if (mark == no_tracker) return;
+  vr_track_status &s = vr_ext(ctx).views.track[role];
+  // The mark is kept plus one, so that the zeroed state means "none seen yet".
+  const bool fresh = mark != no_pose && mark + 1 != s.last_mark;
+  if (fresh) s.last_mark = mark + 1;
+  note_fresh(ctx, role, fresh);
 }
 
 }  // namespace vr::status

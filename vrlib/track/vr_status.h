@@ -1,5 +1,6 @@
-// Tracking status: whether the head and mouse trackers still deliver fresh poses. The per-frame
-// handlers note what they found; the state and the age live in the context's extension state
+// Tracking status: whether the head and mouse trackers still deliver fresh poses. Each per-frame
+// handler notes once per frame, whatever its source and whether display-time tracking is on,
+// what it found for its role; the state and the age live in the context's extension state
 // (attributes 131..134). Not exported.
 #pragma once
 
@@ -13,6 +14,8 @@ enum Role { head = 0, mouse = 1 };
 // ring position, or a raw record's unit time stamp), or no_pose. A mark that differs from the
 // last fresh one is a fresh pose.
 constexpr long long no_pose = -1;
+// A handler that had no unit to read: nothing is noted, the status stays as it was.
+constexpr long long no_tracker = -2;
 
 // Marks of the newest pose of a unit in its source's ring, or no_pose.
 long long report_6d_mark(const vr_lt_unit *unit);
@@ -23,7 +26,12 @@ long long raw_mark(const vr_lt_unit *unit, int accepted);
 
 // Notes one frame of a tracker at the context's physical world time: updates the age and the
 // state, and on a change to stale or lost, or back to tracking from them, writes the message
-// (vr_ds_message for the DynaSight, vr_lt_message for every other source). Never allocates.
+// (vr_ds_message for the DynaSight, vr_lt_message for every other source). The age counts from
+// the frame that first read a fresh pose (0 in that frame), never from a measurement stamp.
+// Never allocates.
+void note_fresh(vr_ctx *ctx, Role role, bool fresh);
+// The same for a handler that identifies its newest pose by a mark (see above); no_tracker notes
+// nothing.
 void note(vr_ctx *ctx, Role role, long long mark);
 
 }  // namespace vr::status

@@ -78,6 +78,81 @@ void to_nodal_points(vr_ctx *ctx, const dpt left_tracker, const dpt right_tracke
   }
 }
 
+// The mouse's frame with display-time tracking off (or for a source the mode does not serve):
+// the tracking status's mark of what it found.
+long long fixed_mouse_frame(vr_ctx *ctx, vr_lt_unit *unit) {
+  namespace status = vr::status;
+  if (ctx->mouse_source == source_lt_raw) {
+    const int accepted = vr_lt_obtain_current_raw_events(ctx, unit);
+    const long long mark = status::raw_mark(unit, accepted);
+    if (accepted > 0) {
+      int buttons = vr_lt_debounce_buttons(unit);
+      if (buttons != -1) ctx->mouse_buttons = buttons & 15;
+    }
+    // Even without a new record the solver can carry the pose forward from the history.
+    if (comp_mouse_6d_raws(ctx, unit, ctx->mouse_to_dig)) mouse_frames(ctx);
+    return mark;
+  }
+  if (ctx->mouse_source == source_cyberman) {
+    vr_lt_obtain_current_raw_cyberman(unit);
+    vr_lt_cyberman_cvt(unit->record, &ctx->cyberman_state);
+    return status::cyberman_mark(unit);
+  }
+  vr_lt_6d pose;
+  const bool got = vr_lt_get_6d(unit, &pose);
+  const long long mark = got ? status::report_6d_mark(unit) : status::no_pose;
+  demand_next_report(unit);
+  if (!got) return mark;
+  ctx->mouse_buttons = pose.buttons;
+  build_mat_6Dm_to_dig(unit, &pose, ctx->mouse_to_dig);
+  mouse_frames(ctx);
+  return mark;
+}
+
+// The glasses' frame with display-time tracking off (or for a source the mode does not serve):
+// the tracking status's mark of what it found, no_tracker without a unit to read.
+long long fixed_glasses_frame(vr_ctx *ctx) {
+  namespace status = vr::status;
+  vr_lt_6d pose;
+  switch (ctx->glasses_source) {
+    case source_lt_raw: {
+      vr_lt_unit *unit = vr_lt_glasses_unit;
+      if (!unit) return status::no_tracker;
+      const int accepted = vr_lt_obtain_current_raw_events(ctx, unit);
+      const long long mark = status::raw_mark(unit, accepted);
+      if (accepted <= 0) return mark;
+      if (ctx->tracking_mode == tracking_head_mounted)
+        comp_mouse_6d_raws(ctx, unit, ctx->head_to_dig);
+      else
+        vr_lt_new_predict_eye_nodal_points(unit, ctx, nullptr, ctx->screen_left_eye,
+                                           ctx->screen_right_eye);
+      return mark;
+    }
+    case source_lt_6d: {
+      vr_lt_unit *unit = vr_lt_glasses_unit;
+      if (!unit) return status::no_tracker;
+      const bool got = vr_lt_get_6d(unit, &pose);
+      const long long mark = got ? status::report_6d_mark(unit) : status::no_pose;
+      demand_next_report(unit);
+      if (got)
+        vr_lt_predict_eye_nodal_points(unit, ctx, &pose, ctx->screen_left_eye,
+                                       ctx->screen_right_eye);
+      return mark;
+    }
+    case source_dynasight: {
+      if (!vr_ds_glasses_unit) return status::no_tracker;
+      const bool got = vr_ds_get_6d(vr_ds_glasses_unit, &pose);
+      const long long mark = got ? status::dynasight_mark(vr_ds_glasses_unit) : status::no_pose;
+      if (got)
+        vr_lt_predict_eye_nodal_points(vr_ds_glasses_unit, ctx, &pose, ctx->screen_left_eye,
+                                       ctx->screen_right_eye);
+      return mark;
+    }
+    default:
+      return status::no_tracker;
+  }
+}
+
 }  // namespace
 
 namespace vr::track {
@@ -156,79 +231,19 @@ VR_API void build_mat_6Dm_to_dig(vr_lt_unit *unit, const vr_lt_6d *pose, dmat ou
 }
 
 VR_API void vr_lt_event_mouse3d(vr_ctx *ctx) {
-  namespace status = vr::status;
   vr_lt_unit *unit = vr_lt_mouse_6d_unit;
   // Without a unit there is no tracker to report on: the status stays as it was.
   if (!ctx || !unit) return;
-  if (vr::display::mouse_frame(ctx, unit)) return;
-  if (ctx->mouse_source == source_lt_raw) {
-    const int accepted = vr_lt_obtain_current_raw_events(ctx, unit);
-    status::note(ctx, status::mouse, status::raw_mark(unit, accepted));
-    if (accepted > 0) {
-      int buttons = vr_lt_debounce_buttons(unit);
-      if (buttons != -1) ctx->mouse_buttons = buttons & 15;
-    }
-    // Even without a new record the solver can carry the pose forward from the history.
-    if (comp_mouse_6d_raws(ctx, unit, ctx->mouse_to_dig)) mouse_frames(ctx);
-  } else if (ctx->mouse_source == source_cyberman) {
-    vr_lt_obtain_current_raw_cyberman(unit);
-    status::note(ctx, status::mouse, status::cyberman_mark(unit));
-    vr_lt_cyberman_cvt(unit->record, &ctx->cyberman_state);
-  } else {
-    vr_lt_6d pose;
-    bool got = vr_lt_get_6d(unit, &pose);
-    status::note(ctx, status::mouse, got ? status::report_6d_mark(unit) : status::no_pose);
-    demand_next_report(unit);
-    if (!got) return;
-    ctx->mouse_buttons = pose.buttons;
-    build_mat_6Dm_to_dig(unit, &pose, ctx->mouse_to_dig);
-    mouse_frames(ctx);
-  }
+  long long mark = vr::status::no_tracker;
+  if (!vr::display::mouse_frame(ctx, unit, &mark)) mark = fixed_mouse_frame(ctx, unit);
+  vr::status::note(ctx, vr::status::mouse, mark);
 }
 
 VR_API void vr_lt_event_glasses(vr_ctx *ctx) {
-  namespace status = vr::status;
   if (!ctx) return;
-  if (vr::display::glasses_frame(ctx)) return;
-  vr_lt_6d pose;
-  switch (ctx->glasses_source) {
-    case source_lt_raw: {
-      vr_lt_unit *unit = vr_lt_glasses_unit;
-      if (!unit) return;
-      const int accepted = vr_lt_obtain_current_raw_events(ctx, unit);
-      status::note(ctx, status::head, status::raw_mark(unit, accepted));
-      if (accepted <= 0) return;
-      if (ctx->tracking_mode == tracking_head_mounted)
-        comp_mouse_6d_raws(ctx, unit, ctx->head_to_dig);
-      else
-        vr_lt_new_predict_eye_nodal_points(unit, ctx, nullptr, ctx->screen_left_eye,
-                                           ctx->screen_right_eye);
-      return;
-    }
-    case source_lt_6d: {
-      vr_lt_unit *unit = vr_lt_glasses_unit;
-      if (!unit) return;
-      bool got = vr_lt_get_6d(unit, &pose);
-      status::note(ctx, status::head, got ? status::report_6d_mark(unit) : status::no_pose);
-      demand_next_report(unit);
-      if (got)
-        vr_lt_predict_eye_nodal_points(unit, ctx, &pose, ctx->screen_left_eye,
-                                       ctx->screen_right_eye);
-      return;
-    }
-    case source_dynasight: {
-      if (!vr_ds_glasses_unit) return;
-      const bool got = vr_ds_get_6d(vr_ds_glasses_unit, &pose);
-      status::note(ctx, status::head,
-                   got ? status::dynasight_mark(vr_ds_glasses_unit) : status::no_pose);
-      if (got)
-        vr_lt_predict_eye_nodal_points(vr_ds_glasses_unit, ctx, &pose, ctx->screen_left_eye,
-                                       ctx->screen_right_eye);
-      return;
-    }
-    default:
-      return;
-  }
+  long long mark = vr::status::no_tracker;
+  if (!vr::display::glasses_frame(ctx, &mark)) mark = fixed_glasses_frame(ctx);
+  vr::status::note(ctx, vr::status::head, mark);
 }
 
 VR_API void vr_lt_predict_eye_nodal_points(vr_lt_unit *unit, vr_ctx *ctx, const vr_lt_6d *pose,

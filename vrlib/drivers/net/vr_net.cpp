@@ -11,6 +11,7 @@
 #include "vr_clock.h"
 #include "vr_net.h"
 #include "vr_platform.h"
+#include "vr_status.h"
 
 namespace {
 
@@ -173,6 +174,8 @@ void vr_net_event_glasses(vr_ctx *ctx) {
   const bool got = drain(ctx, net);
   if (got) net.have_pose = 1;
   update_state(ctx, net, got);
+  // The common status: an accepted datagram is a fresh pose, in either mode.
+  vr::status::note_fresh(ctx, vr::status::head, got);
   // The camera's place may have been changed since the last frame.
   vr::net::camera_to_plate(ctx, ctx->dig_to_plate);
   if (net.have_pose) place_eyes(ctx, net.pose);

@@ -503,7 +503,10 @@ enum {
   VR_MOUSE_TIP_COEXISTENCE = 117,
   /* dpt [world]; SG; (0, 0, 0). The same in world units. */
   VR_MOUSE_TIP_WORLD = 118,
-  /* int; SG; 0. 3D mouse buttons, low 4 bits. */
+  /* int; SG; 0. 3D mouse buttons, low 4 bits. With the VRPN mouse (VR_MOUSE_SOURCE_VRPN), bit n
+   * (value 1 << n) is VRPN button n of the button device: bit 0 (1) button 0, bit 1 (2) button 1,
+   * bit 2 (4) button 2, bit 3 (8) button 3; buttons 4 and up are not kept. The library's VRPN
+   * server publishes the bits the same way. */
   VR_MOUSE_BUTTONS = 119,
   /* dmat [mouse -> plate]; G; zero. VR_MOUSE_TO_DIG x VR_DIG_TO_PLATE. */
   VR_MOUSE_TO_PLATE = 120,
@@ -1260,9 +1263,11 @@ VR_API const char *vr_attr_name(int id);
  * Tracking status. For the head (glasses) and the mouse, the tracker handlers note each frame
  * whether a fresh pose arrived: a new 6D report, raw record, DynaSight record or CyberMan packet
  * in the capture ring (for raw records, one whose unit time stamp has moved on: a unit whose
- * clock stands still sends no fresh pose). From that follow the age of the newest fresh pose and
- * a state. Each change to stale or lost, and each return to tracking from them, is written to
- * vr_ds_message (DynaSight) or vr_lt_message (every other source), e.g.
+ * clock stands still sends no fresh pose), an accepted datagram of the network source
+ * (VR_SOURCE_NETWORK), or a report of the VRPN source's sensor. Every head and mouse source
+ * notes it, with VR_TRACK_DISPLAY_TIME off and on alike. From that follow the age of the newest
+ * fresh pose and a state. Each change to stale or lost, and each return to tracking from them,
+ * is written to vr_ds_message (DynaSight) or vr_lt_message (every other source), e.g.
  * "Head tracker stale: no fresh pose for 0.27 s", "Mouse tracker lost: no fresh pose for 1.00 s",
  * "Head tracker tracking again". A 6D report carries no unit time: a stalled unit clock shows
  * only on the raw path. Power off, an unplugged line and a stalled clock are reported stale
@@ -1282,7 +1287,12 @@ enum {
   /* int, read-only: VR_TRACK_* state of the head tracker; default VR_TRACK_NONE. */
   VR_HEAD_TRACK_STATE = 131,
   /* double, read-only, seconds: age of the head tracker's newest fresh pose (before the first
-   * one: time since its handler first ran); default 0 (state VR_TRACK_NONE). */
+   * one: time since its handler first ran); default 0 (state VR_TRACK_NONE). It counts from the
+   * pose's arrival as the library sees it, the frame (vr_comp_view) whose handler first read the
+   * pose, so it is 0 in that frame and grows by the frame intervals after it; never from a
+   * measurement stamp (a VRPN time stamp, a sender's latency or VR_TRACKER_DELAY do not enter),
+   * so that it means the same for every source. The measurement's own time, where a source knows
+   * it, is VR_VRPN_HEAD_POSE_TIME; the network datagram's arrival is VR_NET_LAST_ARRIVAL. */
   VR_HEAD_POSE_AGE = 132,
   /* int, read-only: VR_TRACK_* state of the mouse tracker; default VR_TRACK_NONE. */
   VR_MOUSE_TRACK_STATE = 133,
@@ -1467,8 +1477,13 @@ VR_API vr_result vr_eye_matrices_d(vr_ctx *ctx, int eye, vr_depth_convention dep
 enum {
   VR_TRACK_DISPLAY_TIME = 160, /* int: 0 = off (default), 1 = on; other values are refused */
   VR_DISPLAY_LATENCY = 161,    /* double, seconds from vr_comp_view to the middle of the frame's
-                                  scan-out. Default 0: one frame interval (the time between the
-                                  last two frames, at most 0.1 s). Negative values are refused;
+                                  scan-out. Default 0: one frame interval, estimated as the
+                                  median of the last nine intervals between frames, each counted
+                                  as at most 0.1 s (while fewer are known, the median of those,
+                                  the lower middle one of an even count), so that one slow frame
+                                  (a screenshot, a shader compile) does not throw the display
+                                  time of the frames after it; a lasting change of frame rate is
+                                  followed within five frames. Negative values are refused;
                                   values above 0.25 s are used as 0.25 s. */
   VR_TRACKER_DELAY = 162,      /* double, seconds a Logitech unit takes from a measurement to the
                                   first byte of its report or record on the line (serial units
@@ -1608,7 +1623,21 @@ enum {
  * file key: network.sender_latency. */
 enum { VR_NET_SENDER_LATENCY = 209 };
 
-/* VR_NET_STATE values. */
+/* VR_NET_STATE values. The source's own states stay; the common tracking status
+ * (VR_HEAD_TRACK_STATE, VR_HEAD_POSE_AGE), which counts each accepted datagram as a fresh pose,
+ * reads alongside them:
+ *   - OFF: the handler does not run; VR_HEAD_TRACK_STATE keeps what it said last (VR_TRACK_NONE
+ *     before the source ever ran).
+ *   - WAITING: VR_TRACK_NONE (in a context whose head tracker has not run before), then
+ *     VR_TRACK_STALE once VR_TRACK_STALE_SECONDS have passed since the set-up's first frame and
+ *     VR_TRACK_LOST after VR_TRACK_LOST_SECONDS.
+ *   - TRACKING: VR_TRACK_TRACKING while datagrams come at least every VR_TRACK_STALE_SECONDS;
+ *     a longer gap shows as VR_TRACK_STALE (or LOST) before VR_NET_SILENCE_TIMEOUT makes the
+ *     source SILENT.
+ *   - SILENT: VR_TRACK_STALE, or VR_TRACK_LOST once the newest datagram is VR_TRACK_LOST_SECONDS
+ *     old (with the default timeout of 0.5 s: stale from 0.25 s, silent from 0.5 s, lost from
+ *     1 s). The first datagram after it gives TRACKING and VR_TRACK_TRACKING in the same frame.
+ */
 enum {
   VR_NET_STATE_OFF = 0,      /* the source is not running */
   VR_NET_STATE_WAITING = 1,  /* bound, no datagram accepted yet */
