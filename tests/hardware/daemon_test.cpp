@@ -288,7 +288,9 @@ TEST_F(HardwarePath, AnAreaOfAnotherUserOrOpenToOthersIsRefusedUntouched) {
     EXPECT_EQ(run({d, "--foreground", "--area", c.path, "--port-a", "/dev/null"}, err), 2)
         << c.path;
     EXPECT_NE(err.find("refusing area " + c.path + ": " + c.message), std::string::npos) << err;
-    if (c.uid != 0) EXPECT_NE(err.find("not to the daemon's user root (0)"), std::string::npos);
+    if (c.uid != 0) {
+      EXPECT_NE(err.find("not to the daemon's user root (0)"), std::string::npos) << err;
+    }
     const Planted after = planted_state(c.path);
     EXPECT_EQ(after.bytes, "planted") << c.path;
     EXPECT_EQ(after.uid, c.uid) << c.path;
