@@ -335,6 +335,15 @@ TEST_F(HardwarePath, GroupOptionSharesTheAreaWithOneGroupOnly) {
   std::string err, out;
   EXPECT_EQ(run({VRTRACK_INFO_PATH, "--mode", "6d"}, err, env(), &out), 1);
   EXPECT_NE(out.find("may be written by other users (mode 0666)"), std::string::npos) << out;
+  // ... and one reached through a symbolic link, which the library does not follow.
+  ASSERT_EQ(chmod(area.c_str(), 0660), 0);
+  const std::string link = dir + "/capture-link";
+  ASSERT_EQ(symlink(area.c_str(), link.c_str()), 0);
+  std::vector<std::string> linked = env();
+  linked[2] = "VRLIB_CAPTURE=" + link;
+  out.clear();
+  EXPECT_EQ(run({VRTRACK_INFO_PATH, "--mode", "6d"}, err, linked, &out), 1);
+  EXPECT_NE(out.find(link + " is a symbolic link"), std::string::npos) << out;
   ASSERT_EQ(unlink(area.c_str()), 0);
 
   EXPECT_EQ(

@@ -68,8 +68,12 @@ std::string check_line(const char *port, const char *variable, const char *path)
 
 // One line when the capture daemon does not fill the capture file, or empty.
 std::string check_capture(const char *path) {
-  int fd = open(path, O_RDWR | O_CLOEXEC);
+  int fd = open(path, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
+    if (errno == ELOOP)
+      return std::string("capture file ") + path +
+             " is a symbolic link, which the library does not follow: set VRLIB_CAPTURE to the "
+             "file itself";
     if (errno == EACCES)
       return std::string("permission denied on the capture file ") + path +
              ": run the program as the daemon's user or group";
