@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -112,10 +115,72 @@ Area::~Area() {
   if (fd_ >= 0) close(fd_);  // also releases the lock
 }
 
-int Area::open(const std::string &path, std::string &why) {
+namespace {
+
+// Opens the area file for reading and writing: a new one created for this user alone, or the
+// one already there, never through a symbolic link and never waiting (a FIFO planted at the
+// path opens at once and is then refused as not a regular file).
+int open_area_file(const std::string &path, bool &created) {
+  constexpr int attempts = 3;  // the file may vanish between the two opens; look again
+  for (int i = 0; i < attempts; ++i) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, area_mode);
+    created = fd >= 0;
+    if (fd >= 0 || errno != EEXIST) return fd;
+    // Opening an existing file with O_CREAT would be refused outright in a sticky folder such
+    // as /dev/shm when another user owns it (fs.protected_regular); open it plainly, so that
+    // the checks below can say who owns it.
+    fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT) return fd;
+  }
+  errno = EAGAIN;
+  return -1;
+}
+
+std::string mode_text(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+// A user as "name (uid)", or the number alone when it has no name here.
+std::string user_text(uid_t uid) {
+  const passwd *pw = getpwuid(uid);
+  std::string number = std::to_string(uid);
+  return pw && pw->pw_name ? std::string(pw->pw_name) + " (" + number + ")" : number;
+}
+
+// A group as "name (gid)", or the number alone.
+std::string group_text(gid_t gid) {
+  const group *gr = getgrgid(gid);
+  std::string number = std::to_string(gid);
+  return gr && gr->gr_name ? std::string(gr->gr_name) + " (" + number + ")" : number;
+}
+
+// Why an area file found at the path cannot be used, or empty. Whoever else owns it, or whoever
+// else may read or write it, could read the tracker bytes or write fake ones that the library
+// decodes as poses; and a user who had it open while its mode allowed it keeps that descriptor
+// whatever the mode is changed to now. So such a file is refused rather than adopted (it is not
+// written to, truncated, re-owned or re-moded), and the user removes it and starts again.
+std::string foreign_area(const std::string &path, const struct stat &st) {
+  if (st.st_uid != geteuid())
+    return "refusing area " + path + ": it belongs to user " + user_text(st.st_uid) +
+           ", not to the daemon's user " + user_text(geteuid()) +
+           " (someone else may have planted it: remove it, or give --area another file)";
+  if ((st.st_mode & S_IRWXO) != 0)
+    return "refusing area " + path + ": other users may read or write it (mode " +
+           mode_text(st.st_mode) +
+           "; one may still hold it open): remove it and start again, the daemon creates it "
+           "with mode 0660";
+  return {};
+}
+
+}  // namespace
+
+int Area::open(const std::string &path, std::string &why, gid_t group) {
   // O_NOFOLLOW: a link planted at the area path could otherwise make the daemon create or
   // overwrite a file elsewhere with its rights.
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, area_mode);
+  bool created = false;
+  int fd = open_area_file(path, created);
   if (fd < 0) {
     int e = errno;
     if (e == ELOOP)
@@ -124,7 +189,7 @@ int Area::open(const std::string &path, std::string &why) {
       why = "refusing area " + path + ": not a regular file";
     else if (e == EACCES || e == EROFS || e == EPERM)
       why = "cannot create area " + path + ": " + errno_text(e) +
-            " (choose a writable folder, e.g. /dev/shm)";
+            " (choose a writable folder, e.g. /dev/shm, or remove a file someone else left there)";
     else
       why = "cannot open area " + path + ": " + errno_text(e);
     return exit_bad_input;
@@ -135,6 +200,11 @@ int Area::open(const std::string &path, std::string &why) {
     why = "refusing area " + path + ": not a regular file";
     return exit_bad_input;
   }
+  why = created ? std::string() : foreign_area(path, st);
+  if (!why.empty()) {
+    close(fd);
+    return exit_bad_input;
+  }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int e = errno;
     close(fd);
@@ -143,8 +213,21 @@ int Area::open(const std::string &path, std::string &why) {
                            : "cannot lock area " + path + ": " + errno_text(e);
     return exit_busy;
   }
-  // Never world-readable or writable, whatever the umask or an earlier owner left.
-  if ((st.st_mode & 07777) != area_mode && st.st_uid == geteuid()) fchmod(fd, area_mode);
+  // The group whose members run the programs (--group), then read and write for owner and group
+  // only, whatever the umask left.
+  if (group != keep_group && st.st_gid != group && fchown(fd, static_cast<uid_t>(-1), group) != 0) {
+    int e = errno;
+    close(fd);
+    why = "cannot give area " + path + " to group " + group_text(group) + ": " + errno_text(e) +
+          " (the daemon's user must be a member of that group)";
+    return exit_bad_input;
+  }
+  if ((st.st_mode & 07777) != area_mode && fchmod(fd, area_mode) != 0) {
+    int e = errno;
+    close(fd);
+    why = "cannot set mode 0660 on area " + path + ": " + errno_text(e);
+    return exit_failure;
+  }
   if (st.st_size < area_file_bytes && ftruncate(fd, area_file_bytes) != 0) {
     int e = errno;
     close(fd);

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <string>
+#include <sys/types.h>
 #include <termios.h>
 
 namespace vrcapd {
@@ -26,9 +27,15 @@ struct Logger {
   void error(const char *format, ...) const __attribute__((format(printf, 2, 3)));
 };
 
+// No --group: the area keeps the group it was created with (the daemon's, or the folder's).
+constexpr gid_t keep_group = static_cast<gid_t>(-1);
+
 // The capture file, opened for one writer: created with mode 0660, never through a symbolic
 // link, locked exclusively, and mapped. The file is never removed or shortened, so that a
-// program still holding the mapping goes on reading after a restart of the daemon.
+// program still holding the mapping goes on reading after a restart of the daemon. A file
+// already at the path is used only when it belongs to the daemon's effective user and grants
+// nothing to others; any other is refused untouched (someone else could read the tracker
+// bytes or write fake ones), and the user removes it.
 class Area {
  public:
   Area() = default;
@@ -36,8 +43,10 @@ class Area {
   Area &operator=(const Area &) = delete;
   ~Area();
 
-  // exit_ok, or another status with a one-line reason in `why`.
-  int open(const std::string &path, std::string &why);
+  // exit_ok, or another status with a one-line reason in `why`. With a `group`, the area is
+  // given to that group (the daemon's user must be a member, or root) so that its members'
+  // programs can map it.
+  int open(const std::string &path, std::string &why, gid_t group = keep_group);
   // Stores bytes in a port's ring: each byte at the write offset, then the offset advanced with
   // a release store, so that a reader that loads the offset (acquire) sees the byte.
   void store(int port, const unsigned char *bytes, int count);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -42,6 +43,7 @@ void on_child(int) {
 
 struct Options {
   std::string port_a, port_b, area = default_area;
+  std::string group;  // --group: empty keeps the area's group
   bool foreground = false, verbose = false;
   std::vector<std::string> app;  // after "--"
 };
@@ -53,6 +55,22 @@ std::string absolute(const std::string &path) {
   char cwd[4096];
   if (!getcwd(cwd, sizeof cwd)) return path;
   return std::string(cwd) + "/" + path;
+}
+
+// A group by name, or by number when no group has that name.
+bool group_id(const std::string &name, gid_t &gid) {
+  if (const group *gr = getgrnam(name.c_str())) {
+    gid = gr->gr_gid;
+    return true;
+  }
+  char *end = nullptr;
+  errno = 0;
+  unsigned long number = std::strtoul(name.c_str(), &end, 10);
+  if (errno != 0 || end == name.c_str() || *end != '\0' || name[0] == '-' ||
+      number >= static_cast<unsigned long>(vrcapd::keep_group))
+    return false;
+  gid = static_cast<gid_t>(number);
+  return true;
 }
 
 void detach() {
@@ -118,6 +136,9 @@ int main(int argc, char **argv) {
   cli.add_option("--port-a", o.port_a, "serial line of port A (glasses unit or DynaSight)");
   cli.add_option("--port-b", o.port_b, "serial line of port B (mouse unit or CyberMan)");
   cli.add_option("--area", o.area, "capture file")->capture_default_str();
+  cli.add_option("--group", o.group,
+                 "give the capture file to this group (name or number), so that its members' "
+                 "programs can map it; the daemon's user must belong to it");
   cli.add_flag("--foreground", o.foreground, "stay attached and log to the standard error stream");
   cli.add_flag("--verbose", o.verbose, "also log each retry and the low-latency requests");
   try {
@@ -132,6 +153,11 @@ int main(int argc, char **argv) {
   }
   if (o.area.empty()) {
     std::fputs("vrcapd: --area needs a file path\n", stderr);
+    return vrcapd::exit_bad_input;
+  }
+  gid_t area_group = vrcapd::keep_group;
+  if (!o.group.empty() && !group_id(o.group, area_group)) {
+    std::fprintf(stderr, "vrcapd: --group %s: no such group (see getent group)\n", o.group.c_str());
     return vrcapd::exit_bad_input;
   }
   struct stat sa {
@@ -168,7 +194,7 @@ int main(int argc, char **argv) {
   // Every check that can fail runs before detaching, so that its message reaches the user.
   vrcapd::Area area;
   std::string why;
-  int status = area.open(o.area, why);
+  int status = area.open(o.area, why, area_group);
   if (status != vrcapd::exit_ok) {
     log.error("%s", why.c_str());
     return status;

@@ -1,6 +1,7 @@
 // The capture daemon on its own: a port that is unplugged and replugged while the other streams,
 // and bad paths, a second daemon and a missing daemon, each with a clear message and status.
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -223,6 +224,144 @@ TEST_F(HardwarePath, BadPathsAndASecondDaemonAreRefusedClearly) {
                  "test \"$VRLIB_TTYA\" = '" + tty_a + "' && test \"$VRLIB_TTYB\" = '" + tty_b +
                      "' && test \"$VRLIB_CAPTURE\" = '" + area + "' && exit 7"});
   EXPECT_EQ(run(launch, err), 7) << err;
+}
+
+// A file planted at the area path: its bytes, owner and mode, to show the daemon left it alone.
+struct Planted {
+  std::string bytes;
+  uid_t uid;
+  gid_t gid;
+  mode_t mode;
+};
+
+bool plant(const std::string &path, uid_t uid, gid_t gid, mode_t mode) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = write(fd, "planted", 7) == 7 && fchown(fd, uid, gid) == 0 && fchmod(fd, mode) == 0;
+  close(fd);
+  return ok;
+}
+
+Planted planted_state(const std::string &path) {
+  Planted p{};
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return p;
+  p.uid = st.st_uid;
+  p.gid = st.st_gid;
+  p.mode = st.st_mode & 07777;
+  char buffer[64];
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ssize_t n = fd >= 0 ? read(fd, buffer, sizeof buffer) : -1;
+  if (n > 0) p.bytes.assign(buffer, static_cast<std::size_t>(n));
+  if (fd >= 0) close(fd);
+  return p;
+}
+
+// A capture file that another user planted first, or that other users may read or write, would
+// let them read the tracker bytes or write fake ones: the daemon refuses it and leaves it as it
+// was (no bytes written, not truncated, owner and mode kept). The daemon runs as root here, so
+// the owner check must be against its effective user, not "root may do anything".
+TEST_F(HardwarePath, AnAreaOfAnotherUserOrOpenToOthersIsRefusedUntouched) {
+  if (geteuid() != 0) GTEST_SKIP() << "planting a file of another user needs root";
+  const std::string d = VRCAPD_PATH;
+  const uid_t nobody = 65534;
+  // A sticky folder open to all, as /dev/shm is.
+  const std::string shared = dir + "/shm";
+  ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  struct Case {
+    std::string path;
+    uid_t uid;
+    mode_t mode;
+    const char *message;
+  };
+  const std::vector<Case> cases = {
+      {shared + "/foreign-open", nobody, 0666, "it belongs to user"},
+      {shared + "/foreign-closed", nobody, 0600, "it belongs to user"},
+      {dir + "/foreign-group", nobody, 0660, "it belongs to user"},
+      {shared + "/own-open", 0, 0666, "other users may read or write it (mode 0666"},
+      {dir + "/own-readable", 0, 0644, "other users may read or write it (mode 0644"},
+  };
+  std::string err;
+  for (const Case &c : cases) {
+    ASSERT_TRUE(plant(c.path, c.uid, c.uid == 0 ? 0 : nobody, c.mode)) << c.path;
+    EXPECT_EQ(run({d, "--foreground", "--area", c.path, "--port-a", "/dev/null"}, err), 2)
+        << c.path;
+    EXPECT_NE(err.find("refusing area " + c.path + ": " + c.message), std::string::npos) << err;
+    if (c.uid != 0) {
+      EXPECT_NE(err.find("not to the daemon's user root (0)"), std::string::npos) << err;
+    }
+    const Planted after = planted_state(c.path);
+    EXPECT_EQ(after.bytes, "planted") << c.path;
+    EXPECT_EQ(after.uid, c.uid) << c.path;
+    EXPECT_EQ(after.mode, c.mode) << c.path;
+  }
+  // A file of the daemon's own user closed to others is taken, and set to mode 0660 (the failure
+  // after it is the port's, which is opened once the area is ready).
+  const std::string own = dir + "/own-private";
+  ASSERT_TRUE(plant(own, 0, 0, 0600));
+  EXPECT_EQ(run({d, "--foreground", "--area", own, "--port-a", "/dev/null"}, err), 2);
+  EXPECT_NE(err.find("not a serial line"), std::string::npos) << err;
+  EXPECT_EQ(err.find("refusing area"), std::string::npos) << err;
+  const Planted taken = planted_state(own);
+  EXPECT_EQ(taken.mode, 0660u);
+  EXPECT_EQ(taken.bytes.size(), 64u) << "sized to the whole area";
+}
+
+// For a group of users: --group gives the area to the group, mode 0660, so that its members'
+// programs map it and nobody else reads or writes it. A group the daemon's user is not in, or
+// one that does not exist, is refused with a clear message.
+TEST_F(HardwarePath, GroupOptionSharesTheAreaWithOneGroupOnly) {
+  const std::string d = VRCAPD_PATH;
+  const group *other = getgrgid(65534);
+  if (geteuid() != 0 || !other) GTEST_SKIP() << "needs root and a group 65534";
+  const std::string other_name = other->gr_name;
+  serve();
+  std::vector<std::string> argv = daemon_args();
+  argv.insert(argv.end(), {"--group", other_name});
+  {
+    Process daemon;
+    ASSERT_TRUE(daemon.start(argv));
+    ASSERT_TRUE(hw::wait_for_err(daemon, "ready", 10)) << daemon.err();
+    struct stat st {};
+    ASSERT_EQ(stat(area.c_str(), &st), 0);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0660u);
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(daemon.wait(5), 0);
+  }
+  // The check tool explains why the library would refuse an area opened to others.
+  ASSERT_EQ(chmod(area.c_str(), 0666), 0);
+  std::string err, out;
+  EXPECT_EQ(run({VRTRACK_INFO_PATH, "--mode", "6d"}, err, env(), &out), 1);
+  EXPECT_NE(out.find("may be written by other users (mode 0666)"), std::string::npos) << out;
+  // ... and one reached through a symbolic link, which the library does not follow.
+  ASSERT_EQ(chmod(area.c_str(), 0660), 0);
+  const std::string link = dir + "/capture-link";
+  ASSERT_EQ(symlink(area.c_str(), link.c_str()), 0);
+  std::vector<std::string> linked = env();
+  linked[2] = "VRLIB_CAPTURE=" + link;
+  out.clear();
+  EXPECT_EQ(run({VRTRACK_INFO_PATH, "--mode", "6d"}, err, linked, &out), 1);
+  EXPECT_NE(out.find(link + " is a symbolic link"), std::string::npos) << out;
+  ASSERT_EQ(unlink(area.c_str()), 0);
+
+  EXPECT_EQ(
+      run({d, "--foreground", "--area", area, "--group", "no-such-group-here", "--port-a", tty_a},
+          err),
+      2);
+  EXPECT_NE(err.find("--group no-such-group-here: no such group"), std::string::npos) << err;
+  // A daemon user outside the group cannot give the file to it.
+  const std::string folder = dir + "/nobody";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  EXPECT_EQ(
+      run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", d,
+           "--foreground", "--area", folder + "/capture", "--group", "0", "--port-a", "/dev/null"},
+          err),
+      2);
+  EXPECT_NE(err.find("cannot give area " + folder + "/capture to group"), std::string::npos) << err;
 }
 
 TEST_F(HardwarePath, CheckToolExplainsAMissingDaemonAndAWrongPort) {

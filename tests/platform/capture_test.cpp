@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -136,6 +137,59 @@ TEST_F(CaptureFile, FailuresPrintTheMessageAndReturnNullWithoutLeaks) {
   EXPECT_EQ(vr::lt::map_capture_area(nullptr, 2, true), nullptr);
   EXPECT_EQ(vr::lt::map_capture_area(devices, 0, true), nullptr);
   EXPECT_EQ(GetCapturedStderr(), std::string(kel_message) + kel_message);
+}
+
+// Whoever may write the area can write fake records that the drivers decode as poses: an area
+// that other users may write is refused with the usual message, and nothing in it is touched (the
+// Logitech mapping would otherwise clear its rings), unless VRLIB_CAPTURE_UNSAFE=1 asks for it.
+// Group write is how vrcapd --group shares the area, so that one maps.
+TEST_F(CaptureFile, AnAreaOthersMayWriteIsRefusedUnlessAllowedAsUnsafe) {
+  const int devices[] = {VR_DEVICE_CAPTURE};
+  ASSERT_EQ(vr_set_device_path(VR_DEVICE_CAPTURE, path.c_str()), 1);
+  unsetenv("VRLIB_CAPTURE_UNSAFE");
+  for (mode_t mode : {0666, 0602, 0622}) {
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+    int before = open_descriptors();
+    CaptureStderr();
+    EXPECT_EQ(vr::lt::map_capture_area(devices, 1, true), nullptr) << std::oct << mode;
+    EXPECT_EQ(GetCapturedStderr(), kel_message);
+    EXPECT_EQ(open_descriptors(), before);
+    EXPECT_EQ(file_byte(map_offset + 5), 5) << "rings left as they were";
+  }
+  for (const char *not_one : {"0", "yes", ""}) {
+    setenv("VRLIB_CAPTURE_UNSAFE", not_one, 1);
+    CaptureStderr();
+    EXPECT_EQ(vr::lt::map_capture_area(devices, 1, true), nullptr) << not_one;
+    EXPECT_EQ(GetCapturedStderr(), kel_message);
+  }
+  setenv("VRLIB_CAPTURE_UNSAFE", "1", 1);
+  unsigned char *area = vr::lt::map_capture_area(devices, 1, false);
+  unsetenv("VRLIB_CAPTURE_UNSAFE");
+  ASSERT_NE(area, nullptr);
+  EXPECT_EQ(area[5], 5);
+  munmap(area, cap::area_bytes);
+  for (mode_t mode : {0660, 0664, 0600}) {
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+    area = vr::lt::map_capture_area(devices, 1, false);
+    EXPECT_NE(area, nullptr) << std::oct << mode;
+    if (area) munmap(area, cap::area_bytes);
+  }
+}
+
+// A symbolic link planted at the capture path is not followed: the Logitech mapping clears the
+// rings, which would write zeros into whatever file the link names.
+TEST_F(CaptureFile, ASymbolicLinkAtTheCapturePathIsNotFollowed) {
+  const std::string link = path + ".link";
+  ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+  const vr_platform &p = *vr_platform_default();
+  EXPECT_EQ(p.capture_open(nullptr, link.c_str()), -1);
+  ASSERT_EQ(vr_set_device_path(VR_DEVICE_CAPTURE, link.c_str()), 1);
+  const int devices[] = {VR_DEVICE_CAPTURE};
+  CaptureStderr();
+  EXPECT_EQ(vr::lt::map_capture_area(devices, 1, true), nullptr);
+  EXPECT_EQ(GetCapturedStderr(), kel_message);
+  EXPECT_EQ(file_byte(map_offset + 5), 5);
+  unlink(link.c_str());
 }
 
 TEST(CaptureOnSimulator, EachNameInTurnAndTheFailedDeviceClosed) {

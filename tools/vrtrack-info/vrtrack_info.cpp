@@ -68,14 +68,30 @@ std::string check_line(const char *port, const char *variable, const char *path)
 
 // One line when the capture daemon does not fill the capture file, or empty.
 std::string check_capture(const char *path) {
-  int fd = open(path, O_RDWR | O_CLOEXEC);
+  int fd = open(path, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
+    if (errno == ELOOP)
+      return std::string("capture file ") + path +
+             " is a symbolic link, which the library does not follow: set VRLIB_CAPTURE to the "
+             "file itself";
     if (errno == EACCES)
       return std::string("permission denied on the capture file ") + path +
              ": run the program as the daemon's user or group";
     return std::string("capture file ") + path +
            " is missing: the capture daemon is not running (start vrcapd --port-a ... "
            "--port-b ..., or set VRLIB_CAPTURE to its --area)";
+  }
+  // The library refuses an area that others may write (see VRLIB_CAPTURE_UNSAFE in vr.h).
+  struct stat st {};
+  const char *unsafe = std::getenv("VRLIB_CAPTURE_UNSAFE");
+  if (fstat(fd, &st) == 0 && (st.st_mode & S_IWOTH) != 0 &&
+      !(unsafe && std::strcmp(unsafe, "1") == 0)) {
+    close(fd);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return std::string("capture file ") + path + " may be written by other users (mode " + mode +
+           "), so the library refuses it: remove it and restart vrcapd, which creates it with "
+           "mode 0660";
   }
   // The daemon holds an exclusive lock on its file for as long as it runs.
   bool unlocked = flock(fd, LOCK_SH | LOCK_NB) == 0;

@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -195,8 +197,16 @@ int posix_line_pop_module(void *, int) {
 }
 
 int posix_capture_open(void *, const char *path) {
-  int fd = open(path, O_RDWR | O_CLOEXEC);
+  // Never through a symbolic link: one planted at the path in a shared folder would make the
+  // Logitech driver's clearing of the rings write zeros into a file of the user's own.
+  int fd = open(path, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   return fd < 0 ? -1 : fd;
+}
+
+// Whether VRLIB_CAPTURE_UNSAFE=1 lets the drivers map an area that other users can write.
+bool unsafe_capture_allowed() {
+  const char *value = std::getenv("VRLIB_CAPTURE_UNSAFE");
+  return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
 unsigned char *posix_capture_map(void *, int fd) {
@@ -207,6 +217,10 @@ unsigned char *posix_capture_map(void *, int fd) {
   if (S_ISREG(st.st_mode) &&
       st.st_size < capture_map_offset_bytes + static_cast<off_t>(capture_area_bytes))
     return nullptr;
+  // Anyone who may write the area can put fake records in the rings, which the drivers decode
+  // as poses: such an area (a file planted world-writable in a shared folder, say) is refused
+  // like a missing device. Group write stays allowed, since the daemon's group shares it.
+  if ((st.st_mode & S_IWOTH) != 0 && !unsafe_capture_allowed()) return nullptr;
   void *area = mmap(nullptr, capture_area_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
                     capture_map_offset_bytes);
   return area == MAP_FAILED ? nullptr : static_cast<unsigned char *>(area);

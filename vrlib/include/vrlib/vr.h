@@ -1080,11 +1080,13 @@ typedef struct vr_platform {
   int (*line_top_module)(void *user, int fd, char *name, int size);
   /* Pops the topmost stream module; error number. */
   int (*line_pop_module)(void *user, int fd);
-  /* Opens the capture device read-write: a descriptor (>= 0) or -1. */
+  /* Opens the capture device read-write: a descriptor (>= 0) or -1. The default platform
+   * does not follow a symbolic link at the path. */
   int (*capture_open)(void *user, const char *path);
   /* Maps the device's 4096-byte capture area (offset 65536, shared, read-write) for the rest
    * of the process, or returns NULL (a regular file standing in for the device must hold the
-   * whole area). */
+   * whole area). The default platform also returns NULL for an area that other users may
+   * write, unless VRLIB_CAPTURE_UNSAFE=1 (see "device paths from the environment"). */
   unsigned char *(*capture_map)(void *user, int fd);
   /* Extension: UDP datagram sockets (the network head-tracker source and the pose output).
    * Addresses are IPv4 in host byte order (0x7F000001 = 127.0.0.1, 0 = every interface).
@@ -1137,6 +1139,11 @@ VR_API const char *vr_device_path(int which);
 /*   VRLIB_CAPTURE  the capture file, used for both capture names (VR_DEVICE_CAPTURE and        */
 /*                  VR_DEVICE_CAPTURE_ALT), so the Logitech and DynaSight drivers map the same  */
 /*                  area; the capture daemon vrcapd fills it (default /dev/shm/vrlib-capture).  */
+/*   VRLIB_CAPTURE_UNSAFE  "1" lets the default platform map a capture area that other users    */
+/*                  may write (mode o+w; read at each mapping). UNSAFE: any user can then write */
+/*                  fake records that the drivers decode as poses. Otherwise such an area is    */
+/*                  refused like a missing device ("Open of kel failed, ..."). Group write is   */
+/*                  allowed (vrcapd --group). A symbolic link at the capture path is refused.   */
 /* Order: a path set with vr_set_device_path wins; otherwise the environment variable when it  */
 /* is set and not empty (so a launcher such as "vrcapd -- app" reaches an application whatever  */
 /* its set-up file says); otherwise the [devices] keys of a loaded set-up file (vr_config_load, */
