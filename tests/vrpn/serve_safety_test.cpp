@@ -7,12 +7,15 @@
 
 #include <dirent.h>
 #include <malloc.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -65,6 +68,10 @@ vr_ctx *serving_context(int port) {
   EXPECT_EQ(vr_set_matrix(ctx, VR_DIG_TO_PLATE, identity), VR_OK);
   EXPECT_EQ(vr_vrpn_serve_start(ctx, "Tracker0", nullptr, port), VR_OK);
   return ctx;
+}
+
+bool get_connected(vr_ctx *ctx) {
+  return vrpn_test::get_int(ctx, VR_VRPN_CONNECTED) == 1;
 }
 
 void release(vr_ctx *ctx) {
@@ -138,13 +145,30 @@ TEST(VrpnServeSafety, ANormalClientGetsEveryReportWhileHostileOnesHoldHalfMessag
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
   // One client stops after 5 bytes of its cookie, one after its cookie and 10 bytes of a
-  // message header.
+  // message header; one sends nothing at all, one garbage, one garbage after its cookie, and
+  // one resets its connection at once.
   const int half_cookie = hostile::connect_to(port);
   const int half_header = hostile::connect_to(port);
   ASSERT_GE(half_cookie, 0);
   ASSERT_GE(half_header, 0);
   hostile::send_all(half_cookie, hostile::bytes_of(hostile::Attack::partial_cookie));
   hostile::send_all(half_header, hostile::bytes_of(hostile::Attack::cookie_partial_header));
+  std::vector<int> others;
+  for (hostile::Attack a :
+       {hostile::Attack::never_answers, hostile::Attack::garbage,
+        hostile::Attack::garbage_after_cookie, hostile::Attack::closes_at_once}) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // one accept per frame
+    const int fd = hostile::connect_to(port);
+    ASSERT_GE(fd, 0);
+    hostile::send_all(fd, hostile::bytes_of(a));
+    if (a == hostile::Attack::closes_at_once) {
+      const linger reset = {1, 0};
+      setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+      close(fd);
+    } else {
+      others.push_back(fd);
+    }
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
   {
@@ -188,6 +212,48 @@ TEST(VrpnServeSafety, ANormalClientGetsEveryReportWhileHostileOnesHoldHalfMessag
               server.frames().max_uninterrupted_s * 1e3);
   close(half_cookie);
   close(half_header);
+  for (int fd : others) close(fd);
+}
+
+// A client that connects and then never reads: once the system's buffers toward it are full,
+// the server drops it rather than wait for it to read.
+TEST(VrpnServeSafety, AClientThatNeverReadsIsDroppedAndHoldsUpNoFrame) {
+  const int port = net_test::free_loopback_port();
+  ASSERT_NE(port, 0);
+  vr_ctx *ctx = serving_context(port);
+  for (int i = 0; i < 10; ++i) vr_vrpn_serve_frame(ctx);
+  const int descriptors = open_descriptors();
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const int small_bytes = 4096;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small_bytes, sizeof small_bytes);
+  const sockaddr_in at = hostile::loopback(port);
+  ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr *>(&at), sizeof at), 0);
+  hostile::send_all(fd, hostile::cookie());
+  hostile::FrameTimes frames;
+  int most_descriptors = 0;
+  bool dropped = false;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  // Frames without pause, each publishing a head report. The server has dropped the client
+  // when its own end of the connection is closed (the client's end lingers: the server's
+  // farewell waits behind the reports the client never took).
+  for (int n = 0; !dropped && std::chrono::steady_clock::now() < end; ++n) {
+    vr_mat_identity(ctx->head_to_dig);
+    ctx->head_to_dig[3][0] = n;
+    frames.add(hostile::timed([&] { vr_vrpn_serve_frame(ctx); }));
+    const int now = open_descriptors();
+    most_descriptors = std::max(most_descriptors, now);
+    dropped = most_descriptors == descriptors + 2 && now == descriptors + 1;
+  }
+  EXPECT_TRUE(dropped);
+  // A frame of this loop may be preempted for long on a busy machine (it never sleeps): only
+  // the frames the scheduler left alone are held to the budget.
+  EXPECT_LE(frames.max_uninterrupted_s, frame_budget_s);
+  std::printf(
+      "[ measure  ] client that never reads: dropped after %d frames, longest %.3f ms "
+      "(%.3f ms not preempted)\n",
+      frames.frames, frames.max_s * 1e3, frames.max_uninterrupted_s * 1e3);
+  close(fd);
+  release(ctx);
 }
 
 // Opens `count` connections one after another (each sends its whole cookie), keeps them all
@@ -269,6 +335,82 @@ TEST(VrpnServeSafety, AConnectionRequestIsAnsweredOnlyAtItsSendersAddress) {
   close(udp);
   close(listener);
   release(ctx);
+}
+
+// VRPN lets a peer ask for logging: in its cookie (keep every message in memory) and by a
+// message naming files for this program to write. The server refuses both and drops the peer.
+TEST(VrpnServeSafety, APeersRequestToWriteLogFilesIsRefused) {
+  const int port = net_test::free_loopback_port();
+  ASSERT_NE(port, 0);
+  vr_ctx *ctx = serving_context(port);
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("vrpn_log_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string in = (dir / "in.log").string(), out = (dir / "out.log").string();
+
+  std::vector<char> bytes = hostile::cookie();
+  constexpr std::size_t log_mode_at = 18;  // after the 16-byte magic and two spaces
+  bytes[log_mode_at] = '3';                // log incoming and outgoing
+  // A log description: sender = the log mode, type -4, body = both names' lengths and names.
+  std::vector<char> body(8);
+  const std::uint32_t lengths[2] = {htonl(static_cast<std::uint32_t>(in.size())),
+                                    htonl(static_cast<std::uint32_t>(out.size()))};
+  std::memcpy(body.data(), lengths, sizeof lengths);
+  body.insert(body.end(), in.begin(), in.end());
+  body.push_back('\0');
+  body.insert(body.end(), out.begin(), out.end());
+  body.push_back('\0');
+  const std::size_t payload = body.size();
+  body.resize((payload + 7) / 8 * 8, '\0');
+  const std::uint32_t header[6] = {htonl(static_cast<std::uint32_t>(24 + payload)), 0, 0, htonl(3),
+                                   htonl(static_cast<std::uint32_t>(-4)),           0};
+  const char *h = reinterpret_cast<const char *>(header);
+  bytes.insert(bytes.end(), h, h + sizeof header);
+  bytes.insert(bytes.end(), body.begin(), body.end());
+
+  const int fd = hostile::connect_to(port);
+  ASSERT_GE(fd, 0);
+  hostile::send_all(fd, bytes);
+  EXPECT_TRUE(vrpn_test::run_until([&] { vr_vrpn_serve_frame(ctx); },
+                                   [&] { return hostile::closed_by_peer(fd); }, 2.0));
+  EXPECT_FALSE(std::filesystem::exists(in));
+  EXPECT_FALSE(std::filesystem::exists(out));
+  close(fd);
+  std::filesystem::remove_all(dir);
+  release(ctx);
+}
+
+// The client's side of a connection keeps nothing once the source stops (VRPN kept a copy of
+// the interface address of every connection).
+TEST(VrpnServeSafety, SourcesStartedAndStoppedLeaveNoHeapBehind) {
+  const int port = net_test::free_loopback_port();
+  ASSERT_NE(port, 0);
+  ServingThread server(port);
+  vr_ctx *ctx = vr_ctx_create();
+  vr_set_int(ctx, VR_GLASSES_SOURCE, VR_GLASSES_SOURCE_VRPN);
+  ASSERT_EQ(vr_vrpn_set_devices(ctx, vrpn_test::device_at(port).c_str(), nullptr), VR_OK);
+  const auto connect_once = [&] {
+    ASSERT_EQ(vr_vrpn_init(ctx, 1, 0), 1);
+    EXPECT_TRUE(
+        vrpn_test::run_until([&] { vr_comp_view(ctx); }, [&] { return get_connected(ctx); }, 3.0));
+    vr_vrpn_remove(ctx);
+  };
+  // The server runs in its own thread: each count waits until it has let go of the
+  // connections just closed.
+  const auto settled_heap = [] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return heap_in_use();
+  };
+  for (int i = 0; i < 3; ++i) connect_once();
+  const long long heap = settled_heap();
+  constexpr int times = 40;
+  for (int i = 0; i < times; ++i) connect_once();
+  const long long heap_after = settled_heap();
+  EXPECT_LT(std::llabs(heap_after - heap), 10 * times) << heap << " -> " << heap_after;
+  std::printf("[ measure  ] %d client connections: heap %lld -> %lld bytes\n", times, heap,
+              heap_after);
+  vr_quit(ctx);
+  std::free(ctx);
 }
 
 }  // namespace
