@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -411,6 +412,55 @@ TEST(VrpnServeSafety, SourcesStartedAndStoppedLeaveNoHeapBehind) {
               heap_after);
   vr_quit(ctx);
   std::free(ctx);
+}
+
+// A message header for a client to send: total length, sender, type (and a zero time).
+std::vector<char> message(std::int32_t sender, std::int32_t type, const std::vector<char> &body) {
+  const std::uint32_t header[6] = {htonl(static_cast<std::uint32_t>(24 + body.size())),
+                                   0,
+                                   0,
+                                   htonl(static_cast<std::uint32_t>(sender)),
+                                   htonl(static_cast<std::uint32_t>(type)),
+                                   0};
+  const char *h = reinterpret_cast<const char *>(header);
+  std::vector<char> out(h, h + sizeof header);
+  out.insert(out.end(), body.begin(), body.end());
+  out.resize(24 + (body.size() + 7) / 8 * 8, '\0');
+  return out;
+}
+
+// Sender and type descriptions carry a name's length and an id from the wire: a length beyond
+// the name (VRPN wrote a zero byte that far along its stack), a message too short to hold the
+// length, and a negative id (VRPN wrote before its table) each drop the client, and the server
+// goes on serving.
+TEST(VrpnServeSafety, MalformedDescriptionsDropTheClient) {
+  const int port = net_test::free_loopback_port();
+  ASSERT_NE(port, 0);
+  vr_ctx *ctx = serving_context(port);
+  const auto name = [](std::uint32_t length, const char *text) {
+    std::vector<char> body(4);
+    const std::uint32_t n = htonl(length);
+    std::memcpy(body.data(), &n, 4);
+    body.insert(body.end(), text, text + std::strlen(text) + 1);
+    return body;
+  };
+  const std::vector<std::vector<char>> attacks = {
+      message(0, -1, name(100000, "Tracker0")),  // sender name length far past the name
+      message(0, -2, name(0x80000000u, "x")),    // type name length negative
+      message(0, -2, {'a', 'b'}),                // too short for the length
+      message(-7, -1, name(9, "Tracker0")),      // negative sender id
+  };
+  for (const std::vector<char> &attack : attacks) {
+    const int fd = hostile::connect_to(port);
+    ASSERT_GE(fd, 0);
+    std::vector<char> bytes = hostile::cookie();
+    bytes.insert(bytes.end(), attack.begin(), attack.end());
+    hostile::send_all(fd, bytes);
+    EXPECT_TRUE(vrpn_test::run_until([&] { vr_vrpn_serve_frame(ctx); },
+                                     [&] { return hostile::closed_by_peer(fd); }, 2.0));
+    close(fd);
+  }
+  release(ctx);
 }
 
 }  // namespace
