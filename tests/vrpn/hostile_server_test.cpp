@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "hostile_peer.h"
 #include "vr.h"
@@ -25,6 +26,7 @@ constexpr double frame_budget_s = 5e-3;
 constexpr double frame_never_s = 0.1;
 constexpr double setup_wait_s = 0.5;  // the set-up's documented wait for a server
 constexpr double late_s = 0.05;       // frames are 1 ms apart; a busy machine may lag a little
+constexpr double clocks_s = 2e-3;     // the status's clock against this test's
 
 struct Outcome {
   double setup_s = 0.0;
@@ -32,6 +34,17 @@ struct Outcome {
   double stale_at_s = -1.0;  // since the first frame
   double lost_at_s = -1.0;
   int final_state = -1;
+  // Frames whose state disagrees with the time: one that began a little after a threshold
+  // and was not yet past it, or one that ended a little before it and already was.
+  int early = 0;
+  int late = 0;
+  void check(double begun_s, double ended_s, int state) {
+    for (const auto &[threshold, at_least] : {std::pair{VR_TRACK_STALE_SECONDS, VR_TRACK_STALE},
+                                              std::pair{VR_TRACK_LOST_SECONDS, VR_TRACK_LOST}}) {
+      late += begun_s > threshold + clocks_s && state < at_least;
+      early += ended_s < threshold - clocks_s && state >= at_least;
+    }
+  }
 };
 
 // One context with a VRPN head and mouse on the hostile server's port, run frame by frame for
@@ -50,8 +63,10 @@ Outcome run_against(int port, double seconds) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
   };
   while (since_first() < seconds) {
+    const double begun_s = since_first();
     r.frames.add(hostile::timed([&] { vr_comp_view(ctx); }));
     const int state = get_int(ctx, VR_HEAD_TRACK_STATE);
+    r.check(begun_s, since_first(), state);
     if (state == VR_TRACK_STALE && r.stale_at_s < 0) r.stale_at_s = since_first();
     if (state == VR_TRACK_LOST && r.lost_at_s < 0) r.lost_at_s = since_first();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -83,10 +98,12 @@ TEST_P(HostileServer, NeitherSetUpNorFramesWaitAndTheStatusGoesStaleThenLostOnTi
   EXPECT_LE(r.frames.max_uninterrupted_s, frame_budget_s) << hostile::name_of(attack);
   EXPECT_LE(r.frames.max_s, frame_never_s) << hostile::name_of(attack);
   EXPECT_GT(r.frames.frames, 300);
+  // Stale from 0.25 s and lost from 1 s after the first frame, in every frame: none early,
+  // none late.
+  EXPECT_EQ(r.early, 0) << hostile::name_of(attack);
+  EXPECT_EQ(r.late, 0) << hostile::name_of(attack);
   EXPECT_GE(r.stale_at_s, VR_TRACK_STALE_SECONDS);
-  EXPECT_LE(r.stale_at_s, VR_TRACK_STALE_SECONDS + late_s) << hostile::name_of(attack);
   EXPECT_GE(r.lost_at_s, VR_TRACK_LOST_SECONDS);
-  EXPECT_LE(r.lost_at_s, VR_TRACK_LOST_SECONDS + late_s) << hostile::name_of(attack);
   EXPECT_EQ(r.final_state, VR_TRACK_LOST);
   std::printf(
       "[ measure  ] %s: set-up %.1f ms, %d frames, longest %.3f ms (%.3f ms not "
