@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -144,6 +145,66 @@ TEST(HostileServerHold, AHalfSentCookieIsDroppedAfterTheCookieWait) {
   EXPECT_LE(frames.max_s, frame_never_s);
   EXPECT_EQ(get_int(ctx, VR_HEAD_TRACK_STATE), VR_TRACK_LOST);
   EXPECT_GE(get_double(ctx, VR_HEAD_POSE_AGE), VR_TRACK_LOST_SECONDS);
+  vr_quit(ctx);
+  std::free(ctx);
+}
+
+// The source tracking a real server that goes, and a hostile peer in its place answering the
+// source's next connection request with its cookie and half a header: no frame waits, at the
+// reconnection or after, and the status goes stale and lost on time from the last report.
+TEST(HostileServerHold, AReconnectionToAHostilePeerHoldsUpNoFrame) {
+  const int port = net_test::free_loopback_port();
+  ASSERT_NE(port, 0);
+  auto server = std::make_unique<vrpn_test::TestServer>(port);
+  ASSERT_TRUE(server->ok());
+  vr_ctx *ctx = vr_ctx_create();
+  vr_set_int(ctx, VR_GLASSES_SOURCE, VR_GLASSES_SOURCE_VRPN);
+  ASSERT_EQ(vr_vrpn_set_devices(ctx, vrpn_test::device_at(port).c_str(), nullptr), VR_OK);
+  ASSERT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, 0), 1);
+  const double p[3] = {0.1, 0.2, 0.5}, q[4] = {0, 0, 0, 1};
+  ASSERT_TRUE(vrpn_test::run_until(
+      [&] {
+        server->send(0, p, q);
+        server->serve();
+        vr_comp_view(ctx);
+      },
+      [&] { return get_int(ctx, VR_HEAD_TRACK_STATE) == VR_TRACK_TRACKING; }, 5.0));
+  // The last report, taken by the last frame.
+  server->send(0, p, q);
+  server->serve();
+  const auto last = std::chrono::steady_clock::now();
+  vr_comp_view(ctx);
+  const int reports = get_int(ctx, VR_VRPN_REPORTS);
+  server.reset();
+  hostile::HostileServer peer(port, Attack::cookie_partial_header);
+  ASSERT_TRUE(peer.ok());
+
+  Outcome r;
+  const auto since_last = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - last).count();
+  };
+  while (since_last() < 3.0) {
+    const double begun_s = since_last();
+    r.frames.add(hostile::timed([&] { vr_comp_view(ctx); }));
+    const int state = get_int(ctx, VR_HEAD_TRACK_STATE);
+    r.check(begun_s, since_last(), state);
+    if (state == VR_TRACK_STALE && r.stale_at_s < 0) r.stale_at_s = since_last();
+    if (state == VR_TRACK_LOST && r.lost_at_s < 0) r.lost_at_s = since_last();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_GE(peer.attacks(), 1);
+  EXPECT_EQ(get_int(ctx, VR_VRPN_CONNECTED), 1);  // connected to the peer, message half-read
+  EXPECT_EQ(get_int(ctx, VR_VRPN_REPORTS), reports);
+  EXPECT_LE(r.frames.max_uninterrupted_s, frame_budget_s);
+  EXPECT_LE(r.frames.max_s, frame_never_s);
+  EXPECT_EQ(r.early, 0);
+  EXPECT_EQ(r.late, 0);
+  EXPECT_EQ(get_int(ctx, VR_HEAD_TRACK_STATE), VR_TRACK_LOST);
+  std::printf(
+      "[ measure  ] reconnection to a hostile peer: %d frames, longest %.3f ms (%.3f ms "
+      "not preempted), stale at %.3f s, lost at %.3f s after the last report\n",
+      r.frames.frames, r.frames.max_s * 1e3, r.frames.max_uninterrupted_s * 1e3, r.stale_at_s,
+      r.lost_at_s);
   vr_quit(ctx);
   std::free(ctx);
 }
