@@ -101,6 +101,24 @@ TEST(VrpnSharedServer, EveryContextGetsEveryReportAndPausingOneDisturbsNoOther) 
   EXPECT_EQ(head_number(ctx[2]), n);
   EXPECT_LT(vrpn_test::get_double(ctx[2], VR_HEAD_POSE_AGE), 0.05);
 
+  // One context stops its source; the other two keep tracking on the connection they share.
+  vr_vrpn_remove(ctx[1]);
+  int lagging = 0;
+  for (int f = 0; f < 100; ++f) {
+    send();
+    frame(0);
+    frame(2);
+    lagging += head_number(ctx[0]) != n || head_number(ctx[2]) != n;
+  }
+  EXPECT_EQ(lagging, 0);
+  ASSERT_EQ(vr_vrpn_init(ctx[1], 1, 1), 1);
+  ASSERT_TRUE(vrpn_test::run_until(
+      [&] {
+        send();
+        for (int i = 0; i < contexts; ++i) frame(i);
+      },
+      [&] { return head_number(ctx[1]) == n; }, 3.0));
+
   // And when the server stops sending, each goes stale and lost by its own frames' clock.
   for (vr_ctx *c : ctx) vr_comp_view(c);
   ASSERT_TRUE(vrpn_test::run_until(
