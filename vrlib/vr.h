@@ -1686,7 +1686,8 @@ VR_API const char *vr_config_message(void);
  *     up from a later frame's poll). Every read takes only what has arrived: a message cut
  *     short is kept and completed by a later poll. A server that has not sent its whole
  *     greeting (VRPN's 24-byte cookie) 2 s after connecting is dropped and asked again, and a
- *     malformed message drops the connection. One poll reads at most 1000 messages from a
+ *     malformed message, or a request that this program log the connection to files (VRPN's
+ *     remote logging), drops the connection. One poll reads at most 1000 messages from a
  *     connection; the rest waits for the next frame.
  *   - Contexts in one process that name the same server share one VRPN connection to it;
  *     each context still gets every report (whichever context's poll reads it, the report is
@@ -1713,9 +1714,10 @@ VR_API const char *vr_config_message(void);
  * The server is safe to leave running among misbehaving clients: it never waits for a client
  * (reads take what has arrived; a client that has not sent its whole cookie 2 s after
  * connecting is dropped; a client that stops reading is dropped once the system's buffers
- * toward it are full, and may connect again), it reads at most 1000 messages from a client per
- * frame, and it keeps nothing of a connection once it is closed, including the connections
- * beyond VRPN's limit of 255 at a time, which are closed at once.
+ * toward it are full, and may connect again; a malformed message or a request to log to files
+ * drops it), it reads at most 1000 messages from a client per frame, and it keeps nothing of a
+ * connection once it is closed, including the connections beyond VRPN's limit of 255 at a
+ * time, which are closed at once.
  *
  * A wall of screens. Several screens share one room frame (the coexistence space: centimetres,
  * any origin). Each screen's context (vr_ctx_create_wall_screen) has its plate placed in the
