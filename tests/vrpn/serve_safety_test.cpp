@@ -295,8 +295,9 @@ TEST(VrpnServeSafety, ThreeHundredConnectionsLeaveNoDescriptorOrHeapBehind) {
   connect_and_close(ctx, port, 300, descriptors);
   const long long heap_after = heap_in_use();
   EXPECT_EQ(open_descriptors(), descriptors);
-  // Under one byte a connection: any leak per connection shows as at least 300.
-  EXPECT_LT(std::llabs(heap_after - heap), 300) << heap << " -> " << heap_after;
+  // Under 4 bytes a connection: a lost allocation per connection shows as 32 or more each
+  // (the allocator's own overhead included).
+  EXPECT_LT(std::llabs(heap_after - heap), 1200) << heap << " -> " << heap_after;
   std::printf("[ measure  ] 300 connections: descriptors %d -> %d, heap %lld -> %lld bytes\n",
               descriptors, open_descriptors(), heap, heap_after);
   release(ctx);
@@ -407,7 +408,10 @@ TEST(VrpnServeSafety, SourcesStartedAndStoppedLeaveNoHeapBehind) {
   constexpr int times = 40;
   for (int i = 0; i < times; ++i) connect_once();
   const long long heap_after = settled_heap();
-  EXPECT_LT(std::llabs(heap_after - heap), 10 * times) << heap << " -> " << heap_after;
+  // A lost allocation per connection (VRPN's was 10 bytes on each side, 32 or more with the
+  // allocator's own) shows as well over 25 bytes a connection; the allocator's caches and the
+  // server thread's moment move the count by a few hundred bytes at most.
+  EXPECT_LT(std::llabs(heap_after - heap), 25 * times) << heap << " -> " << heap_after;
   std::printf("[ measure  ] %d client connections: heap %lld -> %lld bytes\n", times, heap,
               heap_after);
   vr_quit(ctx);
