@@ -1,6 +1,10 @@
 // The VRPN door: the VRPN source's one way to a tracker server. The default door is VRPN's own
 // client classes on one connection (tracker and buttons share it when they name the same
 // server); an installed door replaces it entirely.
+//
+// Contexts that name the same server share VRPN's one connection to it, and whichever polls
+// reads every report for all of them: VRPN hands each report to every context's devices, and
+// each keeps it in its own queue until its own context's poll passes it on.
 #include <cstring>
 #include <new>
 
@@ -30,26 +34,73 @@ class ButtonRemote : public vrpn_Button_Remote {
   void keep_alive() { client_mainloop(); }
 };
 
-// One open tracker and button device, and the sink of the poll in progress.
+// Reports and button changes that arrived for one context and wait for its poll. Room for
+// several frames' worth at a tracker's rate; when a context stops polling, the oldest go first.
+constexpr int queue_events = 256;
+// Messages read from one connection per poll at most, so that a peer that sends without pause
+// cannot keep a frame reading; the rest waits in the system's buffer for the next poll.
+constexpr unsigned messages_per_poll = 1000;
+// Button numbers passed on from a "whole set of states" message (the source keeps four).
+constexpr int buttons_passed = 32;
+
+struct Event {
+  bool pose = false;
+  int number = 0;  // sensor or button
+  int pressed = 0;
+  double position[3] = {};
+  dquat orientation = {};
+  double stamp_s = 0.0;
+};
+
+// One open tracker and button device, and what arrived for them since their context's poll.
 struct Client {
   vrpn_Connection *connection = nullptr;
   TrackerRemote *tracker = nullptr;
   ButtonRemote *button = nullptr;
   bool own_button_connection = false;
-  const vr_vrpn_sink *sink = nullptr;
+  Event queue[queue_events];
+  int first = 0;
+  int count = 0;
+
+  Event &push() {
+    if (count == queue_events) {
+      first = (first + 1) % queue_events;
+      --count;
+    }
+    Event &e = queue[(first + count) % queue_events];
+    ++count;
+    return e;
+  }
+  void pass_on(const vr_vrpn_sink *sink) {
+    for (; count > 0; --count, first = (first + 1) % queue_events) {
+      const Event &e = queue[first];
+      if (e.pose)
+        sink->pose(sink->user, e.number, e.position, e.orientation, e.stamp_s);
+      else
+        sink->button(sink->user, e.number, e.pressed);
+    }
+    first = 0;
+  }
+  void button_event(int number, int pressed) {
+    Event &e = push();
+    e.pose = false;
+    e.number = number;
+    e.pressed = pressed;
+  }
 };
 
 void VRPN_CALLBACK on_tracker(void *user, const vrpn_TRACKERCB report) {
   auto *c = static_cast<Client *>(user);
-  if (!c->sink) return;
-  const double stamp = report.msg_time.tv_sec != 0 ? seconds_of(report.msg_time) : 0.0;
-  c->sink->pose(c->sink->user, report.sensor, report.pos, report.quat, stamp);
+  Event &e = c->push();
+  e.pose = true;
+  e.number = report.sensor;
+  std::memcpy(e.position, report.pos, sizeof e.position);
+  std::memcpy(e.orientation, report.quat, sizeof e.orientation);
+  e.stamp_s = report.msg_time.tv_sec != 0 ? seconds_of(report.msg_time) : 0.0;
 }
 
 void VRPN_CALLBACK on_button(void *user, const vrpn_BUTTONCB report) {
-  auto *c = static_cast<Client *>(user);
-  if (!c->sink) return;
-  c->sink->button(c->sink->user, report.button, report.state == VRPN_BUTTON_ON ? 1 : 0);
+  static_cast<Client *>(user)->button_event(report.button, report.state == VRPN_BUTTON_ON ? 1 : 0);
 }
 
 // A server on this machine's loopback is reached from the loopback interface only, so that none
@@ -69,9 +120,8 @@ void vrpn_close(void *, void *handle);
 // The whole set of states, as a server sends it to a client that has just connected.
 void VRPN_CALLBACK on_button_states(void *user, const vrpn_BUTTONSTATESCB report) {
   auto *c = static_cast<Client *>(user);
-  if (!c->sink) return;
-  for (int b = 0; b < report.num_buttons && b < vrpn_BUTTON_MAX_BUTTONS; ++b)
-    c->sink->button(c->sink->user, b, report.states[b] == VRPN_BUTTON_ON ? 1 : 0);
+  for (int b = 0; b < report.num_buttons && b < buttons_passed; ++b)
+    c->button_event(b, report.states[b] == VRPN_BUTTON_ON ? 1 : 0);
 }
 
 void *vrpn_open(void *, const char *tracker, const char *button) {
@@ -84,11 +134,14 @@ void *vrpn_open(void *, const char *tracker, const char *button) {
       delete c;
       return nullptr;
     }
+    c->connection->Jane_stop_this_crazy_thing(messages_per_poll);
     c->tracker = new TrackerRemote(tracker, c->connection);
     // A button device on another server gets a connection of its own.
     c->own_button_connection = std::strcmp(std::strchr(button, '@'), std::strchr(tracker, '@'));
     c->button = c->own_button_connection ? new ButtonRemote(button)
                                          : new ButtonRemote(button, c->connection);
+    if (vrpn_Connection *own = c->button->connectionPtr())
+      own->Jane_stop_this_crazy_thing(messages_per_poll);
   } catch (...) {
     vrpn_close(nullptr, c);
     return nullptr;
@@ -101,16 +154,17 @@ void *vrpn_open(void *, const char *tracker, const char *button) {
 
 int vrpn_poll(void *, void *handle, const vr_vrpn_sink *sink) {
   auto *c = static_cast<Client *>(handle);
-  c->sink = sink;
-  // The connection's service reads what has arrived (selects with a zero timeout) and hands it
-  // to the handlers above; the devices then only send their keep-alive pings when due.
+  // The connection's service reads what has arrived (selects with a zero timeout, and reads
+  // only what is there: a message cut short waits for its rest) and hands it to the handlers
+  // above, of this context and of any other on the same connection; the devices then only
+  // send their keep-alive pings when due.
   c->connection->mainloop();
   c->tracker->keep_alive();
   if (c->own_button_connection)
     c->button->mainloop();
   else
     c->button->keep_alive();
-  c->sink = nullptr;
+  c->pass_on(sink);
   vrpn_Connection *connection = c->tracker->connectionPtr();
   return connection && connection->connected() ? 1 : 0;
 }

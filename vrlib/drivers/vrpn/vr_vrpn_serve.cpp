@@ -21,6 +21,9 @@ constexpr int mouse_sensor = 1;
 constexpr int sensor_count = 2;
 constexpr int button_count = 4;
 constexpr int address_bytes = 96;
+// Messages read from one client per frame at most, so that a client that sends without pause
+// cannot keep the frame reading; the rest waits in the system's buffer for the next frame.
+constexpr unsigned messages_per_frame = 1000;
 
 struct Server {
   vrpn_Connection *connection = nullptr;
@@ -120,6 +123,7 @@ VR_API vr_result vr_vrpn_serve_start(vr_ctx *ctx, const char *device, const char
       release(s);
       return VR_ERR_BAD_VALUE;
     }
+    s->connection->Jane_stop_this_crazy_thing(messages_per_frame);
     s->tracker = new vrpn_Tracker_Server(device, s->connection, sensor_count);
     s->buttons = new vrpn_Button_Server(device, s->connection, button_count);
   } catch (...) {

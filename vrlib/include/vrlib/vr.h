@@ -1801,6 +1801,19 @@ VR_API const char *vr_config_message(void);
  *     VR_TRACK_LOST_SECONDS, and as tracking again from its first report after it returns.
  *     While the connection is down VRPN asks the server again by itself, from inside the same
  *     per-frame poll, with one datagram every two seconds at most; no frame waits for it.
+ *   - Nothing the server (or anything posing as one) sends or withholds holds up a frame or
+ *     the set-up. Starting the source (vr_vrpn_init, vr_init_glasses_and_mouse_6d) waits at
+ *     most 0.5 s for the server to answer, and then goes on without it (the connection comes
+ *     up from a later frame's poll). Every read takes only what has arrived: a message cut
+ *     short is kept and completed by a later poll. A server that has not sent its whole
+ *     greeting (VRPN's 24-byte cookie) 2 s after connecting is dropped and asked again, and a
+ *     malformed message, or a request that this program log the connection to files (VRPN's
+ *     remote logging), drops the connection. One poll reads at most 1000 messages from a
+ *     connection; the rest waits for the next frame.
+ *   - Contexts in one process that name the same server share one VRPN connection to it;
+ *     each context still gets every report (whichever context's poll reads it, the report is
+ *     kept for each context until that context's own poll, up to 256 reports and button
+ *     changes; a context that stops running frames for longer keeps the newest 256).
  *   - Time stamps: a report's own VRPN time stamp (the server's clock, seconds since 1970) is
  *     kept as VR_VRPN_HEAD_STAMP, and the pose's measurement time in the context's physical
  *     world time (the clock of VR_PWORLD_TIME) as VR_VRPN_HEAD_POSE_TIME and
@@ -1819,6 +1832,13 @@ VR_API const char *vr_config_message(void);
  * head from VRPN, else the time of the newest fresh pose per the tracking status, else the
  * frame's time), and the four mouse buttons on the button device of the same name. A pose not
  * tracked yet (a zero matrix) is not sent. It listens on 127.0.0.1 unless given another address.
+ * The server is safe to leave running among misbehaving clients: it never waits for a client
+ * (reads take what has arrived; a client that has not sent its whole cookie 2 s after
+ * connecting is dropped; a client that stops reading is dropped once the system's buffers
+ * toward it are full, and may connect again; a malformed message or a request to log to files
+ * drops it), it reads at most 1000 messages from a client per frame, and it keeps nothing of a
+ * connection once it is closed, including the connections beyond VRPN's limit of 255 at a
+ * time, which are closed at once.
  *
  * A wall of screens. Several screens share one room frame (the coexistence space: centimetres,
  * any origin). Each screen's context (vr_ctx_create_wall_screen) has its plate placed in the
@@ -1873,7 +1893,14 @@ VR_API void vr_vrpn_remove(vr_ctx *ctx);
 /* Starts the library's VRPN server for a context: device name (NULL: "Tracker0"), listening
  * address (NULL: "127.0.0.1") and port (0: 3883). VR_OK, or VR_ERR_BAD_VALUE when the name or
  * address is unusable or the port cannot be opened (with a message on the standard error
- * stream). A server already running for the context is stopped first. */
+ * stream). A server already running for the context is stopped first.
+ * Connection requests: VRPN clients connect either over TCP to the port, or by a UDP datagram
+ * to the port that names a host and a TCP port for the server to connect back to. The server
+ * answers such a request only when the named host is the datagram's own sender address (as
+ * VRPN's clients always name it); a request naming any other host is refused with a message,
+ * so that the server cannot be sent to connect elsewhere. Likewise a client's request to have
+ * reports sent by UDP is followed only for the address at the other end of its TCP
+ * connection (otherwise its reports go by TCP). */
 VR_API vr_result vr_vrpn_serve_start(vr_ctx *ctx, const char *device, const char *address,
                                      int port);
 /* Once per frame, after vr_comp_view: publishes the head, the mouse and the buttons and serves
