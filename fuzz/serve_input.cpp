@@ -2,6 +2,7 @@
 // simulated devices' command parsers, and a truth script is a file from the user. The input is
 // split at its first zero byte: before it a script, after it chunks of line bytes, each led by
 // a port/pause byte (bit 0: port; the rest: milliseconds to run first).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -9,7 +10,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "../tools/vrsim-serve/serve_script.cpp"
+#include "serve_script.h"
 #include "vrsim/vrsim.h"
 #include "vrsim/vrsim_wall.h"
 

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "vrsim/vrsim.h"
-
 namespace serve {
 
 // A key position of the head or the mouse at a time (seconds since the start), identity rotation.
