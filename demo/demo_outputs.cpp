@@ -14,6 +14,8 @@ constexpr Rgb sheet_text{235, 235, 235};
 constexpr int sheet_gap = 8;
 constexpr int caption_height = 26;
 constexpr int title_height = 40;
+constexpr double title_px = 20.0;    // the sheet's title line
+constexpr double caption_px = 13.0;  // each tile's caption
 
 // Light, thick lines for the truth; dark, thin ones for what the library tracked on top.
 constexpr Rgb left_true{150, 190, 255};
@@ -74,13 +76,13 @@ Image make_contact_sheet(const std::string &title, const std::vector<SheetTile> 
   const int w = sheet_gap + columns * (tile_w + sheet_gap);
   const int h = title_height + rows * (tile_h + caption_height + sheet_gap);
   Image sheet(w, h, sheet_background);
-  draw_text(sheet, sheet_gap, 12, title, sheet_text, 2);
+  draw_text(sheet, sheet_gap, 10, title, sheet_text, title_px);
   for (size_t i = 0; i < tiles.size(); ++i) {
     const int col = static_cast<int>(i) % columns, row = static_cast<int>(i) / columns;
     const int x = sheet_gap + col * (tile_w + sheet_gap);
     const int y = title_height + row * (tile_h + caption_height + sheet_gap);
     blit(sheet, tiles[i].view, x, y);
-    draw_text(sheet, x + 2, y + tile_h + 8, tiles[i].caption, sheet_text);
+    draw_text(sheet, x + 2, y + tile_h + 6, tiles[i].caption, sheet_text, caption_px);
   }
   return sheet;
 }

@@ -1,5 +1,5 @@
 // RGB images in memory and the few operations the demo's pictures need: anaglyph composition,
-// down-scaling, copying tiles into a sheet, filled rectangles and bitmap text.
+// down-scaling, copying tiles into a sheet, filled rectangles and text.
 #pragma once
 
 #include <cstdint>
@@ -50,14 +50,14 @@ void blit(Image &dst, const Image &src, int x, int y);
 
 void fill_rect(Image &img, int x, int y, int w, int h, Rgb c);
 
-// Bitmap text in the built-in 5 x 7 font, each font pixel drawn as scale x scale pixels, with the
-// top left corner of the first character at (x, y). Printable ASCII only; any other byte is
-// drawn as a hollow box. Returns the x just past the text.
-int draw_text(Image &img, int x, int y, std::string_view text, Rgb c, int scale = 1);
-// Width in pixels that draw_text needs for text.
-int text_width(std::string_view text, int scale = 1);
-constexpr int text_height(int scale = 1) {
-  return 7 * scale;
-}
+// Text in the plots' outline font, drawn with cairo and blended over the picture, clipped to it.
+// size_px is the font's size in pixels; (x, y) is the top left corner of the text's line, which
+// is text_height(size_px) tall. Printable ASCII; any other byte is drawn as '?'. Returns the x
+// just past the text.
+int draw_text(Image &img, int x, int y, std::string_view text, Rgb c, double size_px);
+// Width in pixels that draw_text needs for text (0 for none).
+int text_width(std::string_view text, double size_px);
+// Height in pixels of a line of text at this size.
+int text_height(double size_px);
 
 }  // namespace vrdemo

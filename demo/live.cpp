@@ -33,7 +33,7 @@ constexpr double nearest_cm = 20.0;
 constexpr double furthest_cm = 150.0;
 constexpr double start_distance_cm = 55.0;
 constexpr double half_eye_distance_cm = 3.2;
-constexpr int text_scale = 2;
+constexpr double status_text_px = 16.0;
 constexpr int text_margin_px = 6;
 constexpr double rate_smoothing = 0.05;
 
@@ -177,10 +177,10 @@ std::string status_line(vr_ctx *ctx, Head head, double frame_hz) {
 
 // Text drawn straight into the framebuffer's top left corner.
 void draw_status(const std::string &text, int fb_height) {
-  const int w = text_width(text, text_scale) + 2 * text_margin_px;
-  const int h = 7 * text_scale + 2 * text_margin_px;
+  const int w = text_width(text, status_text_px) + 2 * text_margin_px;
+  const int h = text_height(status_text_px) + 2 * text_margin_px;
   Image img(w, h, Rgb{0, 0, 0});
-  draw_text(img, text_margin_px, text_margin_px, text, Rgb{255, 240, 120}, text_scale);
+  draw_text(img, text_margin_px, text_margin_px, text, Rgb{255, 240, 120}, status_text_px);
   std::vector<std::uint8_t> rows(img.pixels.size());
   const size_t stride = static_cast<size_t>(w) * 3;
   for (int y = 0; y < h; ++y)  // GL's rows run from the bottom

@@ -30,7 +30,7 @@
 #endif
 #include "png_io.h"
 #include "scene.h"
-#include "session.h"
+#include "tools/common/session.h"
 #include "wall.h"
 
 namespace {
@@ -48,7 +48,7 @@ constexpr int picture_samples = 4;  // multisampling of the saved pictures
 // The simulator asks for the truth at virtual times; the script runs from the moment the
 // trackers are up, and holds its first pose before that.
 struct Truth {
-  const vrdemo::Session *session = nullptr;
+  const vrsession::Session *session = nullptr;
   bool started = false;
   double start_s = 0;
   double session_time(double t) const { return started ? t - start_s : 0.0; }
@@ -245,7 +245,7 @@ std::vector<FrameSample> default_tracking_pass(const DemoOptions &opt) {
   const int source = opt.six_d ? 2 : 1;
   vr_object_set(ctx, VR_GLASSES_SOURCE, source, VR_MOUSE_SOURCE, source, VR_STEREO, 1,
                 VR_MOUSE_TO_WORLD_WANTED, 1, 0);
-  vrdemo::Session session(ctx, opt.seed);
+  vrsession::Session session(ctx, opt.seed);
   Truth truth{&session};
   vrsim_set_pose_fn(sim.get(), VRSIM_HEAD, head_truth, &truth);
   vrsim_set_pose_fn(sim.get(), VRSIM_MOUSE, mouse_truth, &truth);
@@ -339,7 +339,7 @@ int run(const DemoOptions &opt) {
     return 1;
   }
 
-  vrdemo::Session session(ctx, opt.seed);
+  vrsession::Session session(ctx, opt.seed);
   Truth truth{&session};
   vrsim_set_pose_fn(sim.get(), VRSIM_HEAD, head_truth, &truth);
   vrsim_set_pose_fn(sim.get(), VRSIM_MOUSE, mouse_truth, &truth);

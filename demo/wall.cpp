@@ -17,9 +17,6 @@
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +28,7 @@
 #include "image.h"
 #include "png_io.h"
 #include "scene.h"
+#include "tools/common/free_port.h"
 
 namespace vrdemo {
 namespace {
@@ -58,28 +56,6 @@ double wall_clock_s() {
   timeval t;
   gettimeofday(&t, nullptr);
   return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
-}
-
-// A port on 127.0.0.1 that TCP hands out now and UDP can take too (VRPN listens on both).
-int free_loopback_port() {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length) == 0)
-      port = ntohs(a.sin_port);
-    close(fd);
-    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    const bool udp_free = udp >= 0 && bind(udp, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    if (udp >= 0) close(udp);
-    if (port != 0 && udp_free) return port;
-  }
-  return 0;
 }
 
 // The scripted head in room cm: a viewer standing in the CAVE, swaying left and right and
@@ -242,7 +218,7 @@ int run_wall_screen(const DemoOptions &opt) {
 int run_wall(const DemoOptions &opt, const char *self) {
   std::error_code ec;
   std::filesystem::create_directories(opt.out_dir, ec);
-  const int port = free_loopback_port();
+  const int port = vrtools::free_loopback_port();
   if (port == 0) {
     std::fprintf(stderr, "vrdemo: no free port on 127.0.0.1\n");
     return 1;

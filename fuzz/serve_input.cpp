@@ -2,14 +2,14 @@
 // simulated devices' command parsers, and a truth script is a file from the user. The input is
 // split at its first zero byte: before it a script, after it chunks of line bytes, each led by
 // a port/pause byte (bit 0: port; the rest: milliseconds to run first).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
+#include <string_view>
 
-#include "../tools/vrsim-serve/serve_script.cpp"
+#include "serve_script.h"
 #include "vrsim/vrsim.h"
 #include "vrsim/vrsim_wall.h"
 
@@ -18,18 +18,14 @@ namespace {
 void discard(void *, int, unsigned char) {}
 
 void fuzz_script(const std::uint8_t *data, std::size_t size) {
-  int fd = memfd_create("script", 0);
-  if (fd < 0) return;
-  if (write(fd, data, size) == static_cast<ssize_t>(size)) {
-    serve::Track tracks[2];
-    std::string why;
-    if (serve::read_script("/proc/self/fd/" + std::to_string(fd), tracks, why)) {
-      double xyz[3];
-      for (const auto &track : tracks)
-        for (double t : {-1.0, 0.0, 0.5, 1e9}) track.position_at(t, xyz);
-    }
+  serve::Track tracks[2];
+  std::string why;
+  const std::string_view text(reinterpret_cast<const char *>(data), size);
+  if (serve::parse_script(text, "script", tracks, why)) {
+    double xyz[3];
+    for (const auto &track : tracks)
+      for (double t : {-1.0, 0.0, 0.5, 1e9}) track.position_at(t, xyz);
   }
-  close(fd);
 }
 
 }  // namespace

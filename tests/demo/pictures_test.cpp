@@ -137,12 +137,49 @@ TEST(Pictures, DownscaleAveragesBlocksIncludingTheRaggedEdge) {
 TEST(Pictures, DrawingOutsideThePictureIsClipped) {
   Image img(10, 10, {0, 0, 0});
   vrdemo::fill_rect(img, -5, -5, 8, 8, {255, 255, 255});
-  vrdemo::draw_text(img, 7, 7, "X\x01", {9, 9, 9}, 3);
+  vrdemo::draw_text(img, 7, 7, "X\x01", {9, 9, 9}, 30.0);
+  vrdemo::draw_text(img, -40, -20, "far out", {9, 9, 9}, 30.0);
   vrdemo::draw_line(img, -100, -100, 100, 100, 3.0, {1, 2, 3});
   vrdemo::blit(img, Image(20, 20, {5, 5, 5}), 8, -3);
   EXPECT_EQ(img.get(9, 0).r, 5);
-  EXPECT_EQ(vrdemo::text_width("ab", 2), 22);
-  EXPECT_EQ(vrdemo::text_width("", 2), 0);
+  EXPECT_EQ(vrdemo::text_width("", 20.0), 0);
+}
+
+// Captions are outline text blended over the picture: drawn in their colour inside the box that
+// text_width and text_height promise, leaving every pixel the glyphs do not cover exactly as it
+// was (also where the picture is not uniform, so that a channel swapped on the way through cairo
+// would show). What the glyphs cover is found by drawing the same text on black.
+TEST(Pictures, CaptionsAreDrawnInsideTheirBoxOverThePicture) {
+  constexpr double size_px = 16.0;
+  constexpr const char *caption = "Wq 0.5 cm";
+  const int x = 6, y = 5;
+  const Image before = gradient(120, 40);
+  Image img = before, mask(before.width, before.height, {0, 0, 0});
+  const int end = vrdemo::draw_text(img, x, y, caption, {255, 255, 255}, size_px);
+  vrdemo::draw_text(mask, x, y, caption, {255, 255, 255}, size_px);
+  const int w = vrdemo::text_width(caption, size_px), h = vrdemo::text_height(size_px);
+  EXPECT_EQ(end, x + w);
+  EXPECT_GT(w, vrdemo::text_width("Wq", size_px));
+  EXPECT_GT(vrdemo::text_width("Wq", 2 * size_px), vrdemo::text_width("Wq", size_px));
+  EXPECT_GE(h, size_px);
+  ASSERT_LT(x + w + 3, img.width);
+  ASSERT_LT(y + h, img.height);
+  int covered = 0, white = 0;
+  for (int py = 0; py < img.height; ++py)
+    for (int px = 0; px < img.width; ++px) {
+      const vrdemo::Rgb a = before.get(px, py), b = img.get(px, py), m = mask.get(px, py);
+      const bool inside = px >= x - 2 && px < x + w + 2 && py >= y && py < y + h;
+      if (m.r == 0 && m.g == 0 && m.b == 0) {
+        EXPECT_TRUE(a.r == b.r && a.g == b.g && a.b == b.b)
+            << "pixel " << px << ", " << py << " not under the text changed";
+        continue;
+      }
+      EXPECT_TRUE(inside) << "pixel " << px << ", " << py << " drawn outside the text's box";
+      ++covered;
+      white += b.r == 255 && b.g == 255 && b.b == 255;
+    }
+  EXPECT_GT(covered, 30);
+  EXPECT_GT(white, 10);  // glyph stems at full coverage
 }
 
 TEST(Plot, TicksAreRoundNumbersCoveringTheRange) {

@@ -428,6 +428,19 @@ TEST_F(HardwarePath, ServerRefusesBadSetUpsAndNeverReplacesAFile) {
   EXPECT_NE(err.find("no device \"cyberman\" for port A"), std::string::npos) << err;
   EXPECT_EQ(run({s, "--script", script}, err), 2);
   EXPECT_NE(err.find(script + ":2: time goes back"), std::string::npos) << err;
+  // A script is read only from a regular file: a FIFO is not waited on (no writer would ever
+  // come), a symbolic link not followed.
+  const std::string fifo = dir + "/script-fifo", link = dir + "/script-link";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(symlink(script.c_str(), link.c_str()), 0);
+  const double before_s = hw::now_s();
+  EXPECT_EQ(run({s, "--script", fifo}, err), 2);
+  EXPECT_LT(hw::now_s() - before_s, 10.0);
+  EXPECT_NE(err.find("cannot read script " + fifo + ": not a regular file"), std::string::npos)
+      << err;
+  EXPECT_EQ(run({s, "--script", link}, err), 2);
+  EXPECT_NE(err.find("cannot read script " + link + ": it is a symbolic link"), std::string::npos)
+      << err;
   EXPECT_EQ(run({s, "--head", "1,2"}, err), 2);
   EXPECT_NE(err.find("--head wants X,Y,Z"), std::string::npos) << err;
 }

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "tools/common/session.h"
+
 namespace vrquality {
 
 enum class Motion { still, sway, turns, lean, demo };
@@ -21,29 +23,19 @@ struct Scenario {
 // Whether the devices are silent at session time t in this scenario.
 bool silent_at(const Scenario &s, double t);
 
-// The truth of one scenario, in the library's frames (read from the context it is made with).
-class Script {
+// The motion of one scenario. The truth derived from it (what the devices measure, the true eyes
+// and the mouse's hot spot) is the demo's, in the library's frames (read from the context the
+// script is made with).
+class Script : public vrsession::Truth {
  public:
   Script(vr_ctx *ctx, const Scenario &scenario, unsigned long long seed);
-  ~Script();
-  Script(const Script &) = delete;
-  Script &operator=(const Script &) = delete;
 
-  void head_to_dig(double t, dmat out) const;
-  void mouse_to_dig(double t, dmat out) const;
-  // True eye nodal points and mouse hot spot in plate coordinates at time t.
-  void true_eyes(double t, dpt left, dpt right) const;
-  void true_mouse_tip(double t, dpt tip) const;
+  void head_to_plate(double t, dmat out) const override;
+  void mouse_to_plate(double t, dmat out) const override;
 
  private:
-  void head_to_plate(double t, dmat out) const;
-  void mouse_to_plate(double t, dmat out) const;
-
   Motion motion_;
-  struct Demo;
-  Demo *demo_;  // the demo's session, which also moves the mouse in every moving scenario
-  mutable dmat plate_to_dig_{};
-  dpt left_eye_offset_{}, right_eye_offset_{}, mouse_tip_offset_{}, window_center_{};
+  vrsession::Session demo_;  // the demo's script, which also moves the mouse in every moving one
 };
 
 }  // namespace vrquality

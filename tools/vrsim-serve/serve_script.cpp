@@ -1,10 +1,55 @@
 #include "serve_script.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
-#include <fstream>
+#include <cstring>
 #include <sstream>
 
 namespace serve {
+
+namespace {
+
+// A script is a short list of key poses; anything larger is not one.
+constexpr std::size_t max_script_bytes = std::size_t{16} << 20;
+
+// The whole file at path, opened without following a symbolic link and without waiting on a
+// FIFO (only a regular file is read). False with a one-line reason.
+bool read_file(const std::string &path, std::string &text, std::string &why) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    why = "cannot read script " + path + ": " +
+          (errno == ELOOP ? "it is a symbolic link" : std::strerror(errno));
+    return false;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    why = "cannot read script " + path + ": not a regular file";
+    return false;
+  }
+  text.clear();
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 || text.size() + static_cast<std::size_t>(got) > max_script_bytes) {
+      why = "cannot read script " + path + ": " +
+            (got < 0 ? std::strerror(errno) : "larger than a script can be");
+      close(fd);
+      return false;
+    }
+    if (got == 0) break;
+    text.append(chunk, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  return true;
+}
+
+}  // namespace
 
 void Track::position_at(double t, double out[3]) const {
   if (keys.empty()) return;
@@ -23,11 +68,13 @@ void Track::position_at(double t, double out[3]) const {
 }
 
 bool read_script(const std::string &path, Track tracks[2], std::string &why) {
-  std::ifstream in(path);
-  if (!in) {
-    why = "cannot read script " + path;
-    return false;
-  }
+  std::string text;
+  return read_file(path, text, why) && parse_script(text, path, tracks, why);
+}
+
+bool parse_script(std::string_view text, const std::string &path, Track tracks[2],
+                  std::string &why) {
+  std::istringstream in{std::string(text)};
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     auto hash = line.find('#');

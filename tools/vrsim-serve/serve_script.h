@@ -3,9 +3,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
-
-#include "vrsim/vrsim.h"
 
 namespace serve {
 
@@ -23,8 +22,12 @@ struct Track {
 };
 
 // Reads a script: one key per line, "T head|mouse X Y Z" (seconds, centimetres); '#' starts a
-// comment. Keys of one truth must not go back in time. False with a one-line reason.
+// comment. Keys of one truth must not go back in time. False with a one-line reason. The file
+// must be a regular file: a symbolic link is not followed and a FIFO not waited on.
 bool read_script(const std::string &path, Track tracks[2], std::string &why);
+// The same for a script's text; `path` names it in the reasons.
+bool parse_script(std::string_view text, const std::string &path, Track tracks[2],
+                  std::string &why);
 
 // One command of the control channel (standard input), split into words.
 std::vector<std::string> words(const std::string &line);

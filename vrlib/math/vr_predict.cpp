@@ -6,6 +6,9 @@
 // measured orientation, and the trend an angular velocity.
 #include "vr_predict.h"
 
+#include <Eigen/Core>
+#include <Eigen/Geometry>
+
 #include <algorithm>
 #include <cmath>
 
@@ -24,72 +27,39 @@ constexpr double mad_to_sigma = 1.4826;
 // Below this many innovations the gate has no history to judge by and lets everything in.
 constexpr int gate_min_history = 5;
 
-struct V3 {
-  double x, y, z;
-};
-V3 load(const double *p) {
-  return {p[0], p[1], p[2]};
-}
-void save(V3 v, double *p) {
-  p[0] = v.x;
-  p[1] = v.y;
-  p[2] = v.z;
-}
-V3 operator+(V3 a, V3 b) {
-  return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-V3 operator-(V3 a, V3 b) {
-  return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-V3 operator*(double s, V3 a) {
-  return {s * a.x, s * a.y, s * a.z};
-}
-double norm(V3 a) {
-  return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
-}
+// The predictor's state is plain arrays (vr_pose_predictor); its arithmetic is Eigen's
+// fixed-size vectors and quaternions (x, y, z, w in memory, as the state keeps them).
+using Vec3 = Eigen::Vector3d;
+using Quat = Eigen::Quaterniond;
 
-struct Q {
-  double x, y, z, w;
-};
-Q qload(const double *q) {
-  return {q[0], q[1], q[2], q[3]};
+Vec3 load(const double *p) {
+  return Eigen::Map<const Vec3>(p);
 }
-void qsave(Q q, double *p) {
-  p[0] = q.x;
-  p[1] = q.y;
-  p[2] = q.z;
-  p[3] = q.w;
+void save(const Vec3 &v, double *p) {
+  Eigen::Map<Vec3> out(p);
+  out = v;
 }
-// The Hamilton product a x b.
-Q mul(Q a, Q b) {
-  return {
-      a.w * b.x + b.w * a.x + a.y * b.z - a.z * b.y, a.w * b.y + b.w * a.y + a.z * b.x - a.x * b.z,
-      a.w * b.z + b.w * a.z + a.x * b.y - a.y * b.x, a.w * b.w - a.x * b.x - a.y * b.y - a.z * b.z};
+Quat qload(const double *q) {
+  return Eigen::Map<const Quat>(q);
 }
-Q conj(Q q) {
-  return {-q.x, -q.y, -q.z, q.w};
-}
-double qnorm(Q q) {
-  return std::sqrt(q.x * q.x + q.y * q.y + q.z * q.z + q.w * q.w);
-}
-Q normalised(Q q) {
-  const double n = qnorm(q);
-  return {q.x / n, q.y / n, q.z / n, q.w / n};
+void qsave(const Quat &q, double *p) {
+  Eigen::Map<Quat> out(p);
+  out = q;
 }
 // The rotation by the rotation vector v (angle |v| about v).
-Q exp_rot(V3 v) {
-  const double angle = norm(v);
-  if (angle < 1e-12) return normalised({v.x / 2, v.y / 2, v.z / 2, 1.0});
+Quat exp_rot(const Vec3 &v) {
+  const double angle = v.norm();
+  if (angle < 1e-12) return Quat(1.0, v.x() / 2, v.y() / 2, v.z() / 2).normalized();
   const double s = std::sin(angle / 2) / angle;
-  return {s * v.x, s * v.y, s * v.z, std::cos(angle / 2)};
+  return Quat(std::cos(angle / 2), s * v.x(), s * v.y(), s * v.z());
 }
 // The rotation vector of a unit quaternion, the short way round (angle at most pi).
-V3 log_rot(Q q) {
-  if (q.w < 0) q = {-q.x, -q.y, -q.z, -q.w};
-  const double s = std::sqrt(q.x * q.x + q.y * q.y + q.z * q.z);
-  if (s < 1e-12) return {2 * q.x, 2 * q.y, 2 * q.z};
-  const double angle = 2 * std::atan2(s, q.w);
-  return (angle / s) * V3{q.x, q.y, q.z};
+Vec3 log_rot(Quat q) {
+  if (q.w() < 0) q.coeffs() = -q.coeffs();
+  const double s = q.vec().norm();
+  if (s < 1e-12) return 2 * q.vec();
+  const double angle = 2 * std::atan2(s, q.w());
+  return (angle / s) * q.vec();
 }
 
 bool finite3(const double *p) {
@@ -115,7 +85,7 @@ double gate_width(const double *history, int count, double sigmas, double floor)
   return std::max(floor, sigmas * mad_to_sigma * median(history, count));
 }
 
-void start_track(vr_pose_predictor *p, double t, V3 pos, const Q *quat) {
+void start_track(vr_pose_predictor *p, double t, const Vec3 &pos, const Quat *quat) {
   p->tracking = 1;
   p->has_orientation = quat != nullptr;
   p->time_s = t;
@@ -123,9 +93,9 @@ void start_track(vr_pose_predictor *p, double t, V3 pos, const Q *quat) {
   p->seen_s = t;
   p->refused_since_s = -1.0;
   save(pos, p->pos);
-  save({0, 0, 0}, p->vel);
-  qsave(quat ? *quat : Q{0, 0, 0, 1}, p->quat);
-  save({0, 0, 0}, p->omega);
+  save(Vec3::Zero(), p->vel);
+  qsave(quat ? *quat : Quat::Identity(), p->quat);
+  save(Vec3::Zero(), p->omega);
   p->move_gain = 0.0;
   p->turn_gain = 0.0;
   p->history_count = 0;
@@ -141,11 +111,11 @@ void remember(vr_pose_predictor *p, double move, double turn) {
 }
 
 // The smoothed pose carried dt along the share of its velocities that the ramp lets through.
-V3 carried_pos(const vr_pose_predictor *p, double dt) {
+Vec3 carried_pos(const vr_pose_predictor *p, double dt) {
   return load(p->pos) + (dt * p->move_gain) * load(p->vel);
 }
-Q carried_quat(const vr_pose_predictor *p, double dt) {
-  return normalised(mul(exp_rot((dt * p->turn_gain) * load(p->omega)), qload(p->quat)));
+Quat carried_quat(const vr_pose_predictor *p, double dt) {
+  return (exp_rot((dt * p->turn_gain) * load(p->omega)) * qload(p->quat)).normalized();
 }
 
 // 0 below low, 1 above high, linear between (a ramp without width is a step at low).
@@ -172,19 +142,19 @@ void vr_predictor_reset(vr_pose_predictor *pred, const vr_predictor_settings *se
 vr_predict_result vr_predictor_add(vr_pose_predictor *p, double t, const double pos[3],
                                    const double quat[4]) {
   if (!p) return VR_PREDICT_REFUSED;
-  Q q{0, 0, 0, 1};
+  Quat q = Quat::Identity();
   bool q_ok = quat != nullptr;
   if (q_ok) {
     q = qload(quat);
-    const double n = qnorm(q);
+    const double n = q.norm();
     q_ok = std::isfinite(n) && n > 1e-9;
-    if (q_ok) q = normalised(q);
+    if (q_ok) q.normalize();
   }
   if (!std::isfinite(t) || !pos || !finite3(pos) || (quat && !q_ok)) {
     ++p->refused;
     return VR_PREDICT_REFUSED;
   }
-  const V3 z = load(pos);
+  const Vec3 z = load(pos);
   const vr_predictor_settings &s = p->settings;
 
   // Silence counts from the newest measurement judged: a run of held or gated poses is no
@@ -202,13 +172,13 @@ vr_predict_result vr_predictor_add(vr_pose_predictor *p, double t, const double 
   }
   p->seen_s = t;
 
-  const V3 pred_pos = carried_pos(p, dt);
-  const Q pred_q = carried_quat(p, dt);
+  const Vec3 pred_pos = carried_pos(p, dt);
+  const Quat pred_q = carried_quat(p, dt);
   // The gate judges against the full motion, whatever share of it the prediction uses.
-  const V3 moving_pos = load(p->pos) + dt * load(p->vel);
-  const Q moving_q = normalised(mul(exp_rot(dt * load(p->omega)), qload(p->quat)));
-  const double move = norm(z - moving_pos);
-  const double turn = quat ? norm(log_rot(mul(q, conj(moving_q)))) : 0.0;
+  const Vec3 moving_pos = load(p->pos) + dt * load(p->vel);
+  const Quat moving_q = (exp_rot(dt * load(p->omega)) * qload(p->quat)).normalized();
+  const double move = (z - moving_pos).norm();
+  const double turn = quat ? log_rot(q * moving_q.conjugate()).norm() : 0.0;
 
   // Refused too long in a row: the track itself is what is wrong (the head did get there).
   auto refuse = [&](vr_predict_result why) {
@@ -227,8 +197,8 @@ vr_predict_result vr_predictor_add(vr_pose_predictor *p, double t, const double 
 
   // A jump: further from the last pose used than a head moves in the time since.
   const double since = t - p->last_taken_s;
-  const double jump_move = norm(z - load(p->pos));
-  const double jump_turn = quat ? norm(log_rot(mul(q, conj(qload(p->quat))))) : 0.0;
+  const double jump_move = (z - load(p->pos)).norm();
+  const double jump_turn = quat ? log_rot(q * qload(p->quat).conjugate()).norm() : 0.0;
   if (jump_move > s.jump_floor_cm + s.speed_limit_cm_s * since ||
       jump_turn > s.jump_floor_rad + s.turn_limit_rad_s * since)
     return refuse(VR_PREDICT_HELD);
@@ -250,22 +220,22 @@ vr_predict_result vr_predictor_add(vr_pose_predictor *p, double t, const double 
   const double a_turn = blend(dt, lerp(s.still_level_s, s.level_s, p->turn_gain));
   const double b = blend(dt, s.trend_s);
 
-  const V3 old_pos = load(p->pos);
-  const V3 new_pos = pred_pos + a * (z - pred_pos);
-  const V3 vel = load(p->vel) + b * ((1.0 / dt) * (new_pos - old_pos) - load(p->vel));
+  const Vec3 old_pos = load(p->pos);
+  const Vec3 new_pos = pred_pos + a * (z - pred_pos);
+  const Vec3 vel = load(p->vel) + b * ((1.0 / dt) * (new_pos - old_pos) - load(p->vel));
   save(new_pos, p->pos);
   save(vel, p->vel);
 
   if (quat) {
-    const Q old_q = qload(p->quat);
-    const Q new_q = normalised(mul(exp_rot(a_turn * log_rot(mul(q, conj(pred_q)))), pred_q));
-    const V3 step = (1.0 / dt) * log_rot(mul(new_q, conj(old_q)));
-    const V3 omega = load(p->omega) + b * (step - load(p->omega));
+    const Quat old_q = qload(p->quat);
+    const Quat new_q = (exp_rot(a_turn * log_rot(q * pred_q.conjugate())) * pred_q).normalized();
+    const Vec3 step = (1.0 / dt) * log_rot(new_q * old_q.conjugate());
+    const Vec3 omega = load(p->omega) + b * (step - load(p->omega));
     qsave(new_q, p->quat);
     save(omega, p->omega);
   }
-  p->move_gain = ramp(norm(vel), s.ramp_low_cm_s, s.ramp_high_cm_s);
-  p->turn_gain = ramp(norm(load(p->omega)), s.ramp_low_rad_s, s.ramp_high_rad_s);
+  p->move_gain = ramp(vel.norm(), s.ramp_low_cm_s, s.ramp_high_cm_s);
+  p->turn_gain = ramp(load(p->omega).norm(), s.ramp_low_rad_s, s.ramp_high_rad_s);
   p->time_s = t;
   p->last_taken_s = t;
   ++p->taken;
@@ -277,13 +247,11 @@ int vr_predictor_predict(const vr_pose_predictor *p, double display_time_s, doub
   if (!p || !p->tracking || !pos_out || !std::isfinite(display_time_s)) return 0;
   const double horizon =
       std::clamp(display_time_s - p->time_s, 0.0, std::max(0.0, p->settings.max_horizon_s));
-  const V3 pos = carried_pos(p, horizon);
-  const Q q = p->has_orientation ? carried_quat(p, horizon) : Q{0, 0, 0, 1};
+  const Vec3 pos = carried_pos(p, horizon);
+  const Quat q = p->has_orientation ? carried_quat(p, horizon) : Quat::Identity();
   double out_q[4];
   qsave(q, out_q);
-  if (!std::isfinite(pos.x) || !std::isfinite(pos.y) || !std::isfinite(pos.z) || !finite3(out_q) ||
-      !std::isfinite(out_q[3]))
-    return 0;
+  if (!pos.allFinite() || !q.coeffs().allFinite()) return 0;
   save(pos, pos_out);
   if (quat_out) std::copy(out_q, out_q + 4, quat_out);
   return 1;

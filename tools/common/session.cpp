@@ -5,7 +5,7 @@
 #include <numbers>
 #include <random>
 
-namespace vrdemo {
+namespace vrsession {
 
 namespace {
 
@@ -32,8 +32,14 @@ double script_time(double t) {
   return std::fmod(t, Session::period_s);
 }
 
-// A frame whose origin is `pivot` (given in the sensor frame), turned by roll, pitch and yaw in
-// the library's order and placed at `target` (plate): p -> (p - pivot) x Rz x Rx x Ry + target.
+void toward(const dpt from, const dpt target, double step, dpt out) {
+  dpt d = {target[0] - from[0], target[1] - from[1], target[2] - from[2]};
+  vr_dvector_normalize(d);
+  for (int c = 0; c < 3; ++c) out[c] = from[c] + step * d[c];
+}
+
+}  // namespace
+
 void place(const dpt pivot, double roll, double pitch, double yaw, const dpt target, dmat out) {
   dmat a, b;
   vr_mat_trans(-pivot[0], -pivot[1], -pivot[2], a);
@@ -47,23 +53,49 @@ void place(const dpt pivot, double roll, double pitch, double yaw, const dpt tar
   vr_mat_mul_mat(a, b, out);
 }
 
-void toward(const dpt from, const dpt target, double step, dpt out) {
-  dpt d = {target[0] - from[0], target[1] - from[1], target[2] - from[2]};
-  vr_dvector_normalize(d);
-  for (int c = 0; c < 3; ++c) out[c] = from[c] + step * d[c];
-}
-
-}  // namespace
-
-Session::Session(vr_ctx *ctx, unsigned long long seed) {
+Truth::Truth(vr_ctx *ctx) {
   dmat *dig_to_plate = nullptr;
   vr_object_get(ctx, VR_DIG_TO_PLATE, &dig_to_plate);
-  vr_mat_copy(*dig_to_plate, dig_to_plate_);
-  vr_mat_inv2(dig_to_plate_, plate_to_dig_);
+  vr_mat_inv2(*dig_to_plate, plate_to_dig_);
   vr_object_get(ctx, VR_LEFT_EYE_OFFSET, left_eye_offset_);
   vr_object_get(ctx, VR_RIGHT_EYE_OFFSET, right_eye_offset_);
   vr_object_get(ctx, VR_MOUSE_TIP_OFFSET, mouse_tip_offset_);
   vr_object_get(ctx, VR_WINDOW_CENTER, window_center_);
+}
+
+void Truth::head_to_dig(double t, dmat out) const {
+  dmat m;
+  head_to_plate(t, m);
+  vr_mat_mul_mat(m, plate_to_dig_, out);
+}
+
+void Truth::mouse_to_dig(double t, dmat out) const {
+  dmat m;
+  mouse_to_plate(t, m);
+  vr_mat_mul_mat(m, plate_to_dig_, out);
+}
+
+void Truth::true_eyes(double t, dpt left, dpt right) const {
+  dmat m;
+  head_to_plate(t, m);
+  dpt l, r;
+  vr_mat_mul_dpt(left_eye_offset_, m, l);
+  vr_mat_mul_dpt(right_eye_offset_, m, r);
+  toward(l, window_center_, nodal_shift_cm, left);
+  toward(r, window_center_, nodal_shift_cm, right);
+}
+
+void Truth::true_mouse_tip(double t, dpt tip) const {
+  dmat m;
+  mouse_to_plate(t, m);
+  vr_mat_mul_dpt(mouse_tip_offset_, m, tip);
+}
+
+void Truth::between_eyes(dpt out) const {
+  for (int c = 0; c < 3; ++c) out[c] = (left_eye_offset_[c] + right_eye_offset_[c]) / 2;
+}
+
+Session::Session(vr_ctx *ctx, unsigned long long seed) : Truth(ctx) {
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
   for (double &j : jitter_) j = unit(rng);
@@ -94,10 +126,9 @@ void Session::head_to_plate(double t, dmat out) const {
   const double pitch = turning * 7.0 * deg * std::sin(2 * pi * (t - 5.0) / 1.2);
   const double roll = 4.0 * deg * std::sin(2 * pi * t / 5.0 + jitter_[4]);
   // The head turns about the point between the eyes.
-  const dpt between_eyes = {(left_eye_offset_[0] + right_eye_offset_[0]) / 2,
-                            (left_eye_offset_[1] + right_eye_offset_[1]) / 2,
-                            (left_eye_offset_[2] + right_eye_offset_[2]) / 2};
-  place(between_eyes, roll, pitch, yaw, eyes_at, out);
+  dpt pivot;
+  between_eyes(pivot);
+  place(pivot, roll, pitch, yaw, eyes_at, out);
 }
 
 // The 3D mouse: held out in front of the screen, its tip drawn through the space in front of the
@@ -116,34 +147,6 @@ void Session::mouse_to_plate(double t, dmat out) const {
   place(mouse_tip_offset_, 0.0, pitch, yaw, tip_at, out);
 }
 
-void Session::head_to_dig(double t, dmat out) const {
-  dmat m;
-  head_to_plate(t, m);
-  vr_mat_mul_mat(m, plate_to_dig_, out);
-}
-
-void Session::mouse_to_dig(double t, dmat out) const {
-  dmat m;
-  mouse_to_plate(t, m);
-  vr_mat_mul_mat(m, plate_to_dig_, out);
-}
-
-void Session::true_eyes(double t, dpt left, dpt right) const {
-  dmat m;
-  head_to_plate(t, m);
-  dpt l, r;
-  vr_mat_mul_dpt(left_eye_offset_, m, l);
-  vr_mat_mul_dpt(right_eye_offset_, m, r);
-  toward(l, window_center_, nodal_shift_cm, left);
-  toward(r, window_center_, nodal_shift_cm, right);
-}
-
-void Session::true_mouse_tip(double t, dpt tip) const {
-  dmat m;
-  mouse_to_plate(t, m);
-  vr_mat_mul_dpt(mouse_tip_offset_, m, tip);
-}
-
 const char *Session::activity(double t) const {
   t = script_time(t);
   if (t < 2.6) return "swaying";
@@ -152,4 +155,4 @@ const char *Session::activity(double t) const {
   return "circling";
 }
 
-}  // namespace vrdemo
+}  // namespace vrsession
