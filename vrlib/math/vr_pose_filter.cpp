@@ -176,8 +176,20 @@ void inject(vr_pose_filter *f, const Vec12 &dx) {
   save(load(f->pos) + dx.segment<3>(at_pos), f->pos);
   save(load(f->vel) + dx.segment<3>(at_vel), f->vel);
   save(load(f->omega) + dx.segment<3>(at_omega), f->omega);
-  const Eigen::Quaterniond r = (exp_rot(dx.segment<3>(at_rot)) * rotation_of(f->quat)).normalized();
-  save_rotation(r, f->quat);
+  const Vec3 turn = dx.segment<3>(at_rot);
+  // A correction below 1e-3 rad (every one of a filter that tracks): the first order of the
+  // turn, normalised once with the product, is within 1e-10 rad of it.
+  const Eigen::Quaterniond e =
+      turn.squaredNorm() < 1e-6 ? Eigen::Quaterniond(1.0, turn.x() / 2, turn.y() / 2, turn.z() / 2)
+                                : exp_rot(turn);
+  save_rotation((e * rotation_of(f->quat)).normalized(), f->quat);
+}
+
+// After an update, which only lowers variances: the floor alone.
+void floor_covariance(vr_pose_filter *f) {
+  Cov P(f->cov);
+  for (int i = 0; i < vr_pose_filter_dim; ++i)
+    if (!(P(i, i) >= floor_var[i / 3])) P(i, i) = floor_var[i / 3];
 }
 
 // Time of a measurement at t: the state carried to it, or, for one slightly older than the
@@ -270,9 +282,9 @@ void vr_pose_filter_advance(vr_pose_filter *f, double t) {
     P(at_omega + i, at_omega + i) += qt * dt;
   }
   // The blocks were carried one side at a time: make the rounding symmetric again.
-  P = (0.5 * (P + P.transpose())).eval();
+  P.triangularView<Eigen::StrictlyLower>() = P.transpose();
   bound_covariance(f);
-  if (!P.allFinite()) {
+  if (!P.diagonal().allFinite()) {
     // Only a state already out of all bounds gets here; it cannot be trusted.
     turn_off(f);
     ++f->resets;
@@ -336,7 +348,7 @@ vr_pose_filter_result vr_pose_filter_distance(vr_pose_filter *f, double t,
   if (!scalar_update(f, ph, hph, distance_cm - predicted, var, s.gate_chi2_1, dx))
     return refuse(f, VR_FILTER_GATED);
   inject(f, dx);
-  bound_covariance(f);
+  floor_covariance(f);
   f->has_orientation = 1;
   taken(f, t);
   return VR_FILTER_TAKEN;
@@ -397,7 +409,7 @@ vr_pose_filter_result vr_pose_filter_pose(vr_pose_filter *f, double t, const dou
       return refuse(f, VR_FILTER_INVALID);
   }
   inject(f, dx);
-  bound_covariance(f);
+  floor_covariance(f);
   taken(f, t);
   return VR_FILTER_TAKEN;
 }
