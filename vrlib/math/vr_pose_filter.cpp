@@ -82,6 +82,14 @@ Vec3 log_rot(Eigen::Quaterniond q) {
   return (2.0 * std::atan2(s, q.w()) / s) * xyz;
 }
 
+// 0 below low, 1 above high, linear between; a ramp without width is a step at low (0 and 0:
+// always 1).
+double ramp(double x, double low, double high) {
+  if (!(x > low)) return low > 0.0 ? 0.0 : 1.0;
+  if (!(high > low) || x >= high) return 1.0;
+  return (x - low) / (high - low);
+}
+
 double max_diag(const vr_pose_filter *f, int at) {
   const ConstCov P(f->cov);
   return std::max({P(at, at), P(at + 1, at + 1), P(at + 2, at + 2)});
@@ -420,11 +428,14 @@ int vr_pose_filter_predict(const vr_pose_filter *f, double t, double pos_out[3],
   const double horizon = std::max(0.0, f->settings.max_horizon_s);
   const double latest = std::max(f->last_taken_s + horizon, f->time_s);
   const double dt = std::clamp(t, f->time_s - horizon, latest) - f->time_s;
-  const Vec3 p = load(f->pos) + dt * load(f->vel);
+  const vr_pose_filter_settings &s = f->settings;
+  const Vec3 vel = load(f->vel), omega = load(f->omega);
+  const Vec3 p = load(f->pos) + (dt * ramp(vel.norm(), s.ramp_low_cm_s, s.ramp_high_cm_s)) * vel;
   if (!p.allFinite()) return 0;
   save(p, pos_out);
   if (quat_out) {
-    const Eigen::Quaterniond r = (exp_rot(dt * load(f->omega)) * rotation_of(f->quat)).normalized();
+    const double share = ramp(omega.norm(), s.ramp_low_rad_s, s.ramp_high_rad_s);
+    const Eigen::Quaterniond r = (exp_rot(dt * share * omega) * rotation_of(f->quat)).normalized();
     save_rotation(r, quat_out);
   }
   return 1;
