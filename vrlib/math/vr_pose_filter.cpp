@@ -67,8 +67,14 @@ bool read_quat(const double *q, double out[4]) {
 
 // The rotation by the rotation vector v (angle |v| about v).
 Eigen::Quaterniond exp_rot(const Vec3 &v) {
-  const double angle = v.norm();
-  if (angle < 1e-9) return Eigen::Quaterniond(1.0, v.x() / 2, v.y() / 2, v.z() / 2).normalized();
+  const double a2 = v.squaredNorm();
+  if (a2 < 0.0025) {
+    // Below 0.05 rad (every step between two measurements) the series of cos(a/2) and
+    // sin(a/2)/a to the fourth order are exact to 1e-13, without the sine and cosine.
+    const double s = 0.5 - a2 / 48 + a2 * a2 / 3840;
+    return {1.0 - a2 / 8 + a2 * a2 / 384, s * v.x(), s * v.y(), s * v.z()};
+  }
+  const double angle = std::sqrt(a2);
   const double s = std::sin(angle / 2) / angle;
   return {std::cos(angle / 2), s * v.x(), s * v.y(), s * v.z()};
 }
@@ -229,6 +235,41 @@ bool scalar_update(vr_pose_filter *f, const Vec12 &ph, double hph, double y, dou
   return true;
 }
 
+// P = F P F' on 3x3 blocks, a (dp), b (dv), c (dtheta), d (dw), with
+// F = [I dt 0 0; 0 I 0 0; 0 0 R dt; 0 0 0 I]: first the rows (A = F P), then the columns
+// (A F'). Only the upper blocks are worked out; the lower ones are their transposes, and the
+// diagonal blocks are made exactly symmetric, so that rounding never makes P lopsided.
+void propagate(Cov &P, const Mat3 &r, double dt) {
+  const auto blk = [&P](int i, int j) { return P.block<3, 3>(i, j); };
+  const Mat3 rt = r.transpose();
+  const Mat3 pab = blk(at_pos, at_vel), pac = blk(at_pos, at_rot), pad = blk(at_pos, at_omega);
+  const Mat3 pbb = blk(at_vel, at_vel), pbc = blk(at_vel, at_rot), pbd = blk(at_vel, at_omega);
+  const Mat3 pcc = blk(at_rot, at_rot), pcd = blk(at_rot, at_omega), pdd = blk(at_omega, at_omega);
+  // The rows of a and c.
+  const Mat3 a_aa = blk(at_pos, at_pos) + dt * pab.transpose();
+  const Mat3 a_ab = pab + dt * pbb;
+  const Mat3 a_ac = pac + dt * pbc;
+  const Mat3 a_ad = pad + dt * pbd;
+  const Mat3 a_cc = r * pcc + dt * pcd.transpose();
+  const Mat3 a_cd = r * pcd + dt * pdd;
+  // The columns of a and c.
+  const Mat3 n_aa = a_aa + dt * a_ab;
+  const Mat3 n_ac = a_ac * rt + dt * a_ad;
+  const Mat3 n_bc = pbc * rt + dt * pbd;
+  const Mat3 n_cc = a_cc * rt + dt * a_cd;
+  const auto put = [&P](int i, int j, const Mat3 &m) {
+    P.block<3, 3>(i, j) = m;
+    P.block<3, 3>(j, i) = m.transpose();
+  };
+  P.block<3, 3>(at_pos, at_pos) = 0.5 * (n_aa + n_aa.transpose());
+  P.block<3, 3>(at_rot, at_rot) = 0.5 * (n_cc + n_cc.transpose());
+  put(at_pos, at_vel, a_ab);
+  put(at_pos, at_rot, n_ac);
+  put(at_pos, at_omega, a_ad);
+  put(at_vel, at_rot, n_bc);
+  put(at_rot, at_omega, a_cd);
+}
+
 }  // namespace
 
 void vr_pose_filter_init(vr_pose_filter *f, const vr_pose_filter_settings *settings) {
@@ -270,11 +311,7 @@ void vr_pose_filter_advance(vr_pose_filter *f, double t) {
   // a dig-side orientation error turns with the receiver (Rw, the turn over the step).
   Cov P(f->cov);
   const Mat3 rw = turn.toRotationMatrix();
-  P.middleRows<3>(at_pos) += dt * P.middleRows<3>(at_vel);
-  P.middleRows<3>(at_rot) = (rw * P.middleRows<3>(at_rot) + dt * P.middleRows<3>(at_omega)).eval();
-  P.middleCols<3>(at_pos) += dt * P.middleCols<3>(at_vel);
-  P.middleCols<3>(at_rot) =
-      (P.middleCols<3>(at_rot) * rw.transpose() + dt * P.middleCols<3>(at_omega)).eval();
+  propagate(P, rw, dt);
   // White acceleration: per axis [dt^3/3 dt^2/2; dt^2/2 dt] times the density.
   const double dt2 = dt * dt, dt3 = dt2 * dt;
   const double qa = std::max(0.0, s.accel_density_cm2_s3);
@@ -289,8 +326,6 @@ void vr_pose_filter_advance(vr_pose_filter *f, double t) {
     P(at_omega + i, at_rot + i) += qt * dt2 / 2;
     P(at_omega + i, at_omega + i) += qt * dt;
   }
-  // The blocks were carried one side at a time: make the rounding symmetric again.
-  P.triangularView<Eigen::StrictlyLower>() = P.transpose();
   bound_covariance(f);
   if (!P.diagonal().allFinite()) {
     // Only a state already out of all bounds gets here; it cannot be trusted.
@@ -350,7 +385,11 @@ vr_pose_filter_result vr_pose_filter_distance(vr_pose_filter *f, double t,
     var += rate * rate * lag * lag;
   }
   const ConstCov P(f->cov);
-  const Vec12 ph = P.middleCols<3>(at_pos) * u + P.middleCols<3>(at_rot) * w;
+  // P h', h nonzero on dp and dtheta only.
+  Vec12 ph;
+  for (int i = 0; i < vr_pose_filter_dim; ++i)
+    ph(i) = P(i, at_pos) * u.x() + P(i, at_pos + 1) * u.y() + P(i, at_pos + 2) * u.z() +
+            P(i, at_rot) * w.x() + P(i, at_rot + 1) * w.y() + P(i, at_rot + 2) * w.z();
   const double hph = u.dot(ph.segment<3>(at_pos)) + w.dot(ph.segment<3>(at_rot));
   Vec12 dx = Vec12::Zero();
   if (!scalar_update(f, ph, hph, distance_cm - predicted, var, s.gate_chi2_1, dx))
