@@ -234,6 +234,64 @@ TEST(PoseFilterDistances, GapCoastsThenRecoversWithoutJumpBeyondTheMotion) {
   EXPECT_EQ(f.resets, 0);
 }
 
+TEST(PoseFilterDistances, TooUncertainForDistancesAsksForASolvedPose) {
+  std::mt19937 rng(14);
+  Motion m;
+  m.vel = {10, 0, 0};
+  vr_pose_filter f;
+  vr_pose_filter_init(&f, nullptr);  // the defaults' process noise
+  start_near(&f, m, 0.0, {}, {});
+  double spk[3], mic[3];
+  array(speakers[0], spk);
+  array(mics[0], mic);
+  // A distance at the start is taken: the start's uncertainty is within the distances' reach.
+  EXPECT_EQ(vr_pose_filter_distance(&f, 0.0, spk, mic, distance(m.at(0.0), 0, 0), 0.0),
+            VR_FILTER_TAKEN);
+  const double end = run(&f, m, 0.02, 1.0, 0.02, rng);
+  EXPECT_EQ(vr_pose_filter_wants_pose(&f), 0);
+  // Silent for 0.6 s: the orientation is no longer known well enough for a distance.
+  const double t = end + 0.6;
+  EXPECT_EQ(vr_pose_filter_distance(&f, t, spk, mic, distance(m.at(t), 0, 0), 0.0),
+            VR_FILTER_NEEDS_POSE);
+  EXPECT_EQ(f.unstarted, 1);
+  EXPECT_EQ(vr_pose_filter_wants_pose(&f), 1);
+  EXPECT_NE(f.state, VR_FILTER_OFF);
+  // The record's solved pose anchors it, the velocities carry on, and distances are taken again.
+  feed_solved_pose(&f, m, t, rng);
+  EXPECT_EQ(vr_pose_filter_wants_pose(&f), 0);
+  EXPECT_EQ(f.starts, 1);
+  EXPECT_NEAR(f.vel[0], 10, 1);
+  EXPECT_EQ(feed_record(&f, m, t + 0.02, 0.02, rng), 9);
+}
+
+TEST(PoseFilterPrediction, StillReceiverIsNotExtrapolatedAndSilenceStopsAtTheHorizon) {
+  std::mt19937 rng(15);
+  const Motion still;
+  vr_pose_filter f;
+  vr_pose_filter_init(&f, nullptr);
+  start_near(&f, still, 0.0, {}, {});
+  const double end = run(&f, still, 0.02, 0.5, 0.02, rng);
+  double now[3], ahead[3], q_now[4], q_ahead[4];
+  // A velocity below ramp_low_cm_s is the noise of a still receiver: the frame 40 ms ahead shows
+  // the pose as it is.
+  f.vel[0] = 0.5 * f.settings.ramp_low_cm_s, f.vel[1] = f.vel[2] = 0;
+  f.omega[0] = 0.5 * f.settings.ramp_low_rad_s, f.omega[1] = f.omega[2] = 0;
+  ASSERT_TRUE(vr_pose_filter_predict(&f, end, now, q_now));
+  ASSERT_TRUE(vr_pose_filter_predict(&f, end + 0.04, ahead, q_ahead));
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(now[c], ahead[c]);
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(q_now[c], q_ahead[c]);
+  // Above ramp_high_cm_s the velocity counts in full.
+  f.vel[0] = 2 * f.settings.ramp_high_cm_s;
+  ASSERT_TRUE(vr_pose_filter_predict(&f, end + 0.04, ahead, nullptr));
+  EXPECT_NEAR(ahead[0] - now[0], 0.04 * f.vel[0], 1e-9);
+  // Past max_horizon_s after the newest measurement the picture stands still.
+  const double horizon = f.last_taken_s + f.settings.max_horizon_s;
+  double at_horizon[3], later[3];
+  ASSERT_TRUE(vr_pose_filter_predict(&f, horizon, at_horizon, nullptr));
+  ASSERT_TRUE(vr_pose_filter_predict(&f, horizon + 1.0, later, nullptr));
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(at_horizon[c], later[c]);
+}
+
 TEST(PoseFilterDistances, LongSilenceTurnsOffUntilStartedAgain) {
   std::mt19937 rng(6);
   const Motion still;
