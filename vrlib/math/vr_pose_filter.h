@@ -58,8 +58,21 @@
 // nine distances of a record are bound to one rigid receiver and each is taken at its speaker's
 // firing moment, so turns and curved distance histories no longer bend the pose. For whole-pose
 // sources it is a smoother that coasts on its velocities through dropouts and weighs each pose
-// by its noise; the double-exponential predictor (vr_predict.h) is cheaper and nearly as good
-// there.
+// by its noise; the double-exponential predictor (vr_predict.h) is the cheaper alternative there
+// (the two have not yet been compared on the simulator's whole-pose sources).
+//
+// Use for a raw unit (one filter per receiver). Speakers in the dig frame from the transmitting
+// unit's transmitter_geom (base b, side s): sll (-b/2, 0, 0), slr (b/2, 0, 0), stop
+// (0, sqrt(s^2 - b^2/4), 0): the frame the raw solver builds, origin between sll and slr.
+// Microphones in the receiver frame of the pose matrix (the solver's frame with x and z reversed)
+// from the receiving unit's receiver_geom (base b, side s, height h, top offset e; h = 0: from
+// the side, which the glasses unit reports 0.08 cm short): mll (b/2, 0, 0), mlr (-b/2, 0, 0),
+// mtop (-e, h, 0). Channels 1-3 are sll's, 4-6 slr's, 7-9 stop's, each speaker's three heard by
+// mlr, mll, mtop in that order. Each distance goes in at its speaker's firing moment, records in
+// time order; samples that are no measurement (not above zero) are left out, not fed. While
+// vr_pose_filter_wants_pose says so, the record's solved pose goes in first: as the start when
+// the filter is off, else as a pose measurement (with the solver's noise: a few millimetres and
+// a hundredth of a radian).
 //
 // Frames and conventions. Positions in cm; the orientation as the library's quaternion
 // (x, y, z, w) of the receiver's pose matrix, as vr_mat_to_quat gives it for the matrix whose
