@@ -449,12 +449,16 @@ vr_pose_filter_result vr_pose_filter_pose(vr_pose_filter *f, double t, const dou
   // Independent noise per axis: the pose is applied as scalar updates in turn, each against
   // the correction the ones before it made.
   Vec12 dx = Vec12::Zero();
-  for (int k = 0; k < 3 * parts; ++k) {
-    const int i = k < 3 ? at_pos + k : at_rot + k - 3;
+  int applied = 0;
+  for (; applied < 3 * parts; ++applied) {
+    const int i = applied < 3 ? at_pos + applied : at_rot + applied - 3;
     const Vec12 ph = P.col(i);
-    if (!scalar_update(f, ph, ph(i), y(k) - dx(i), k < 3 ? var_pos : var_rot, 0.0, dx))
-      return refuse(f, VR_FILTER_INVALID);
+    // One that cannot be applied (a variance rounded to nothing) ends the sequence; the ones
+    // before it changed the covariance, so their correction must reach the state as well.
+    if (!scalar_update(f, ph, ph(i), y(applied) - dx(i), applied < 3 ? var_pos : var_rot, 0.0, dx))
+      break;
   }
+  if (applied == 0) return refuse(f, VR_FILTER_INVALID);
   inject(f, dx);
   floor_covariance(f);
   taken(f, t);
