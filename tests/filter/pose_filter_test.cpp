@@ -438,8 +438,8 @@ TEST(PoseFilterCovariance, StaysBoundedWithoutMeasurements) {
   start_near(&f, m, 0.0, {}, {});
   double t = run(&f, m, 0.02, 0.5, 0.005, rng);
   expect_sane_covariance(f);
-  // An hour without a measurement, in frames and in one long step.
-  for (int i = 0; i < 60 * 60 * 60; ++i) vr_pose_filter_advance(&f, t += 1.0 / 60);
+  // Ten minutes without a measurement, in frames, then one very long step.
+  for (int i = 0; i < 10 * 60 * 60; ++i) vr_pose_filter_advance(&f, t += 1.0 / 60);
   EXPECT_EQ(vr_pose_filter_tick(&f, t), VR_FILTER_COASTING);
   expect_sane_covariance(f);
   vr_pose_filter_advance(&f, t += 1e9);
