@@ -22,11 +22,6 @@ namespace vrcalib {
 
 namespace {
 
-constexpr int lt_raw_source = 1;
-constexpr int lt_6d_source = 2;
-constexpr int dynasight_source = 4;
-constexpr int desk_top_mode = 1;
-
 struct CtxFree {
   void operator()(vr_ctx *ctx) const { std::free(ctx); }
 };
@@ -177,7 +172,7 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
   // The tracking runs on a copy: it overwrites the eye positions and tracker frames every frame,
   // which the set-up file must not keep.
   *work = *setup;
-  vr_set_int(work.get(), VR_TRACKING_MODE, desk_top_mode);
+  vr_set_int(work.get(), VR_TRACKING_MODE, VR_TRACKING_DESKTOP);
 
   RealPacer real;
   Pacer *pacer = &real;
@@ -208,14 +203,15 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
                  o.procedure == Procedure::opentrack ? "camera" : "tracker");
     print_matrix(out, d.true_tracker_to_plate);
   } else if (o.procedure == Procedure::dynasight) {
-    vr_set_int(work.get(), VR_GLASSES_SOURCE, dynasight_source);
+    vr_set_int(work.get(), VR_GLASSES_SOURCE, VR_GLASSES_SOURCE_DYNASIGHT);
   } else if (o.procedure == Procedure::opentrack) {
     vr_set_int(work.get(), VR_GLASSES_SOURCE, VR_SOURCE_NETWORK);
   } else {
     // The Logitech driver starts through the glasses source; the mouse keeps its own.
     int mouse = 0;
     vr_get_int(work.get(), VR_MOUSE_SOURCE, &mouse);
-    if (mouse != lt_raw_source && mouse != lt_6d_source) mouse = lt_raw_source;
+    if (mouse != VR_MOUSE_SOURCE_LOGITECH_RAW && mouse != VR_MOUSE_SOURCE_LOGITECH_6D)
+      mouse = VR_MOUSE_SOURCE_LOGITECH_RAW;
     vr_set_int(work.get(), VR_MOUSE_SOURCE, mouse);
     vr_set_int(work.get(), VR_GLASSES_SOURCE, mouse);
   }
@@ -288,7 +284,7 @@ int run(const Options &o, std::FILE *out, std::FILE *err) {
   } else {
     // The mouse and the DynaSight both place the tracker's frame (the DynaSight reports in it).
     dynasight.place(setup.get(), r.source_to_plate);
-    if (head) vr_set_int(setup.get(), VR_GLASSES_SOURCE, dynasight_source);
+    if (head) vr_set_int(setup.get(), VR_GLASSES_SOURCE, VR_GLASSES_SOURCE_DYNASIGHT);
     std::fprintf(out, "Tracker placement on the plate (calibration.tracker_to_plate):\n");
     print_matrix(out, r.source_to_plate);
   }

@@ -15,8 +15,6 @@ constexpr double press_at_s = 1.0;
 constexpr double release_at_s = 1.5;
 constexpr double mouse_tilt_rad = 20.0 * std::numbers::pi / 180.0;
 constexpr int first_button = 1;
-constexpr int lt_6d_source = 2;
-constexpr int dynasight_source = 4;
 constexpr unsigned every_interface = 0;
 
 Vec3 lerp(const Vec3 &a, const Vec3 &b, double f) {
@@ -72,12 +70,12 @@ SimulatedDesk::~SimulatedDesk() {
 void SimulatedDesk::use_sources(vr_ctx *ctx) const {
   vr_set_int(ctx, VR_TRACKING_MODE, 1);
   if (setup_.kind == DeskKind::ultrasonic) {
-    vr_set_int(ctx, VR_GLASSES_SOURCE, lt_6d_source);
-    vr_set_int(ctx, VR_MOUSE_SOURCE, lt_6d_source);
+    vr_set_int(ctx, VR_GLASSES_SOURCE, VR_GLASSES_SOURCE_LOGITECH_6D);
+    vr_set_int(ctx, VR_MOUSE_SOURCE, VR_MOUSE_SOURCE_LOGITECH_6D);
   } else if (setup_.kind == DeskKind::webcam) {
     vr_set_int(ctx, VR_GLASSES_SOURCE, VR_SOURCE_NETWORK);
   } else {
-    vr_set_int(ctx, VR_GLASSES_SOURCE, dynasight_source);
+    vr_set_int(ctx, VR_GLASSES_SOURCE, VR_GLASSES_SOURCE_DYNASIGHT);
   }
 }
 

@@ -108,7 +108,8 @@ RunResult run(const Scenario &scenario, const Config &config, double seconds,
   }
 
   vr_ctx *ctx = vr_ctx_create();
-  const int source = config.source == Source::raw ? 1 : 2;
+  const int source = config.source == Source::raw ? VR_GLASSES_SOURCE_LOGITECH_RAW
+                                                   : VR_GLASSES_SOURCE_LOGITECH_6D;
   vr_object_set(ctx, VR_GLASSES_SOURCE, source, VR_MOUSE_SOURCE, source, VR_STEREO, 1,
                 VR_MOUSE_TO_WORLD_WANTED, 1, 0);
   if (config.mode == Mode::interpolate) vr_object_set(ctx, VR_RAW_INTERPOLATE, 1, 0);

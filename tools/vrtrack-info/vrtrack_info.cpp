@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr int source_raw = 1, source_6d = 2, source_cyberman = 3, source_dynasight = 4;
 constexpr int ring_bytes = 2044;
 constexpr int record_bytes_6d = 16, record_bytes_raw = 24, record_bytes_ds = 8,
               record_bytes_cyberman = 5;
@@ -155,17 +154,17 @@ int main(int argc, char **argv) {
     int code = cli.exit(e);
     return code == 0 ? 0 : 2;
   }
-  int glasses_source = mode == "raw"         ? source_raw
-                       : mode == "6d"        ? source_6d
-                       : mode == "dynasight" ? source_dynasight
+  int glasses_source = mode == "raw"         ? VR_GLASSES_SOURCE_LOGITECH_RAW
+                       : mode == "6d"        ? VR_GLASSES_SOURCE_LOGITECH_6D
+                       : mode == "dynasight" ? VR_GLASSES_SOURCE_DYNASIGHT
                                              : 0;
   if (glasses_source == 0 || !(seconds > 0.0 && seconds < 3600.0)) {
     std::fputs("vrtrack-info: --mode is raw, 6d or dynasight; --seconds is above 0\n", stderr);
     return 2;
   }
-  bool dynasight = glasses_source == source_dynasight;
+  bool dynasight = glasses_source == VR_GLASSES_SOURCE_DYNASIGHT;
   bool want_mouse = !no_mouse && !dynasight;
-  int mouse_source = cyberman ? source_cyberman : glasses_source;
+  int mouse_source = cyberman ? VR_MOUSE_SOURCE_CYBERMAN : glasses_source;
 
   const char *path_a = vr_device_path(VR_DEVICE_TTYA);
   const char *path_b = vr_device_path(VR_DEVICE_TTYB);
@@ -187,9 +186,9 @@ int main(int argc, char **argv) {
   vr_object_set(ctx, VR_GLASSES_SOURCE, glasses_source, VR_MOUSE_SOURCE, mouse_source, VR_STREAMING,
                 demand ? 0 : 1, 0);
   std::printf("set-up (%s, %s reporting), this takes a few seconds ...\n",
-              dynasight                      ? "DynaSight"
-              : glasses_source == source_raw ? "raw"
-                                             : "6D",
+              dynasight                                          ? "DynaSight"
+              : glasses_source == VR_GLASSES_SOURCE_LOGITECH_RAW ? "raw"
+                                                                 : "6D",
               demand ? "demand" : "streaming");
   std::fflush(stdout);
   if (!vr_init_glasses_and_mouse_6d(ctx, 1, want_mouse ? 1 : 0)) {
@@ -205,19 +204,19 @@ int main(int argc, char **argv) {
     print_unit("glasses", "A", vr_lt_glasses_unit);
     if (!cyberman) print_unit("mouse", "B", want_mouse ? vr_lt_mouse_6d_unit : nullptr);
     std::printf("report mode: %s, %s\n",
-                glasses_source == source_raw ? "raw times of flight" : "6D",
+                glasses_source == VR_GLASSES_SOURCE_LOGITECH_RAW ? "raw times of flight" : "6D",
                 demand ? "on demand" : "streaming");
   } else {
     std::printf("report mode: DynaSight positions, streaming\n");
   }
 
   // Frames.
-  int record_bytes[2] = {dynasight                      ? record_bytes_ds
-                         : glasses_source == source_raw ? record_bytes_raw
-                                                        : record_bytes_6d,
-                         cyberman                     ? record_bytes_cyberman
-                         : mouse_source == source_raw ? record_bytes_raw
-                                                      : record_bytes_6d};
+  int record_bytes[2] = {dynasight                                          ? record_bytes_ds
+                         : glasses_source == VR_GLASSES_SOURCE_LOGITECH_RAW ? record_bytes_raw
+                                                                            : record_bytes_6d,
+                         cyberman                                         ? record_bytes_cyberman
+                         : mouse_source == VR_MOUSE_SOURCE_LOGITECH_RAW ? record_bytes_raw
+                                                                          : record_bytes_6d};
   auto offsets = [&](int out[2]) {
     out[0] = out[1] = -1;
     if (dynasight) {

@@ -178,11 +178,10 @@ void copy_fields(vr_ctx *ctx, vr_ext_views &v, unsigned in_use, unsigned failed,
 
 // Why a frame's group went non-finite, as far as the settings tell.
 const char *cause_of(const vr_ctx *ctx, unsigned failed, const vr::views::Planes &planes) {
-  constexpr int eyes_fixed_field = 1;
   if (failed & head_group) return "the head tracker's pose is not finite";
   if (failed & mouse_group) return "the mouse tracker's pose is not finite";
   if (!all_finite(ctx->left_eye, pt_doubles) || !all_finite(ctx->right_eye, pt_doubles)) {
-    if (ctx->quantize_force == 0 && ctx->eye_pos_mode == eyes_fixed_field &&
+    if (ctx->quantize_force == 0 && ctx->eye_pos_mode == VR_EYES_FIXED_FIELD &&
         !(std::fabs(std::tan(ctx->field_of_view / 2.0)) > 0.0))
       return "a field of view of 0 in the fixed-field eye mode";
     return "the eye points are not finite";
