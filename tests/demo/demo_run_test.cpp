@@ -209,7 +209,11 @@ TEST(DemoRun, WallOfThreeScreensFedOneHeadOverVrpn) {
   const double p50 = number_after(r.output, latency);
   EXPECT_GT(p50, 0.0) << r.output;
   EXPECT_LT(p50, 1000.0) << r.output;
-  EXPECT_GE(number_after(r.output, " ms, p99 "), p50) << r.output;
+  // The p99 of that same line: each screen's own line before it has a p99 of its own, which
+  // may well lie below the p50 of all three screens together.
+  const size_t overall = r.output.find(latency);
+  ASSERT_NE(overall, std::string::npos) << r.output;
+  EXPECT_GE(number_after(r.output.substr(overall), " ms, p99 "), p50) << r.output;
   for (const char *screen : {"left", "centre", "right"}) {
     SCOPED_TRACE(screen);
     vrdemo::Image img;
