@@ -24,6 +24,12 @@ for lib in "$@"; do
   name=$(basename "$lib")
   name=${name%%.so*}
   ref="$refs/$name.abi"
+  # Without debug information abidiff would compare the names only, and always agree.
+  if ! readelf -S "$lib" | grep -q '\.debug_info'; then
+    echo "$name: no debug information in $lib, so its types cannot be compared (VR_CHECK_ABI)"
+    status=1
+    continue
+  fi
   if [ "$mode" = write ]; then
     abidw --exported-interfaces-only --suppressions "$suppr" --no-corpus-path --no-comp-dir-path \
       --no-show-locs --no-elf-needed --type-id-style hash "$lib" --out-file "$ref"
