@@ -18,8 +18,11 @@
 set(VR_TEST_UNITY_BATCH 8 CACHE STRING "Test files compiled together in one unity batch")
 
 # The precompiled header's owner: built with what every group has in common (made here, where
-# GoogleTest's targets are known).
-add_executable(vr_test_pch ${CMAKE_CURRENT_LIST_DIR}/pch_anchor.cpp)
+# GoogleTest's targets are known). Its one source file is written into the build folder, since
+# every .cpp file in a folder of tests/ makes a test group.
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/vr_test_pch_anchor.cpp
+     CONTENT "// The owner of the test groups' precompiled header; it holds no tests.\n")
+add_executable(vr_test_pch ${CMAKE_CURRENT_BINARY_DIR}/vr_test_pch_anchor.cpp)
 target_link_libraries(vr_test_pch PRIVATE vrsim_static vrtrack_static GTest::gtest
                                           GTest::gtest_main)
 target_include_directories(vr_test_pch PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support)
