@@ -11,7 +11,7 @@ using namespace view_test;
 
 namespace {
 
-void expect_same(const double (*a)[4], const double (*b)[4], double tolerance = 0.0) {
+void expect_matrix_near(const double (*a)[4], const double (*b)[4], double tolerance = 0.0) {
   for (int r = 0; r < 4; ++r) {
     for (int c = 0; c < 4; ++c) EXPECT_NEAR(a[r][c], b[r][c], tolerance) << r << "," << c;
   }
@@ -49,8 +49,8 @@ TEST_F(HeadMounted, EachEyeLooksAtTheCentreOfItsPlate) {
   vr_window_match_ws(reference.get(), 480, 0, 480, 340);
   const dpt eye = {27.375, 19.425, 36.0};
   vr_compute_lr_plate_to_cc(reference.get(), eye, 30.0, -100.0, 0);
-  expect_same(ctx->lr_plate_to_cc[0], reference->lr_plate_to_cc[0], 1e-15);
-  expect_same(ctx->lr_plate_to_cc[1], reference->lr_plate_to_cc[0], 1e-15);
+  expect_matrix_near(ctx->lr_plate_to_cc[0], reference->lr_plate_to_cc[0], 1e-15);
+  expect_matrix_near(ctx->lr_plate_to_cc[1], reference->lr_plate_to_cc[0], 1e-15);
   EXPECT_NEAR(ctx->lr_plate_to_cc[0][2][0], 0.0, 1e-15);
   EXPECT_NEAR(ctx->lr_plate_to_cc[0][2][1], 0.0, 1e-15);
   // The desk-top views' depth planes are not used here.
@@ -64,12 +64,12 @@ TEST_F(HeadMounted, ViewsRunThroughTheHeadFrames) {
 
   dmat inverse;
   vr_mat_inv2(ctx->head_to_dig, inverse);
-  expect_same(ctx->dig_to_head, inverse);
+  expect_matrix_near(ctx->dig_to_head, inverse);
   dmat expected;
   head_mounted_view(ctx.get(), 0, expected);
-  expect_same(get_matrix(ctx.get(), VR_LEFT_VIEW), expected);
+  expect_matrix_near(get_matrix(ctx.get(), VR_LEFT_VIEW), expected);
   head_mounted_view(ctx.get(), 1, expected);
-  expect_same(get_matrix(ctx.get(), VR_RIGHT_VIEW), expected);
+  expect_matrix_near(get_matrix(ctx.get(), VR_RIGHT_VIEW), expected);
 
   // Up of the head in world coordinates: the tracker's y is the coexistence z.
   const Point up = get_point(ctx.get(), VR_WORLD_UP);
@@ -87,11 +87,11 @@ TEST_F(HeadMounted, MonoKeepsTheRightPlateButStillFormsTheRightView) {
   vr_mat_copy(ctx->lr_plate_to_cc[1], right_plate);
   vr_object_set(ctx.get(), VR_STEREO, 0, VR_SCREEN_LEFT_EYE_Z, 50.0, 0);
   vr_comp_view(ctx.get());
-  expect_same(ctx->lr_plate_to_cc[1], right_plate);            // not rebuilt
+  expect_matrix_near(ctx->lr_plate_to_cc[1], right_plate);     // not rebuilt
   EXPECT_NE(ctx->lr_plate_to_cc[0][2][2], right_plate[2][2]);  // the left one follows hither
   dmat expected;
   head_mounted_view(ctx.get(), 1, expected);
-  expect_same(ctx->right_view, expected);
+  expect_matrix_near(ctx->right_view, expected);
 }
 
 TEST_F(HeadMounted, TrackedFramesInWorldCoordinates) {

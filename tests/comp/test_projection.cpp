@@ -21,7 +21,7 @@ Ndc project(const double (*m)[4], double x, double y, double z) {
   return Ndc{h[0] / h[3], h[1] / h[3], h[2] / h[3]};
 }
 
-void expect_same(const double (*a)[4], const double (*b)[4], double tolerance) {
+void expect_same_within(const double (*a)[4], const double (*b)[4], double tolerance) {
   for (int r = 0; r < 4; ++r) {
     for (int c = 0; c < 4; ++c) EXPECT_NEAR(a[r][c], b[r][c], tolerance) << r << "," << c;
   }
@@ -57,7 +57,7 @@ TEST(OffAxisProjection, WorkedExample) {
 
   // The right eye's selector writes the other matrix.
   vr_compute_lr_plate_to_cc(ctx.get(), eye, 55.0, -100.0, 7);
-  expect_same(ctx->lr_plate_to_cc[1], ctx->lr_plate_to_cc[0], 0.0);
+  expect_same_within(ctx->lr_plate_to_cc[1], ctx->lr_plate_to_cc[0], 0.0);
 }
 
 TEST(OffAxisProjection, OffCentreEyeStillMapsTheWindowToTheUnitSquare) {
@@ -95,7 +95,7 @@ TEST(EyeViewMatrix, WorldViewIsProjectionBehindTheFrameChain) {
   dmat q, expected;
   vr_mat_mul_mat(ctx->coexistence_to_plate, ctx->lr_plate_to_cc[0], q);
   vr_mat_mul_mat(ctx->world_to_coexistence, q, expected);
-  expect_same(view, expected, 0.0);
+  expect_same_within(view, expected, 0.0);
 
   // One world unit is one plate centimetre around the window centre: the world point over the
   // lower left window corner goes to the lower left of clip space.

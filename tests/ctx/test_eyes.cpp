@@ -18,9 +18,9 @@ void expect_point(const double *p, double x, double y, double z, double toleranc
   EXPECT_NEAR(p[2], z, tolerance);
 }
 
-int hook_calls = 0;
-void count_hook(vr_ctx *) {
-  ++hook_calls;
+int eye_hook_calls = 0;
+void count_eye_hook(vr_ctx *) {
+  ++eye_hook_calls;
 }
 
 }  // namespace
@@ -171,14 +171,14 @@ TEST(EyeCaching, DegenerateGridsStayDefined) {
 
 TEST(EyeCaching, HookRunsAfterEveryCall) {
   Ctx ctx = new_ctx();
-  hook_calls = 0;
-  vr_object_set(ctx.get(), VR_EYE_HOOK_FN, &count_hook, VR_EYE_POS_MODE, 7, 0);
-  EXPECT_EQ(hook_calls, 1);
+  eye_hook_calls = 0;
+  vr_object_set(ctx.get(), VR_EYE_HOOK_FN, &count_eye_hook, VR_EYE_POS_MODE, 7, 0);
+  EXPECT_EQ(eye_hook_calls, 1);
   // No mode applies: the eyes stay as they were.
   const dpt before = {ctx->left_eye[0], ctx->left_eye[1], ctx->left_eye[2]};
   vr_cache_eye_pos(ctx.get());
-  EXPECT_EQ(hook_calls, 2);
+  EXPECT_EQ(eye_hook_calls, 2);
   expect_point(ctx->left_eye, before[0], before[1], before[2], 0.0);
   vr_object_set(ctx.get(), VR_QUANTIZE_FORCE, 1, VR_STEREO, 1, 0);
-  EXPECT_EQ(hook_calls, 3);
+  EXPECT_EQ(eye_hook_calls, 3);
 }

@@ -20,8 +20,10 @@ namespace {
 using render_test::Ctx;
 using render_test::RenderTest;
 
-constexpr int width = 960, height = 680;
-constexpr double screen_w_cm = 36.5, screen_h_cm = 25.9;
+using render_test::height;
+using render_test::screen_h_cm;
+using render_test::screen_w_cm;
+using render_test::width;
 
 struct Vertex {
   float position[3];

@@ -117,4 +117,9 @@ class RenderTest : public ::testing::Test {
   static inline std::string error_;
 };
 
+// The window the rendering tests draw (pixels) and the screen it fills (cm), declared last so
+// that the helpers above keep their own parameters of these names.
+inline constexpr int width = 960, height = 680;
+inline constexpr double screen_w_cm = 36.5, screen_h_cm = 25.9;
+
 }  // namespace render_test

@@ -21,8 +21,10 @@ using render_test::Point;
 using render_test::render_markers;
 using render_test::RenderTest;
 
-constexpr int width = 960, height = 680;
-constexpr double screen_w_cm = 36.5, screen_h_cm = 25.9;
+using render_test::height;
+using render_test::screen_h_cm;
+using render_test::screen_w_cm;
+using render_test::width;
 constexpr double marker_radius_cm = 0.25;
 
 const vrdemo::Rgb colours[] = {{255, 0, 0},   {0, 255, 0},    {0, 0, 255},   {255, 255, 0},

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "sim_fixture.h"
+#include "sim_lines.h"
 #include "vr_platform.h"
 
 namespace {
@@ -14,8 +15,8 @@ namespace {
 using sim_test::Sim;
 namespace os = vr::os;
 
-constexpr long long ms = 1000000;
-constexpr vr_line_settings logitech_line = {19200, 8, 0, 1, 1, 1, 0, 1, 0, 1};
+using sim_lines::logitech_line;
+using sim_lines::ms;
 
 TEST(SimClock, ProcessorClockReadingsMoveTimeByOneStepAfterTheFirst) {
   Sim sim;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim_fixture.h"
+#include "sim_lines.h"
 #include "vr_platform.h"
 
 namespace {
@@ -19,15 +20,8 @@ namespace os = vr::os;
 
 constexpr double cm_per_thou = 2.54 / 1000.0;
 constexpr double rad_per_wire = std::numbers::pi / (180.0 * 40.0);
-constexpr vr_line_settings logitech_line = {19200, 8, 0, 1, 1, 1, 0, 1, 0, 1};
-
-// Opens a port's line at the Logitech settings.
-int open_unit(int port) {
-  int fd = os::line_open(port == 0 ? "/dev/ttya" : "/dev/ttyb");
-  EXPECT_GT(fd, 0);
-  EXPECT_EQ(os::line_set(fd, &logitech_line), 0);
-  return fd;
-}
+using sim_lines::logitech_line;
+using sim_lines::open_unit;
 
 void send(int fd, const char *text, int n = -1) {
   os::line_write(fd, text, n < 0 ? static_cast<int>(std::strlen(text)) : n);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim_fixture.h"
+#include "sim_lines.h"
 #include "vr_platform.h"
 
 namespace {
@@ -19,15 +20,9 @@ using sim_test::Sim;
 namespace os = vr::os;
 namespace cap = vr::capture;
 
-constexpr long long ms = 1000000;
-constexpr vr_line_settings logitech_line = {19200, 8, 0, 1, 1, 1, 0, 1, 0, 1};
-
-int open_unit(int port) {
-  int fd = os::line_open(port == 0 ? "/dev/ttya" : "/dev/ttyb");
-  EXPECT_GT(fd, 0);
-  EXPECT_EQ(os::line_set(fd, &logitech_line), 0);
-  return fd;
-}
+using sim_lines::logitech_line;
+using sim_lines::ms;
+using sim_lines::open_unit;
 
 long long ceil_div(long long a, long long b) {
   return (a + b - 1) / b;

@@ -23,17 +23,17 @@ using vrpn_test::get_int;
 using vrpn_test::run_until;
 using vrpn_test::TestServer;
 
-struct CtxFree {
+struct ServingCtxFree {
   void operator()(vr_ctx *c) const {
     vr_vrpn_serve_stop(c);
     vr_quit(c);
     std::free(c);
   }
 };
-using Ctx = std::unique_ptr<vr_ctx, CtxFree>;
+using ServingCtx = std::unique_ptr<vr_ctx, ServingCtxFree>;
 
-Ctx vrpn_context(const std::string &device, const dmat calibration) {
-  Ctx ctx(vr_ctx_create_display(53.0, 30.0, 1920, 1080, VR_DISPLAY_FLAT_PANEL));
+ServingCtx vrpn_context(const std::string &device, const dmat calibration) {
+  ServingCtx ctx(vr_ctx_create_display(53.0, 30.0, 1920, 1080, VR_DISPLAY_FLAT_PANEL));
   EXPECT_EQ(vr_set_int(ctx.get(), VR_GLASSES_SOURCE, VR_GLASSES_SOURCE_VRPN), VR_OK);
   EXPECT_EQ(vr_set_int(ctx.get(), VR_MOUSE_SOURCE, VR_MOUSE_SOURCE_VRPN), VR_OK);
   EXPECT_EQ(vr_vrpn_set_devices(ctx.get(), device.c_str(), nullptr), VR_OK);
@@ -59,7 +59,7 @@ TEST(VrpnRoundTrip, ServedHeadAndMouseGiveTheSameEyesInASecondContext) {
   const double c = std::cos(0.7), s = std::sin(0.7);
   const dmat leaning = {
       {c, 0, -s, 0}, {s * s, c, c * s, 0}, {s * c, -s, c * c, 0}, {26.5, 38.0, 6.0, 1}};
-  Ctx a = vrpn_context(vrpn_test::device_at(lab_port), leaning);
+  ServingCtx a = vrpn_context(vrpn_test::device_at(lab_port), leaning);
   ASSERT_NE(a, nullptr);
   const int serve_port = net_test::free_loopback_port();
   ASSERT_NE(serve_port, 0);
@@ -68,7 +68,7 @@ TEST(VrpnRoundTrip, ServedHeadAndMouseGiveTheSameEyesInASecondContext) {
   // B: the same screen; A serves plate coordinates, so B's calibration is the identity.
   dmat identity;
   vr_mat_identity(identity);
-  Ctx b = vrpn_context(vrpn_test::device_at(serve_port, "Head"), identity);
+  ServingCtx b = vrpn_context(vrpn_test::device_at(serve_port, "Head"), identity);
   ASSERT_NE(b, nullptr);
 
   const double head[3] = {0.02, -0.31, 0.47}, mouse[3] = {-0.05, -0.22, 0.33};
@@ -119,7 +119,7 @@ TEST(VrpnRoundTrip, ServedHeadAndMouseGiveTheSameEyesInASecondContext) {
 }
 
 TEST(VrpnRoundTrip, ServerRefusesUnusableSettingsAndSendsNothingUntracked) {
-  Ctx a(vr_ctx_create());
+  ServingCtx a(vr_ctx_create());
   EXPECT_EQ(vr_vrpn_serve_start(a.get(), "Bad@name", nullptr, 0), VR_ERR_BAD_VALUE);
   EXPECT_EQ(vr_vrpn_serve_start(a.get(), "", nullptr, 0), VR_ERR_BAD_VALUE);
   EXPECT_EQ(vr_vrpn_serve_start(a.get(), nullptr, nullptr, 70000), VR_ERR_BAD_VALUE);
@@ -130,11 +130,11 @@ TEST(VrpnRoundTrip, ServerRefusesUnusableSettingsAndSendsNothingUntracked) {
   const int port = net_test::free_loopback_port();
   ASSERT_EQ(vr_vrpn_serve_start(a.get(), nullptr, nullptr, port), VR_OK);
   // A second server on the same port cannot listen.
-  Ctx other(vr_ctx_create());
+  ServingCtx other(vr_ctx_create());
   EXPECT_EQ(vr_vrpn_serve_start(other.get(), nullptr, nullptr, port), VR_ERR_BAD_VALUE);
   dmat identity;
   vr_mat_identity(identity);
-  Ctx b = vrpn_context(vrpn_test::device_at(port), identity);
+  ServingCtx b = vrpn_context(vrpn_test::device_at(port), identity);
   EXPECT_TRUE(run_until(
       [&] {
         vr_vrpn_serve_frame(a.get());
@@ -170,14 +170,14 @@ TEST(VrpnRoundTrip, PredictorFollowsAMovingHeadAtTheDisplayTime) {
   ASSERT_TRUE(lab.ok());
   const double c = std::cos(0.4), s = std::sin(0.4);
   const dmat turned = {{c, 0, -s, 0}, {0, 1, 0, 0}, {s, 0, c, 0}, {20.0, 30.0, 10.0, 1}};
-  Ctx a = vrpn_context(vrpn_test::device_at(lab_port), turned);
+  ServingCtx a = vrpn_context(vrpn_test::device_at(lab_port), turned);
   const int serve_port = net_test::free_loopback_port();
   ASSERT_NE(serve_port, 0);
   ASSERT_EQ(vr_vrpn_serve_start(a.get(), "Head", nullptr, serve_port), VR_OK);
   dmat identity;
   vr_mat_identity(identity);
   constexpr double latency_s = 0.03;
-  Ctx b = vrpn_context(vrpn_test::device_at(serve_port, "Head"), identity);
+  ServingCtx b = vrpn_context(vrpn_test::device_at(serve_port, "Head"), identity);
   ASSERT_EQ(vr_set_double(b.get(), VR_DISPLAY_LATENCY, latency_s), VR_OK);
 
   // Metres on the tracker's clock (seconds since 1970), as a lab tracker reports it.

@@ -12,13 +12,13 @@
 
 namespace {
 
-struct CtxFree {
+struct ScreenCtxFree {
   void operator()(vr_ctx *c) const {
     vr_quit(c);
     std::free(c);
   }
 };
-using Ctx = std::unique_ptr<vr_ctx, CtxFree>;
+using ScreenCtx = std::unique_ptr<vr_ctx, ScreenCtxFree>;
 
 // The stand-in door: one tracker that always reports the head below, on a clock of its own.
 struct Door {
@@ -90,7 +90,7 @@ class Wall : public ::testing::Test {
   static constexpr double width_cm = 100.0, height_cm = 75.0;
   static constexpr int width_px = 320, height_px = 240;
   vr_wall_screen screens[3];
-  Ctx ctx[3];
+  ScreenCtx ctx[3];
 };
 
 TEST_F(Wall, EveryScreenHasTheSameEyesInTheRoom) {
