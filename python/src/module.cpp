@@ -127,12 +127,14 @@ py::array_t<double> new_point() {
 py::array_t<double, py::array::c_style> as_doubles(py::handle value, std::vector<py::ssize_t> shape,
                                                    const char *what) {
   py::array_t<double, py::array::c_style> a;
+  bool numbers = true;
   try {
     a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(value);
+    numbers = static_cast<bool>(a);
   } catch (py::error_already_set &) {
-    a = py::array_t<double, py::array::c_style>();
+    numbers = false;
   }
-  if (!a) {
+  if (!numbers) {
     PyErr_Clear();
     raise_result(VR_ERR_WRONG_TYPE, std::string(what) + ": not an array of numbers");
   }
