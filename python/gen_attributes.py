@@ -232,8 +232,11 @@ def main():
     sim_constants = {name[6:]: value for name, value, _ in parse_enumerators(sim_source)
                      if name.startswith("VRSIM_")}
 
+    attribute_ids = {}
     if args.table and os.path.exists(args.table):
         attribute_ids = load_table(args.table)
+    if attribute_ids:
+        pass
     elif args.module_dir:
         attribute_ids = load_module_attributes(args.module_dir)
     else:

@@ -111,6 +111,17 @@ void checked(Call &&call) {
   raise_result(r, capture.text());
 }
 
+// Hands back to the standard error stream what a call printed although it succeeded (a
+// VRLIB_CONFIG that was not applied, a note of a set-up file): only failures become exceptions.
+void pass_through(StderrCapture &capture) {
+  const std::string text = capture.text();
+  if (text.empty()) return;
+  const std::string line = text + "\n";
+  if (write(2, line.data(), line.size()) < 0) {
+    // Nowhere else to say it.
+  }
+}
+
 // ---- Arrays ------------------------------------------------------------------------------------
 
 template <typename T>
@@ -159,6 +170,7 @@ std::string attribute_label(int id) {
 // ---------------------------------------------------------------------------------
 
 struct Simulator;
+Simulator *installed_simulator = nullptr;  // the Simulator whose vrsim is the platform now
 
 struct Context {
   vr_ctx *ctx = nullptr;
@@ -193,6 +205,7 @@ struct Simulator {
       }
   }
   void close() {
+    if (installed_simulator == this) installed_simulator = nullptr;
     if (sim == nullptr) return;
     // The trackers of contexts still open end while their lines exist: afterwards their
     // handlers would read lines of a simulator that is gone.
@@ -223,8 +236,6 @@ Context::~Context() {
   std::free(ctx);
   ctx = nullptr;
 }
-
-Simulator *installed_simulator = nullptr;  // the Simulator whose vrsim is the platform now
 
 py::object get_attribute(Context &self, int id) {
   vr_ctx *ctx = self.live();
@@ -382,7 +393,10 @@ PYBIND11_MODULE(_vrlib, m) {
              {
                StderrCapture capture;
                c = vr_ctx_create();
-               if (c == nullptr) message = capture.text();
+               if (c == nullptr)
+                 message = capture.text();
+               else
+                 pass_through(capture);
              }
              if (c == nullptr)
                raise_result(VR_ERR_BAD_VALUE, message.empty() ? "out of memory" : message);
@@ -398,7 +412,10 @@ PYBIND11_MODULE(_vrlib, m) {
               StderrCapture capture;
               c = vr_ctx_create_display(width_cm, height_cm, width_px, height_px,
                                         static_cast<vr_display_kind>(kind));
-              if (c == nullptr) message = capture.text();
+              if (c == nullptr)
+                message = capture.text();
+              else
+                pass_through(capture);
             }
             if (c == nullptr) raise_result(VR_ERR_BAD_VALUE, message);
             return new Context(c);
@@ -456,6 +473,7 @@ PYBIND11_MODULE(_vrlib, m) {
             {
               StderrCapture capture;
               ok = vr_config_load(c, path.c_str());
+              if (ok) pass_through(capture);
             }
             if (!ok) config_error("the set-up file was not applied");
           },
@@ -469,6 +487,7 @@ PYBIND11_MODULE(_vrlib, m) {
             {
               StderrCapture capture;
               ok = vr_config_save(c, path.c_str());
+              if (ok) pass_through(capture);
             }
             if (!ok) config_error("the set-up file was not written");
           },
@@ -566,15 +585,10 @@ PYBIND11_MODULE(_vrlib, m) {
           py::arg("ctx"), py::arg("tip") = py::none(), py::arg("turn") = py::none())
       .def("set_buttons", [](Simulator &self, int which,
                              int buttons) { vrsim_set_buttons(self.live(), which, buttons); })
-      .def("close",
-           [](Simulator &self) {
-             if (installed_simulator == &self) installed_simulator = nullptr;
-             self.close();
-           })
+      .def("close", [](Simulator &self) { self.close(); })
       .def_property_readonly("closed", [](const Simulator &self) { return self.sim == nullptr; })
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](Simulator &self, py::args) {
-        if (installed_simulator == &self) installed_simulator = nullptr;
         self.close();
         return false;
       });

@@ -121,3 +121,12 @@ def test_a_closed_simulator_refuses_calls():
     assert sim.closed
     with pytest.raises(vrlib.Error):
         sim.advance(0.1)
+
+
+def test_messages_of_calls_that_succeed_still_reach_the_terminal(tmp_path, monkeypatch, capfd):
+    missing = tmp_path / "absent.toml"
+    monkeypatch.setenv("VRLIB_CONFIG", str(missing))
+    ctx = vrlib.Context()  # the defaults stay; the library says why, once
+    assert ctx.screen_width_cm == 36.5
+    err = capfd.readouterr().err
+    assert err.count("VRLIB_CONFIG") == 1 and "absent.toml" in err

@@ -92,6 +92,14 @@ CRASH_CASES = {
         for _ in range(10): ctx.comp_view()
         ctx.close(); del ctx; gc.collect()
     """,
+    "a simulator dropped without closing": """
+        sim = vrlib.sim.Simulator(1); sim.install(); sim.plug_standard()
+        del sim; gc.collect()   # the library's own platform again
+        ctx = vrlib.Context()
+        ctx.tracking_mode = vrlib.TRACKING_NONE
+        ctx.init_trackers()     # starts nothing, and looks at no simulator
+        ctx.comp_view(); ctx.close()
+    """,
     "both dropped at exit in any order": """
         sim = vrlib.sim.Simulator(1); sim.install(); sim.plug_standard()
         a = vrlib.Context.display(53.0, 30.0, 1920, 1080); sim.set_head_plate(a); a.init_trackers()
