@@ -108,7 +108,19 @@ void checked(Call &&call) {
   StderrCapture capture;
   const vr_result r = call();
   if (r == VR_OK) return;
-  raise_result(r, capture.text());
+  // The refusal is the last line. Anything before it was written by someone else meanwhile (a
+  // thread of the application, or a tracker set-up running without the GIL) and goes on to the
+  // terminal as it would have.
+  std::string text = capture.text();
+  const size_t cut = text.rfind('\n');
+  if (cut != std::string::npos) {
+    const std::string earlier = text.substr(0, cut + 1);
+    if (write(2, earlier.data(), earlier.size()) < 0) {
+      // Nowhere else to say it.
+    }
+    text.erase(0, cut + 1);
+  }
+  raise_result(r, text);
 }
 
 // Hands back to the standard error stream what a call printed although it succeeded (a
