@@ -266,7 +266,10 @@ def main():
             prop = name[3:].lower()
             f.write(f"    @property\n    def {prop}(self) -> {t}:\n")
             f.write(f"        {('VR_' + name[3:] + ': ' + d)!r}\n")
-            f.write(f"    @{prop}.setter\n    def {prop}(self, value: {t if t != 'numpy.ndarray' else 'ArrayLike'}) -> None: ...\n")
+            # Read-only attributes get no setter here (at run time the library refuses them).
+            if not re.search(r"Access: read only|read[- ]only", d):
+                value_type = t if t != "numpy.ndarray" else "ArrayLike"
+                f.write(f"    @{prop}.setter\n    def {prop}(self, value: {value_type}) -> None: ...\n")
         f.write("\nFLAT_PANEL: int\nCRT: int\n")
         for k, v in constants.items():
             f.write(f"{k}: {type(v).__name__}\n")
