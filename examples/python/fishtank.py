@@ -174,7 +174,11 @@ def main():
                         help="window: close after this many frames (0: when closed)")
     args = parser.parse_args()
 
-    import pyglet
+    try:
+        import pyglet
+    except ImportError:
+        print("fishtank: needs pyglet (Debian: python3-pyglet)", file=sys.stderr)
+        return 2
     if args.headless:
         pyglet.options["headless"] = True
     from pyglet import gl

@@ -61,7 +61,7 @@ def test_the_fishtank_example_renders_and_checks_its_parallax(tmp_path):
     out = tmp_path / "fishtank.png"
     done = subprocess.run([sys.executable, script, "--headless", "--output", str(out)],
                           capture_output=True, text=True, timeout=90, env=dict(os.environ))
-    if done.returncode == 2 and "no headless OpenGL" in done.stderr:
+    if done.returncode == 2 and ("no headless OpenGL" in done.stderr or "needs pyglet" in done.stderr):
         pytest.skip(done.stderr.strip())
     assert done.returncode == 0, done.stdout + done.stderr
     assert "FAILED" not in done.stdout and done.stdout.count(" ok") == 6
