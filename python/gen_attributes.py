@@ -143,9 +143,9 @@ def load_table(path):
 def load_module_attributes(module_dir):
     for name in os.listdir(module_dir):
         if name.startswith("_vrlib.") and name.endswith(".so"):
-            spec = importlib.util.spec_from_file_location("_vrlib", os.path.join(module_dir, name))
-            module = importlib.util.module_from_spec(spec)
-            spec.loader.exec_module(module)
+            found = importlib.util.spec_from_file_location("_vrlib", os.path.join(module_dir, name))
+            module = importlib.util.module_from_spec(found)
+            found.loader.exec_module(module)
             return {module.attr_name(i): i for i in range(1, 1024) if module.attr_name(i)}
     raise SystemExit(f"gen_attributes.py: no compiled _vrlib module in {module_dir}")
 
