@@ -11,15 +11,13 @@
 #include <string>
 
 #include "run.h"
+#include "ctx_compare.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct CtxFree {
-  void operator()(vr_ctx *ctx) const { std::free(ctx); }
-};
-using Ctx = std::unique_ptr<vr_ctx, CtxFree>;
+using vr_test::Ctx;
 
 class CalibListen : public ::testing::Test {
  protected:

@@ -15,16 +15,14 @@
 
 #include "run.h"
 #include "simulated_desk.h"
+#include "ctx_compare.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using vrcalib::Vec3;
 
-struct CtxFree {
-  void operator()(vr_ctx *ctx) const { std::free(ctx); }
-};
-using Ctx = std::unique_ptr<vr_ctx, CtxFree>;
+using vr_test::Ctx;
 
 // Application frames on the desk: time passes, then the views (and tracker readings).
 void frames(vrcalib::SimulatedDesk &desk, vr_ctx *ctx, int n) {

@@ -10,7 +10,7 @@
 set(vr_interface_dir ${CMAKE_CURRENT_SOURCE_DIR}/interface)
 add_test(NAME interface_header
          COMMAND ${vr_interface_dir}/check_header.sh check ${CMAKE_C_COMPILER}
-                 ${CMAKE_CXX_COMPILER} ${PROJECT_SOURCE_DIR} ${vr_interface_dir})
+                 ${CMAKE_CXX_COMPILER} ${PROJECT_SOURCE_DIR}/vrlib/include ${vr_interface_dir})
 set(vr_interface_libraries $<TARGET_FILE:vrcore> $<TARGET_FILE:vrtrack> $<TARGET_FILE:vrsim>)
 if(NOT VR_SANITIZE)
   add_test(NAME interface_exports

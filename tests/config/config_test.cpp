@@ -18,6 +18,7 @@
 
 #include "vr_config.h"
 #include "vrlib/vr.h"
+#include "ctx_compare.h"
 
 namespace {
 
@@ -49,20 +50,9 @@ class ConfigTest : public ::testing::Test {
   fs::path dir_;
 };
 
-struct CtxFree {
-  void operator()(vr_ctx *ctx) const { std::free(ctx); }
-};
-using Ctx = std::unique_ptr<vr_ctx, CtxFree>;
+using vr_test::Ctx;
 
-// The whole record, with the clock block (taken at creation) cleared, for comparing contexts
-// byte for byte.
-std::vector<unsigned char> bytes_of(const vr_ctx *ctx) {
-  vr_ctx copy = *ctx;
-  copy.pworld_time_now = copy.pworld_time_prev = copy.pworld_time_delta = 0.0;
-  copy.pworld_time_base = 0.0;
-  const auto *p = reinterpret_cast<const unsigned char *>(&copy);
-  return std::vector<unsigned char>(p, p + sizeof copy);
-}
+using vr_test::bytes_of;
 
 std::array<std::string, 4> device_paths() {
   std::array<std::string, 4> out;
@@ -103,16 +93,7 @@ void customise(vr_ctx *ctx) {
   ASSERT_EQ(vr_set_device_path(VR_DEVICE_TTYA, "/dev/tty \"odd\\name\"\t1"), 1);
 }
 
-void expect_same_views(vr_ctx *a, vr_ctx *b) {
-  vr_comp_view(a);
-  vr_comp_view(b);
-  for (int id : {VR_LEFT_VIEW, VR_RIGHT_VIEW}) {
-    dmat va, vb;
-    ASSERT_EQ(vr_get_matrix(a, id, va), VR_OK);
-    ASSERT_EQ(vr_get_matrix(b, id, vb), VR_OK);
-    EXPECT_EQ(std::memcmp(va, vb, sizeof va), 0) << vr_attr_name(id);
-  }
-}
+using vr_test::expect_same_views;
 
 std::string base_setup() {
   return "[screen]\nwidth_cm = 40.0\nheight_cm = 30\n\n[view]\nstereo = true\n";

@@ -26,16 +26,14 @@
 
 #include "vr_config.h"
 #include "vrlib/vr.h"
+#include "ctx_compare.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-struct CtxFree {
-  void operator()(vr_ctx *ctx) const { std::free(ctx); }
-};
-using Ctx = std::unique_ptr<vr_ctx, CtxFree>;
+using vr_test::Ctx;
 
 class SetupFiles : public ::testing::Test {
  protected:
@@ -71,25 +69,8 @@ class SetupFiles : public ::testing::Test {
   fs::path dir_;
 };
 
-// The whole record with the clock block cleared, for comparing contexts byte for byte.
-std::vector<unsigned char> bytes_of(const vr_ctx *ctx) {
-  vr_ctx copy = *ctx;
-  copy.pworld_time_now = copy.pworld_time_prev = copy.pworld_time_delta = 0.0;
-  copy.pworld_time_base = 0.0;
-  const auto *p = reinterpret_cast<const unsigned char *>(&copy);
-  return std::vector<unsigned char>(p, p + sizeof copy);
-}
-
-void expect_same_views(vr_ctx *a, vr_ctx *b) {
-  vr_comp_view(a);
-  vr_comp_view(b);
-  for (int id : {VR_LEFT_VIEW, VR_RIGHT_VIEW}) {
-    dmat va, vb;
-    ASSERT_EQ(vr_get_matrix(a, id, va), VR_OK);
-    ASSERT_EQ(vr_get_matrix(b, id, vb), VR_OK);
-    EXPECT_EQ(std::memcmp(va, vb, sizeof va), 0) << vr_attr_name(id);
-  }
-}
+using vr_test::bytes_of;
+using vr_test::expect_same_views;
 
 bool same_bits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0;

@@ -9,7 +9,8 @@
 # compiler's own. Each reference line (tests/interface/vr_h.<language>.txt, made from the header
 # as it was fixed) must appear verbatim among the lines of today's header.
 #
-# usage: check_header.sh check|write C-COMPILER C++-COMPILER SOURCE-ROOT REFERENCE-DIR
+# usage: check_header.sh check|write C-COMPILER C++-COMPILER INCLUDE-ROOT REFERENCE-DIR
+# (INCLUDE-ROOT holds vrlib/vr.h)
 #   check  compares today's header with the references (what the test suite runs);
 #   write  writes the references from today's header (done once, when the interface was fixed).
 set -eu

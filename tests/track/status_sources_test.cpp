@@ -16,8 +16,8 @@ namespace {
 
 using track_test::TrackTest;
 
-constexpr double frame_s = 1.0 / 60.0;
-constexpr double half_frame_s = frame_s / 2.0;
+constexpr double source_frame_s = 1.0 / 60.0;
+constexpr double half_source_frame_s = source_frame_s / 2.0;
 // The slowest source (the network sender, 30 datagrams a second, read by 60 Hz frames) leaves a
 // fresh pose at most this old while it delivers.
 constexpr double fresh_age_max_s = 0.06;
@@ -47,7 +47,7 @@ int vrpn_poll(void *, void *handle, const vr_vrpn_sink *sink) {
   const double now = vrsim_now(v->sim);
   const double position_m[2][3] = {{0.0, 0.05, 0.6}, {0.05, -0.1, 0.35}};
   const dquat level = {0.0, 0.0, 0.0, 1.0};
-  for (; v->next_s <= now; v->next_s += frame_s)
+  for (; v->next_s <= now; v->next_s += source_frame_s)
     for (int sensor = 0; sensor < 2; ++sensor)
       if (!v->silent[sensor]) sink->pose(sink->user, sensor, position_m[sensor], level, v->next_s);
   return 1;
@@ -133,8 +133,8 @@ class StatusTable : public TrackTest, public ::testing::WithParamInterface<Param
   // Runs frames until `seconds` after `from` (virtual time); every frame's state must be `want`
   // when want >= 0.
   void frames_until(double from, double seconds, int want = -1) {
-    while (vrsim_now(sim) - from < seconds - half_frame_s) {
-      frames(1, frame_s);
+    while (vrsim_now(sim) - from < seconds - half_source_frame_s) {
+      frames(1, source_frame_s);
       if (want >= 0) {
         ASSERT_EQ(state(), want) << vrsim_now(sim) - from << " s after";
       }
@@ -142,7 +142,7 @@ class StatusTable : public TrackTest, public ::testing::WithParamInterface<Param
   }
 };
 
-const Source sources[] = {
+const Source status_sources[] = {
     {"Logitech6dHead", Role::head,
      [](StatusTable &t) {
        vrsim_plug_standard(t.sim);
@@ -223,11 +223,11 @@ TEST_P(StatusTable, TrackingThenStaleThenLostThenTrackingAgain) {
 
   // Tracking: from the first fresh pose on, every frame, with a young pose and no message.
   double t0 = vrsim_now(sim);
-  while (state() != VR_TRACK_TRACKING && vrsim_now(sim) - t0 < 2.0) frames(1, frame_s);
+  while (state() != VR_TRACK_TRACKING && vrsim_now(sim) - t0 < 2.0) frames(1, source_frame_s);
   ASSERT_EQ(state(), VR_TRACK_TRACKING) << "never tracking";
   t0 = vrsim_now(sim);
   while (vrsim_now(sim) - t0 < 0.5) {
-    frames(1, frame_s);
+    frames(1, source_frame_s);
     ASSERT_EQ(state(), VR_TRACK_TRACKING);
     ASSERT_LT(age(), fresh_age_max_s);
   }
@@ -251,7 +251,8 @@ TEST_P(StatusTable, TrackingThenStaleThenLostThenTrackingAgain) {
   // Resumed: tracking again from the frame that reads the first fresh pose, whose age is 0.
   source.silence(*this, false);
   const double resumed_s = vrsim_now(sim);
-  while (state() != VR_TRACK_TRACKING && vrsim_now(sim) - resumed_s < 2.0) frames(1, frame_s);
+  while (state() != VR_TRACK_TRACKING && vrsim_now(sim) - resumed_s < 2.0)
+    frames(1, source_frame_s);
   ASSERT_EQ(state(), VR_TRACK_TRACKING) << "never tracking again";
   EXPECT_LE(vrsim_now(sim) - resumed_s, resume_within_s);
   EXPECT_EQ(age(), 0.0);
@@ -260,7 +261,7 @@ TEST_P(StatusTable, TrackingThenStaleThenLostThenTrackingAgain) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EverySourceBothModes, StatusTable,
-                         ::testing::Combine(::testing::ValuesIn(sources), ::testing::Bool()),
+                         ::testing::Combine(::testing::ValuesIn(status_sources), ::testing::Bool()),
                          [](const ::testing::TestParamInfo<Param> &p) {
                            return std::string(std::get<0>(p.param).name) +
                                   (std::get<1>(p.param) ? "_DisplayTime" : "_Fixed");
@@ -282,7 +283,7 @@ class NetworkStates : public TrackTest {
   }
   // Runs frames until `seconds` after `from`; then both states.
   std::pair<int, int> at(double from, double seconds) {
-    while (vrsim_now(sim) - from < seconds - half_frame_s) frames(1, frame_s);
+    while (vrsim_now(sim) - from < seconds - half_source_frame_s) frames(1, source_frame_s);
     int net = -1, common = -1;
     EXPECT_EQ(vr_get_int(ctx, VR_NET_STATE, &net), VR_OK);
     EXPECT_EQ(vr_get_int(ctx, VR_HEAD_TRACK_STATE, &common), VR_OK);
@@ -308,7 +309,7 @@ TEST_F(NetworkStates, MapOntoTheCommonStatus) {
   // The sender starts: its first datagram arrives 21 ms later (phase and latency).
   vrsim_start_opentrack(sim, nullptr);
   t = vrsim_now(sim);
-  EXPECT_EQ(at(t, 2 * frame_s), States(VR_NET_STATE_TRACKING, VR_TRACK_TRACKING));
+  EXPECT_EQ(at(t, 2 * source_frame_s), States(VR_NET_STATE_TRACKING, VR_TRACK_TRACKING));
   EXPECT_EQ(at(t, 1.0), States(VR_NET_STATE_TRACKING, VR_TRACK_TRACKING));
 
   // Silent: stale before the source's silence timeout (0.5 s), then silent, then lost.
@@ -321,7 +322,7 @@ TEST_F(NetworkStates, MapOntoTheCommonStatus) {
   t = vrsim_now(sim);
   int net = -1, common = -1;
   while (common != VR_TRACK_TRACKING && vrsim_now(sim) - t < 0.5) {
-    frames(1, frame_s);
+    frames(1, source_frame_s);
     vr_get_int(ctx, VR_NET_STATE, &net);
     vr_get_int(ctx, VR_HEAD_TRACK_STATE, &common);
   }

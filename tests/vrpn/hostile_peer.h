@@ -30,6 +30,12 @@
 
 namespace hostile {
 
+// The longest frame a hostile peer may cause when the scheduler did not interrupt it, and the
+// longest any frame may last at all: a frame that waited on the peer lasts until the peer gives
+// up, far longer than any preemption of a busy machine.
+constexpr double frame_budget_s = 5e-3;
+constexpr double frame_never_s = 0.1;
+
 // What the peer sends once connected, before it holds the connection open and says nothing.
 enum class Attack {
   partial_cookie,         // the first 5 bytes of VRPN's 24-byte cookie

@@ -21,10 +21,8 @@ using hostile::Attack;
 using vrpn_test::get_double;
 using vrpn_test::get_int;
 
-constexpr double frame_budget_s = 5e-3;
-// A frame that waited on the peer lasts until the peer gives up: far longer than any
-// preemption of a busy machine.
-constexpr double frame_never_s = 0.1;
+using hostile::frame_budget_s;
+using hostile::frame_never_s;
 constexpr double setup_wait_s = 0.5;  // the set-up's documented wait for a server
 constexpr double late_s = 0.05;       // frames are 1 ms apart; a busy machine may lag a little
 constexpr double clocks_s = 2e-3;     // the status's clock against this test's

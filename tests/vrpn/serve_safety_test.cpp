@@ -40,8 +40,8 @@
 
 namespace {
 
-constexpr double frame_budget_s = 5e-3;
-constexpr double frame_never_s = 0.1;
+using hostile::frame_budget_s;
+using hostile::frame_never_s;
 // VRPN's limit: a server keeps one place of its vrpn_MAX_ENDPOINTS (256) free.
 constexpr int vrpn_connection_limit = vrpn_MAX_ENDPOINTS - 1;
 
