@@ -712,7 +712,9 @@ int key_count() {
 
 KeyInfo key_at(int index) {
   if (index < 0 || index >= key_total) return KeyInfo{nullptr, nullptr};
-  return KeyInfo{keys[index].section, keys[index].name};
+  const Key &k = keys[static_cast<std::size_t>(index)];
+  return KeyInfo{k.section,         k.name, k.id, k.target == Target::attribute,
+                 k.target == Target::endpoint, k.is_switch};
 }
 
 }  // namespace vr::config
