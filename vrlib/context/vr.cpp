@@ -72,10 +72,18 @@ struct Takes {
   int high = INT_MAX;
 };
 
-// The value an extension attribute starts with (vr_ext_init), or fixed: one of the fixed
-// interface's, or a door to its storage, set by vr_init_attributes in its own order.
+// Where a value starts (vr_attributes.def says which): set by vr_init_attributes before one of
+// its calls that read it, given by vr_ext_init, or elsewhere (computed, zero, or another row's).
+enum Stage : unsigned char {
+  elsewhere,
+  before_window,
+  before_eyes,
+  before_placement,
+  extension,
+};
+
 struct Default {
-  bool fixed = true;
+  Stage stage = elsewhere;
   double number = 0.0;  // a double, or an int exactly
   double xyz[3] = {};   // a point
 };
@@ -120,12 +128,18 @@ constexpr Takes whole(int low, int high) {
 }  // namespace takes
 
 namespace defaults {
-constexpr Default fixed{};
+constexpr Default elsewhere{};
+constexpr Default init(Stage stage, double v) {
+  return Default{stage, v, {}};
+}
+constexpr Default init_point(Stage stage, double x, double y, double z) {
+  return Default{stage, 0.0, {x, y, z}};
+}
 constexpr Default value(double v) {
-  return Default{false, v, {}};
+  return Default{extension, v, {}};
 }
 constexpr Default point(double x, double y, double z) {
-  return Default{false, 0.0, {x, y, z}};
+  return Default{extension, 0.0, {x, y, z}};
 }
 }  // namespace defaults
 
@@ -155,16 +169,15 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
 #undef NOWHERE
 #undef EXT
 #undef CTX
-  // Every fixed identifier has its row; 128 was never one. Their defaults are
-  // vr_init_attributes's; an extension row has its own, unless it is a door to the storage of a
-  // fixed one, and the default fits the row.
+  // Every fixed identifier has its row; 128 was never one. A row in the extension state starts
+  // from vr_ext_init, one in the context's own fields does not, and a default fits its row.
   for (int id = 1; id <= last_attribute_id; ++id) {
     const Attribute &a = t[static_cast<std::size_t>(id)];
     if (id <= last_fixed_id && (a.kind == Kind::none) != (id == 128)) attribute_table_fault();
     if (a.kind == Kind::none) continue;
     const bool in_extension = a.offset >= offsetof(vr_ctx, ext);
-    if (a.initial.fixed != !in_extension) attribute_table_fault();
-    if (a.initial.fixed) continue;
+    if ((a.initial.stage == extension) != in_extension) attribute_table_fault();
+    if (a.initial.stage == elsewhere) continue;
     const bool whole = a.initial.number == static_cast<double>(static_cast<int>(a.initial.number));
     if (!(a.kind == Kind::real || a.kind == Kind::point || (a.kind == Kind::integer && whole)))
       attribute_table_fault();
@@ -513,7 +526,6 @@ vr_result typed_set(const char *who, vr_ctx *ctx, int id, vr_attr_type wanted, c
 // Defaults
 // ---------------------------------------------------------------------------------------------
 
-constexpr double cm_per_inch = 2.54;
 constexpr double default_world_scale = 2.0 / 25.9;  // one world unit per plate cm
 constexpr double transmitter_lean_rad = 50.0 * std::numbers::pi / 180.0;
 constexpr double transmitter_x_cm = 18.28;
@@ -524,6 +536,26 @@ void set_point(dpt p, double x, double y, double z) {
   p[0] = x;
   p[1] = y;
   p[2] = z;
+}
+
+// Gives every row that starts at this stage its default from the table.
+void set_defaults(vr_ctx *ctx, Stage stage) {
+  for (const Attribute &a : attribute_table) {
+    if (a.initial.stage != stage) continue;
+    switch (a.kind) {
+      case Kind::real:
+        field<double>(ctx, a.offset) = a.initial.number;
+        break;
+      case Kind::integer:
+        field<int>(ctx, a.offset) = static_cast<int>(a.initial.number);
+        break;
+      case Kind::point:
+        std::memcpy(&field<double>(ctx, a.offset), a.initial.xyz, sizeof(dpt));
+        break;
+      default:
+        break;
+    }
+  }
 }
 
 }  // namespace
@@ -574,22 +606,7 @@ extern "C" {
 // member initialisers).
 void vr_ext_init(vr_ctx *ctx) {
   new (ctx->ext.bytes) vr_ext_state{};
-  for (const Attribute &a : attribute_table) {
-    if (a.kind == Kind::none || a.initial.fixed) continue;
-    switch (a.kind) {
-      case Kind::real:
-        field<double>(ctx, a.offset) = a.initial.number;
-        break;
-      case Kind::integer:
-        field<int>(ctx, a.offset) = static_cast<int>(a.initial.number);
-        break;
-      case Kind::point:
-        std::memcpy(&field<double>(ctx, a.offset), a.initial.xyz, sizeof(dpt));
-        break;
-      default:
-        break;
-    }
-  }
+  set_defaults(ctx, extension);
 }
 
 extern "C" {
@@ -696,69 +713,15 @@ VR_API void vr_init_attributes(vr_ctx *ctx) {
   vr_ext_init(ctx);
   vr_init_pworld_time(ctx);
 
-  ctx->gaze_mode = 1;
-  ctx->crt_correction = 1;
-  ctx->crt_curvature = 2;
-  ctx->crt_glass_thickness = 1.3;
-  ctx->crt_refraction_index = 1.52;
-  ctx->crt_radius = 117.3;
-
-  ctx->screen_width_pixels = 960.0;
-  ctx->screen_height_pixels = 680.0;
-  ctx->screen_width_cm = 36.5;
-  ctx->screen_height_cm = 25.9;
-  ctx->window_width_pixels = 960.0;
-  ctx->window_height_pixels = 680.0;
-  ctx->window_x_pixels = 0.0;
-  ctx->window_y_pixels = 0.0;
+  // The values are in vr_attributes.def; each stage is set before the call that reads it.
+  set_defaults(ctx, before_window);
   vr_window_comp(ctx);
 
-  ctx->stereo = 0;
-  ctx->head_relative_views = 0;
-  ctx->head_to_world_wanted = 0;
-  ctx->mouse_to_world_wanted = 0;
-  ctx->predict_ramp_start = 2.0;
-  ctx->predict_ramp_end = 4.0;
-
-  ctx->tracking_mode = 1;
-  ctx->tracking_aux = 1;
-  ctx->glasses_source = 1;
-  ctx->mouse_source = 1;
-  ctx->event_filter_length = 8;
-  ctx->streaming = 1;
-  ctx->raw_interpolate = 0;
-  ctx->predict_from_frame_time = 1;
-  ctx->predict_lead = 3.0 / 112.9;
-  ctx->predict_lead_limit = 3.0;
-  ctx->raw_limit = 100.0;
-
-  set_point(ctx->mouse_tip_offset, 0.0, -1.0, -10.0);
-  ctx->coexistence_height = 168.0;
-  ctx->coexistence_distance = 45.0;
-  set_point(ctx->left_eye_offset, -3.3, 2.0, 3.5);
-  set_point(ctx->right_eye_offset, 3.3, 2.0, 3.5);
-  set_point(ctx->screen_left_eye, 17.75, 13.75, 35.0);
+  set_defaults(ctx, before_eyes);
+  // The right screen eye: the left one moved by the difference of the eye offsets.
   set_point(ctx->screen_right_eye,
             ctx->screen_left_eye[0] - ctx->left_eye_offset[0] + ctx->right_eye_offset[0],
             ctx->screen_left_eye[1], ctx->screen_left_eye[2]);
-
-  ctx->quantize_steps = 32;
-  ctx->quantize_step = 0.25 * cm_per_inch;
-  ctx->quantize_distance = 18.8;
-  ctx->quantize_left_index = 0;
-  ctx->quantize_right_index = 0;
-  ctx->quantize_space = 0;
-  ctx->quantize_force = 0;
-  ctx->mono_eye = VR_MONO_BETWEEN;
-
-  ctx->coexistence_center = VR_COEXISTENCE_AT_GODS_EYE;
-  ctx->coexistence_base = VR_COEXISTENCE_AT_GODS_EYE;
-  ctx->gods_eye_z_factor = 0.0;
-  ctx->gods_eye_size_mode = 1;
-  ctx->gods_eye_center_mode = 1;
-  ctx->eye_pos_mode = VR_EYES_SCREEN_RELATIVE;
-  ctx->field_of_view = std::numbers::pi / 2.0;
-
   // A fixed world scale, deliberately not read from screen_height_cm.
   constexpr double k = default_world_scale;
   vr_mat_scale(k, k, k, ctx->world_to_coexistence);
@@ -767,24 +730,9 @@ VR_API void vr_init_attributes(vr_ctx *ctx) {
   vr_mat_identity(ctx->corner_dir_matrix);
   for (auto &dir : ctx->window_corner_dirs) set_point(dir, 0.0, 0.0, -1.0);
   ctx->pworld_time_base = 0.0;
-
   vr_cache_eye_pos(ctx);
 
-  ctx->hither_relative = 1;
-  ctx->hither_scale_mode = 1;
-  ctx->hither = -5.0;
-  ctx->yon_relative = 2;
-  ctx->yon_scale_mode = 1;
-  ctx->yon = -100.0;
-  ctx->depth_front_relative = 1;
-  ctx->depth_front_scale_mode = 1;
-  ctx->depth_front = ctx->yon;
-  ctx->depth_front_ndc = -1.0;
-  ctx->depth_back_relative = 2;
-  ctx->depth_back_scale_mode = 1;
-  ctx->depth_back = ctx->yon;
-  ctx->depth_back_ndc = 1.0;
-
+  set_defaults(ctx, before_placement);
   leaning_triangle_make_dig_to_plate(ctx, transmitter_lean_rad, transmitter_x_cm, transmitter_y_cm,
                                      transmitter_z_cm);
   consistify_coexistence_center(ctx);
