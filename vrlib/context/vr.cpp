@@ -187,6 +187,47 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
 
 constexpr auto attribute_table = make_attribute_table();
 
+// The extension state's records may start a field at zero or at its attribute's default, never
+// at another value: vr_ext_init writes the table's default over it (the network state, kept
+// beside its driver, still repeats its defaults as member initialisers).
+namespace initialisers {
+struct Unchecked {};
+constexpr bool agree(Unchecked, const Default &) {
+  return true;
+}
+constexpr bool agree(int held, const Default &d) {
+  return held == 0 || held == static_cast<int>(d.number);
+}
+constexpr bool agree(double held, const Default &d) {
+  return held == 0.0 || held == d.number;
+}
+constexpr bool agree(const double (&held)[3], const Default &d) {
+  return (held[0] == 0.0 && held[1] == 0.0 && held[2] == 0.0) ||
+         (held[0] == d.xyz[0] && held[1] == d.xyz[1] && held[2] == d.xyz[2]);
+}
+constexpr bool all_agree() {
+  constexpr vr_ext_state state{};
+  bool ok = true;
+#define CTX(field) \
+  Unchecked {}
+#define EXT(member) state.member
+#define NOWHERE \
+  Unchecked {}
+#define VR_ATTRIBUTE(id, kind, access, range, effect, place, unit, start, key_style, section, \
+                     key_name, what)                                                          \
+  ok = ok && agree(place, attribute_table[id].initial);
+#define VR_SETUP_KEY(target, which, section, key_name, what)
+#include "vr_attributes.def"
+#undef VR_SETUP_KEY
+#undef VR_ATTRIBUTE
+#undef NOWHERE
+#undef EXT
+#undef CTX
+  return ok;
+}
+static_assert(all_agree(), "an extension state field starts at a value its attribute does not");
+}  // namespace initialisers
+
 // The row of an identifier of the whole table, fixed and extension, or nullptr for anything
 // outside it (any int is safe here).
 const Attribute *any_attribute_row(int id) {
