@@ -634,6 +634,18 @@ bool vr_attr_range_of(int id, vr_attr_range *out) {
   }
 }
 
+bool vr_attr_info_of(int id, vr_attr_info *out) {
+  const Attribute *a = any_attribute_row(id);
+  if (a == nullptr || out == nullptr) return false;
+  *out = vr_attr_info{a->unit,
+                      a->gettable(),
+                      a->settable(),
+                      a->typed_settable,
+                      a->effect == Effect::cache_eyes,
+                      a->effect == Effect::consistify};
+  return true;
+}
+
 extern "C" {
 
 // ---------------------------------------------------------------------------------------------
