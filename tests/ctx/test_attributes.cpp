@@ -348,7 +348,8 @@ TEST(Attributes, GeometryOverridesRaiseOnlyTheirOwnFlags) {
 
 // vr.h describes each fixed identifier as "type unit [frame]; access; default; effect." The
 // type, unit, access and eye or coexistence effect it gives must be what the attribute table
-// (vr_attributes.def) does: the header is what applications read.
+// (vr_attributes.def) does, and the default what a new context holds: the header is what
+// applications read.
 TEST(Attributes, TheHeaderDescribesEachFixedIdentifierAsTheTableHoldsIt) {
   std::ifstream file(std::string(VR_SOURCE_DIR) + "/vrlib/include/vrlib/vr.h");
   std::stringstream read;
@@ -360,7 +361,16 @@ TEST(Attributes, TheHeaderDescribesEachFixedIdentifierAsTheTableHoldsIt) {
     return s.substr(first, s.find_last_not_of(" \n") - first + 1);
   };
 
-  int checked = 0;
+  const Ctx fresh = new_ctx();
+  const auto parse_number = [](const std::string &t, double *v) {
+    char *stop = nullptr;
+    *v = std::strtod(t.c_str(), &stop);
+    return !t.empty() && *stop == '\0';
+  };
+  const auto near = [](double a, double b) {
+    return std::fabs(a - b) <= 1e-9 * std::fmax(1.0, std::fabs(b));
+  };
+  int checked = 0, defaults_checked = 0;
   for (std::size_t end = header.find("*/"); end != std::string::npos;
        end = header.find("*/", end + 2)) {
     // A comment standing right before "VR_NAME = number," of the fixed block.
@@ -412,8 +422,33 @@ TEST(Attributes, TheHeaderDescribesEachFixedIdentifierAsTheTableHoldsIt) {
     const std::string effect = fields.size() > 3 ? fields[3] : "";
     EXPECT_EQ(info.caches_eyes, effect.rfind("cache", 0) == 0);
     EXPECT_EQ(info.consistifies, effect.rfind("consistify", 0) == 0);
+
+    // A default written as a number or "(x, y, z)" is what a new context holds; the ones
+    // written in words ("computed", "identity", "pi/2") are left to the tests of their own.
+    std::string initial = fields[2].substr(0, fields[2].find(". "));
+    if (!initial.empty() && initial.back() == '.') initial.pop_back();
+    double v = 0;
+    if ((held == VR_TYPE_DOUBLE || held == VR_TYPE_INT) && parse_number(initial, &v)) {
+      const double now =
+          held == VR_TYPE_INT ? get_int(fresh.get(), id) : get_double(fresh.get(), id);
+      EXPECT_TRUE(near(now, v)) << "a new context holds " << now;
+      ++defaults_checked;
+    }
+    if (held == VR_TYPE_POINT && initial.size() > 2 && initial.front() == '(' &&
+        initial.back() == ')') {
+      std::stringstream xyz(initial.substr(1, initial.size() - 2));
+      const Point now = get_point(fresh.get(), id);
+      for (int axis = 0; axis < 3; ++axis) {
+        std::string item;
+        std::getline(xyz, item, ',');
+        ASSERT_TRUE(parse_number(trim(item), &v)) << item;
+        EXPECT_TRUE(near(now[axis], v)) << "a new context holds " << now[axis];
+      }
+      ++defaults_checked;
+    }
     ++checked;
   }
+  EXPECT_GE(defaults_checked, 80);
   // Every fixed identifier but the grouped geometry overrides and the blocks is described.
   EXPECT_GE(checked, 110);
 }
