@@ -159,7 +159,7 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
 #define NOWHERE 0
 #define VR_ATTRIBUTE(id, kind, access, range, effect, place, unit, initial, key_style, section, \
                      key_name, what)                                                            \
-  add(id, Attribute{Kind::kind, (access)&set_get, Effect::effect, takes::range.refuse, place,   \
+  add(id, Attribute{Kind::kind, set_get & (access), Effect::effect, takes::range.refuse, place, \
                     ((access) & ~set_get) != 0, takes::range.low, takes::range.high, #id, unit, \
                     defaults::initial});
 #define VR_SETUP_KEY(target, which, section, key_name, what)
@@ -175,7 +175,8 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
     const Attribute &a = t[static_cast<std::size_t>(id)];
     if (id <= last_fixed_id && (a.kind == Kind::none) != (id == 128)) attribute_table_fault();
     if (a.kind == Kind::none) continue;
-    const bool in_extension = a.offset >= offsetof(vr_ctx, ext);
+    const bool in_extension =
+        a.offset >= offsetof(vr_ctx, ext) && a.offset < offsetof(vr_ctx, ext) + sizeof(vr_ctx::ext);
     if ((a.initial.stage == extension) != in_extension) attribute_table_fault();
     if (a.initial.stage == elsewhere) continue;
     const bool whole = a.initial.number == static_cast<double>(static_cast<int>(a.initial.number));
@@ -208,11 +209,9 @@ constexpr bool agree(const double (&held)[3], const Default &d) {
 constexpr bool all_agree() {
   constexpr vr_ext_state state{};
   bool ok = true;
-#define CTX(field) \
-  Unchecked {}
+#define CTX(field) Unchecked()
 #define EXT(member) state.member
-#define NOWHERE \
-  Unchecked {}
+#define NOWHERE Unchecked()
 #define VR_ATTRIBUTE(id, kind, access, range, effect, place, unit, start, key_style, section, \
                      key_name, what)                                                          \
   ok = ok && agree(place, attribute_table[id].initial);
