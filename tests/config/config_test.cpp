@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "vr_attr.h"
 #include "vr_config.h"
 #include "vrlib/vr.h"
 #include "ctx_compare.h"
@@ -326,6 +328,180 @@ TEST_F(ConfigTest, TheExampleFileLoadsAndTheReadmeAndExampleNameEveryKey) {
     EXPECT_NE(readme.str().find("`" + name + "`"), std::string::npos)
         << name << " is not documented in README.md";
   }
+}
+
+// One row of the README's key table: its keys and the type, range and default columns.
+struct ReadmeRow {
+  std::vector<std::string> keys;
+  std::string type, range, initial;
+};
+
+std::string trimmed(const std::string &s) {
+  const auto first = s.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+std::vector<ReadmeRow> readme_key_rows() {
+  std::ifstream readme(source_dir / "README.md");
+  std::vector<ReadmeRow> rows;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("| `", 0) != 0) continue;
+    std::vector<std::string> cells;
+    std::stringstream cut(line.substr(1));
+    for (std::string cell; std::getline(cut, cell, '|');) cells.push_back(trimmed(cell));
+    if (cells.size() < 5) continue;
+    ReadmeRow row{{}, cells[1], cells[2], cells[3]};
+    for (std::size_t at = cells[0].find('`'); at != std::string::npos;) {
+      const std::size_t end = cells[0].find('`', at + 1);
+      row.keys.push_back(cells[0].substr(at + 1, end - at - 1));
+      at = cells[0].find('`', end + 1);
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// The items of a default column, split at the commas outside brackets: one per key of the row,
+// or one for all of them.
+std::vector<std::string> default_items(const std::string &column) {
+  std::vector<std::string> items{""};
+  int depth = 0;
+  for (const char c : column) {
+    depth += c == '[' ? 1 : c == ']' ? -1 : 0;
+    if (c == ',' && depth == 0) {
+      items.push_back("");
+    } else {
+      items.back() += c;
+    }
+  }
+  for (auto &item : items) item = trimmed(item);
+  return items;
+}
+
+// A number as the README writes it ("π/2" included), or NaN.
+double readme_number(const std::string &text) {
+  if (text == "π/2") return std::numbers::pi / 2;
+  char *end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  return end != text.c_str() && *end == '\0' ? v : std::nan("");
+}
+
+// Whether a README number stands for the value: the README rounds to four significant digits.
+bool close_to(const std::string &text, double value) {
+  return std::fabs(readme_number(text) - value) <= 5e-4 * std::fabs(value);
+}
+
+// What the range column says for an attribute key, from the numbers its setter takes.
+std::string expected_range(const vr::config::KeyInfo &key) {
+  if (key.is_switch) return "";
+  if (!key.attribute) return key.endpoint ? "\"a.b.c.d:port\"" : "";
+  vr_attr_range r{};
+  switch (vr_attr_type_of(key.id)) {
+    case VR_TYPE_POINT:
+      return "any";
+    case VR_TYPE_MATRIX:
+      return "a rotation and a translation only";
+    case VR_TYPE_DOUBLE:
+      EXPECT_TRUE(vr_attr_range_of(key.id, &r));
+      if (r.low == 0) return r.zero_refused ? "above 0" : "0 or more";
+      return r.zero_refused ? "any but 0" : "any";
+    case VR_TYPE_INT:
+      EXPECT_TRUE(vr_attr_range_of(key.id, &r));
+      if (r.low == INT_MIN && r.high == INT_MAX) return "any";
+      // The axis mappings' range is one of two signed bands (the setter says which).
+      if (key.id >= VR_NET_MAP_X && key.id <= VR_NET_MAP_ROLL)
+        return key.id <= VR_NET_MAP_Z ? "±1 to ±3" : "±4 to ±6";
+      return std::to_string(static_cast<long long>(r.low)) + " to " +
+             std::to_string(static_cast<long long>(r.high));
+    default:
+      return "?";
+  }
+}
+
+// Whether a default item of the README is the fresh context's value of the key.
+bool default_agrees(vr_ctx *ctx, const vr::config::KeyInfo &key, const std::string &item) {
+  if (key.endpoint) {
+    int address = 0, port = 0;
+    vr_get_int(ctx, key.id, &address);
+    vr_get_int(ctx, key.id + 1, &port);
+    const auto a = static_cast<unsigned>(address);
+    return item == "\"" + std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255u) + "." +
+                       std::to_string((a >> 8) & 255u) + "." + std::to_string(a & 255u) + ":" +
+                       std::to_string(port) + "\"";
+  }
+  switch (vr_attr_type_of(key.id)) {
+    case VR_TYPE_DOUBLE: {
+      double v = 0;
+      vr_get_double(ctx, key.id, &v);
+      return close_to(item, v);
+    }
+    case VR_TYPE_INT: {
+      int v = 0;
+      vr_get_int(ctx, key.id, &v);
+      if (key.is_switch) return item == (v ? "true" : "false");
+      return item == std::to_string(v);
+    }
+    case VR_TYPE_POINT: {
+      dpt p{};
+      vr_get_point(ctx, key.id, p);
+      if (item.size() < 2 || item.front() != '[' || item.back() != ']') return false;
+      const auto coordinates = default_items(item.substr(1, item.size() - 2));
+      return coordinates.size() == 3 && close_to(coordinates[0], p[0]) &&
+             close_to(coordinates[1], p[1]) && close_to(coordinates[2], p[2]);
+    }
+    default:
+      return true;  // a matrix is described in words
+  }
+}
+
+// The README's key table is held to the attribute table: every key has one row, every row names
+// keys, and each attribute key's type, range and default columns say what the setter takes and
+// what a new context holds.
+TEST_F(ConfigTest, TheReadmeKeyTableAgreesWithTheAttributeTable) {
+  const std::vector<ReadmeRow> rows = readme_key_rows();
+  std::vector<std::string> documented;
+  for (const auto &row : rows)
+    documented.insert(documented.end(), row.keys.begin(), row.keys.end());
+  Ctx ctx(vr_ctx_create());
+  for (int k = 0; k < vr::config::key_count(); ++k) {
+    const auto key = vr::config::key_at(k);
+    const std::string name = std::string(key.section) + "." + key.name;
+    const ReadmeRow *row = nullptr;
+    for (const auto &r : rows) {
+      for (std::size_t i = 0; i < r.keys.size(); ++i) {
+        if (r.keys[i] == name) row = &r;
+      }
+    }
+    ASSERT_NE(row, nullptr) << name << " has no row in the README's key table";
+    std::erase(documented, name);
+
+    const vr_attr_type type = key.attribute ? vr_attr_type_of(key.id) : VR_TYPE_NONE;
+    const std::string expected_type = !key.attribute           ? "text"
+                                      : key.is_switch          ? "switch"
+                                      : type == VR_TYPE_DOUBLE ? "number"
+                                      : type == VR_TYPE_INT    ? "whole"
+                                      : type == VR_TYPE_POINT  ? "point"
+                                      : type == VR_TYPE_MATRIX ? "4 rows of 4 numbers"
+                                                               : "?";
+    EXPECT_EQ(row->type, expected_type) << name;
+
+    if (key.attribute || key.endpoint) {
+      // The column may add a remark in parentheses after the range.
+      const std::string range = expected_range(key);
+      EXPECT_TRUE(row->range == range || row->range.rfind(range + " (", 0) == 0)
+          << name << ": the README says \"" << row->range << "\", the setter takes " << range;
+
+      const auto items = default_items(row->initial);
+      std::size_t at = 0;
+      while (row->keys[at] != name) ++at;
+      const std::string item = items.size() == row->keys.size() ? items[at] : items.front();
+      EXPECT_TRUE(default_agrees(ctx.get(), key, item))
+          << name << ": the README's default \"" << item << "\" is not a new context's";
+    }
+  }
+  EXPECT_TRUE(documented.empty()) << "the README documents " << documented.front()
+                                  << ", which is no set-up key";
 }
 
 TEST_F(ConfigTest, DisplayTimeAndNetworkKeysRoundTripAndAreChecked) {

@@ -1,12 +1,16 @@
 // The attribute interface: identifiers, value types, access, side effects and bad arguments.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "vr_attr.h"
 #include "view_test_util.h"
 
 using namespace view_test;
@@ -340,4 +344,111 @@ TEST(Attributes, GeometryOverridesRaiseOnlyTheirOwnFlags) {
   EXPECT_EQ(ctx->mouse_rx_geom[1].set, 0);
   EXPECT_EQ(ctx->tx_geom[3].set, 1);  // a zero value still counts as given
   EXPECT_EQ(get_double(ctx.get(), VR_TX_GEOM_3), 0.0);
+}
+
+// vr.h describes each fixed identifier as "type unit [frame]; access; default; effect." The
+// type, unit, access and eye or coexistence effect it gives must be what the attribute table
+// (vr_attributes.def) does, and the default what a new context holds: the header is what
+// applications read.
+TEST(Attributes, TheHeaderDescribesEachFixedIdentifierAsTheTableHoldsIt) {
+  std::ifstream file(std::string(VR_SOURCE_DIR) + "/vrlib/include/vrlib/vr.h");
+  std::stringstream read;
+  read << file.rdbuf();
+  const std::string header = read.str();
+  const auto trim = [](std::string s) {
+    const auto first = s.find_first_not_of(" \n");
+    if (first == std::string::npos) return std::string();
+    return s.substr(first, s.find_last_not_of(" \n") - first + 1);
+  };
+
+  const Ctx fresh = new_ctx();
+  const auto parse_number = [](const std::string &t, double *v) {
+    char *stop = nullptr;
+    *v = std::strtod(t.c_str(), &stop);
+    return !t.empty() && *stop == '\0';
+  };
+  const auto near = [](double a, double b) {
+    return std::fabs(a - b) <= 1e-9 * std::fmax(1.0, std::fabs(b));
+  };
+  int checked = 0, defaults_checked = 0;
+  for (std::size_t end = header.find("*/"); end != std::string::npos;
+       end = header.find("*/", end + 2)) {
+    // A comment standing right before "VR_NAME = number," of the fixed block.
+    std::size_t at = header.find_first_not_of(" \n", end + 2);
+    const std::size_t eq = header.find(" = ", at);
+    const std::size_t comma = header.find(',', eq);
+    if (at == std::string::npos || eq == std::string::npos || comma == std::string::npos ||
+        header.compare(at, 3, "VR_") != 0 || header.find_first_of(" \n", at) != eq)
+      continue;
+    const std::string number = header.substr(eq + 3, comma - eq - 3);
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) continue;
+    const int id = std::stoi(number);
+    if (id < 1 || id > VR_EYE_HOOK_REMOVE_FN) continue;
+    const std::size_t begin = header.rfind("/*", end) + 2;
+    std::string text;
+    for (const char c : header.substr(begin, end - begin)) {
+      if (c == '\n') continue;
+      if (c == '*' && !text.empty() && text.back() == ' ') continue;  // a continued line's star
+      if (c == ' ' && !text.empty() && text.back() == ' ') continue;
+      text += c;
+    }
+    std::vector<std::string> fields;
+    std::stringstream cut(text);
+    for (std::string f; std::getline(cut, f, ';');) fields.push_back(trim(f));
+    // Groups ("49..60: double cm") and blocks ("4 dpt") are described in words.
+    if (fields.size() < 3 || std::isdigit(static_cast<unsigned char>(fields[0][0]))) continue;
+    const std::string name = vr_attr_name(id);
+    SCOPED_TRACE(name + ": " + text);
+
+    std::stringstream head(fields[0]);
+    std::string type, unit;
+    head >> type >> unit;
+    if (!unit.empty() && unit[0] == '[') unit.clear();
+    vr_attr_info info{};
+    ASSERT_TRUE(vr_attr_info_of(id, &info));
+    EXPECT_EQ(unit, info.unit);
+    const vr_attr_type held = vr_attr_type_of(id);
+    EXPECT_EQ(held, type == "double" ? VR_TYPE_DOUBLE
+                    : type == "int"  ? VR_TYPE_INT
+                    : type == "dpt"  ? VR_TYPE_POINT
+                    : type == "dmat" ? VR_TYPE_MATRIX
+                                     : VR_TYPE_OTHER);
+
+    const std::string access = fields[1];
+    EXPECT_EQ(info.gettable, access == "SG" || access == "G" || access == "G M");
+    EXPECT_EQ(info.list_settable, access == "SG" || access == "S");
+    EXPECT_EQ(info.typed_settable, access == "G M");
+
+    const std::string effect = fields.size() > 3 ? fields[3] : "";
+    EXPECT_EQ(info.caches_eyes, effect.rfind("cache", 0) == 0);
+    EXPECT_EQ(info.consistifies, effect.rfind("consistify", 0) == 0);
+
+    // A default written as a number or "(x, y, z)" is what a new context holds; the ones
+    // written in words ("computed", "identity", "pi/2") are left to the tests of their own.
+    std::string initial = fields[2].substr(0, fields[2].find(". "));
+    if (!initial.empty() && initial.back() == '.') initial.pop_back();
+    double v = 0;
+    if ((held == VR_TYPE_DOUBLE || held == VR_TYPE_INT) && parse_number(initial, &v)) {
+      const double now =
+          held == VR_TYPE_INT ? get_int(fresh.get(), id) : get_double(fresh.get(), id);
+      EXPECT_TRUE(near(now, v)) << "a new context holds " << now;
+      ++defaults_checked;
+    }
+    if (held == VR_TYPE_POINT && initial.size() > 2 && initial.front() == '(' &&
+        initial.back() == ')') {
+      std::stringstream xyz(initial.substr(1, initial.size() - 2));
+      const Point now = get_point(fresh.get(), id);
+      for (int axis = 0; axis < 3; ++axis) {
+        std::string item;
+        std::getline(xyz, item, ',');
+        ASSERT_TRUE(parse_number(trim(item), &v)) << item;
+        EXPECT_TRUE(near(now[axis], v)) << "a new context holds " << now[axis];
+      }
+      ++defaults_checked;
+    }
+    ++checked;
+  }
+  EXPECT_GE(defaults_checked, 80);
+  // Every fixed identifier but the grouped geometry overrides and the blocks is described.
+  EXPECT_GE(checked, 110);
 }

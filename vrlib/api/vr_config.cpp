@@ -4,6 +4,7 @@
 #include "vr_config.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cerrno>
 #include <cfloat>
@@ -36,9 +37,9 @@ enum class Target : unsigned char { attribute, device, endpoint, vrpn_name };
 
 // One key of the file. The value's type, and the numbers it takes, are the attribute's own
 // (vr_attr_type_of, vr_attr_range_of): a file takes exactly what the typed setter takes, so any
-// set-up the setters made can be saved and read back. A key for a new attribute is one row here.
-// A switch (an int attribute read as on / off) also takes true / false, and is written so when
-// it holds 0 or 1.
+// set-up the setters made can be saved and read back. A key for a new attribute is the key
+// column of its line in context/vr_attributes.def. A switch (an int attribute read as on / off)
+// also takes true / false, and is written so when it holds 0 or 1.
 struct Key {
   const char *section;
   const char *name;
@@ -49,152 +50,57 @@ struct Key {
   bool is_switch = false;
 };
 
-constexpr Key attr(const char *section, const char *name, int id, const char *what,
-                   bool saved = true) {
-  return Key{section, name, Target::attribute, id, what, saved};
-}
-constexpr Key switch_attr(const char *section, const char *name, int id, const char *what) {
-  return Key{section, name, Target::attribute, id, what, true, true};
-}
-constexpr Key device(const char *name, int which, const char *what) {
-  return Key{"devices", name, Target::device, which, what, true};
-}
-constexpr Key endpoint(const char *section, const char *name, int address_id, const char *what) {
-  return Key{section, name, Target::endpoint, address_id, what, true};
-}
 // The VRPN source's device names: the tracker, and the button device after it.
 enum { vrpn_tracker = 0, vrpn_button = 1 };
-constexpr Key vrpn_name(const char *name, int which, const char *what) {
-  return Key{"vrpn", name, Target::vrpn_name, which, what, true};
+
+// The lines of vr_attributes.def as keys: an attribute line with a key, or a key that is no
+// attribute (a device path, a VRPN device name). Attribute lines without a key are left out.
+struct KeyLine {
+  bool is_key;
+  Key key;
+};
+constexpr KeyLine no_key_line(const char *, const char *, int, const char *) {
+  return KeyLine{false, Key{}};
+}
+constexpr KeyLine key_line(const char *section, const char *name, int id, const char *what) {
+  return KeyLine{true, Key{section, name, Target::attribute, id, what, true}};
+}
+constexpr KeyLine switch_key_line(const char *section, const char *name, int id, const char *what) {
+  return KeyLine{true, Key{section, name, Target::attribute, id, what, true, true}};
+}
+constexpr KeyLine derived_key_line(const char *section, const char *name, int id,
+                                   const char *what) {
+  return KeyLine{true, Key{section, name, Target::attribute, id, what, false}};
+}
+constexpr KeyLine endpoint_key_line(const char *section, const char *name, int address_id,
+                                    const char *what) {
+  return KeyLine{true, Key{section, name, Target::endpoint, address_id, what, true}};
 }
 
-// Source numbers: 1 Logitech raw records, 2 Logitech 6D reports, 3 CyberMan (mouse only),
-// 4 DynaSight; the head source also takes the network source (VR_SOURCE_NETWORK), and both take
-// VRPN (VR_GLASSES_SOURCE_VRPN, VR_MOUSE_SOURCE_VRPN). Like the setter, the file takes any
-// number; starting an unknown source fails with its own message.
-constexpr Key head_source() {
-  return attr("tracking", "glasses_source", VR_GLASSES_SOURCE,
-              "1 Logitech raw, 2 Logitech 6D, 4 DynaSight, 6 network (webcam), 240 VRPN");
-}
-constexpr Key mouse_source() {
-  return attr("tracking", "mouse_source", VR_MOUSE_SOURCE,
-              "1 Logitech raw, 2 Logitech 6D, 3 CyberMan, 240 VRPN");
-}
-
-// The keys in the order they are applied and written. The eye offsets come before the
-// interocular distance (which replaces their x) and the screen eyes after both (the offsets'
-// setters move them).
-constexpr Key keys[] = {
-    attr("screen", "width_cm", VR_SCREEN_WIDTH_CM, "visible width of the screen, cm"),
-    attr("screen", "height_cm", VR_SCREEN_HEIGHT_CM, "visible height, cm"),
-    attr("screen", "width_pixels", VR_SCREEN_WIDTH_PIXELS, "pixels across"),
-    attr("screen", "height_pixels", VR_SCREEN_HEIGHT_PIXELS, "pixels down"),
-    switch_attr("screen", "crt_correction", VR_CRT_CORRECTION, "correct for the curved glass"),
-    attr("screen", "crt_curvature", VR_CRT_CURVATURE, "1 spherical face, 2 cylindrical"),
-    attr("screen", "crt_glass_thickness", VR_CRT_GLASS_THICKNESS, "glass thickness, cm"),
-    attr("screen", "crt_refraction_index", VR_CRT_REFRACTION_INDEX, "glass refraction"),
-    attr("screen", "crt_radius", VR_CRT_RADIUS, "radius of the face, cm"),
-
-    attr("window", "x_pixels", VR_WINDOW_X, "window left edge, pixels"),
-    attr("window", "y_pixels", VR_WINDOW_Y, "window top edge, pixels"),
-    attr("window", "width_pixels", VR_WINDOW_WIDTH, "window width, pixels"),
-    attr("window", "height_pixels", VR_WINDOW_HEIGHT, "window height, pixels"),
-
-    attr("eyes", "left_offset", VR_LEFT_EYE_OFFSET, "left eye in the head frame, cm"),
-    attr("eyes", "right_offset", VR_RIGHT_EYE_OFFSET, "right eye in the head frame, cm"),
-    attr("eyes", "interocular", VR_INTEROCULAR,
-         "distance between the eyes, cm (replaces the x of both offsets)", false),
-    attr("eyes", "screen_left", VR_SCREEN_LEFT_EYE,
-         "left eye on the plate when no tracker places it, cm"),
-    attr("eyes", "screen_right", VR_SCREEN_RIGHT_EYE,
-         "right eye on the plate when no tracker places it, cm"),
-
-    switch_attr("view", "stereo", VR_STEREO, "two eyes, two views"),
-    attr("view", "mono_eye", VR_MONO_EYE, "one-eye view: 1 between, 2 left, 3 right"),
-    attr("view", "eye_pos_mode", VR_EYE_POS_MODE,
-         "1 fixed field, 2 screen relative, 3 window relative, 0 as placed"),
-    attr("view", "gaze_mode", VR_GAZE_MODE, "eyes look at: 1 window centre, 2 mouse tip"),
-    attr("view", "field_of_view", VR_FIELD_OF_VIEW, "fixed-field view angle, rad"),
-
-    attr("mouse", "tip_offset", VR_MOUSE_TIP_OFFSET, "tip in the mouse frame, cm"),
-
-    attr("tracking", "mode", VR_TRACKING_MODE, "0 none, 5 head-mounted, else desk-top"),
-    attr("tracking", "aux", VR_TRACKING_AUX, "kept for the caller"),
-    head_source(),
-    mouse_source(),
-    switch_attr("tracking", "streaming", VR_STREAMING, "units stream reports"),
-    switch_attr("tracking", "raw_interpolate", VR_RAW_INTERPOLATE, "interpolate raw records"),
-    attr("tracking", "event_filter_length", VR_EVENT_FILTER_LENGTH, "units' report filter length"),
-
-    attr("prediction", "ramp_start", VR_PREDICT_RAMP_START,
-         "head speed where eye prediction starts, cm/s"),
-    attr("prediction", "ramp_end", VR_PREDICT_RAMP_END, "head speed of full eye prediction, cm/s"),
-    switch_attr("prediction", "from_frame_time", VR_PREDICT_FROM_FRAME_TIME,
-                "raw solver looks ahead by the frame time"),
-    attr("prediction", "lead", VR_PREDICT_LEAD, "raw solver look-ahead, s"),
-    attr("prediction", "lead_limit", VR_PREDICT_LEAD_LIMIT, "largest computed look-ahead, s"),
-    attr("prediction", "raw_limit", VR_RAW_LIMIT,
-         "largest speaker distance the raw solver takes, cm"),
-
-    switch_attr("display_time", "enabled", VR_TRACK_DISPLAY_TIME,
-                "read every tracker for the moment the frame is on the screen"),
-    attr("display_time", "latency", VR_DISPLAY_LATENCY,
-         "vr_comp_view to the middle of the frame's scan-out, s (0: one frame interval)"),
-    attr("display_time", "tracker_delay", VR_TRACKER_DELAY,
-         "Logitech unit's measurement to its report on the line, s"),
-    attr("display_time", "outlier_gate", VR_OUTLIER_GATE,
-         "outlier gate, robust standard deviations (0: no gate)"),
-    attr("display_time", "outlier_floor", VR_OUTLIER_FLOOR, "the gate is never narrower, cm"),
-    attr("display_time", "head_speed_limit", VR_HEAD_SPEED_LIMIT,
-         "a faster jump of the head is held, cm/s"),
-    attr("display_time", "smoothing", VR_PREDICT_SMOOTHING, "predictor's pose time constant, s"),
-    attr("display_time", "trend", VR_PREDICT_TREND, "predictor's velocity time constant, s"),
-    attr("display_time", "raw_fit_slots", VR_RAW_FIT_SLOTS,
-         "measurements in each raw distance's line"),
-
-    endpoint("network", "listen", VR_NET_BIND_ADDRESS,
-             "the network head source listens here, \"a.b.c.d:port\" (0.0.0.0: every interface)"),
-    attr("network", "camera_offset", VR_NET_CAMERA_OFFSET,
-         "camera from the middle of the screen's top edge, cm (vrcalib --source opentrack)"),
-    attr("network", "camera_tilt", VR_NET_CAMERA_TILT,
-         "camera tilt about the plate's x axis, rad, positive looking down"),
-    attr("network", "map_x", VR_NET_MAP_X, "packet value giving the head's x (1..3, -: negated)"),
-    attr("network", "map_y", VR_NET_MAP_Y, "packet value giving the head's y"),
-    attr("network", "map_z", VR_NET_MAP_Z, "packet value giving the head's z"),
-    attr("network", "map_yaw", VR_NET_MAP_YAW, "packet value giving the yaw (4..6)"),
-    attr("network", "map_pitch", VR_NET_MAP_PITCH, "packet value giving the pitch"),
-    attr("network", "map_roll", VR_NET_MAP_ROLL, "packet value giving the roll"),
-    attr("network", "silence_timeout", VR_NET_SILENCE_TIMEOUT,
-         "no datagram for this long: the last pose is held, s"),
-    attr("network", "sender_latency", VR_NET_SENDER_LATENCY,
-         "the sender's measurement to the datagram's arrival, s (used at most 0.2)"),
-    switch_attr("network", "output", VR_NET_OUTPUT, "send the tracked head every frame"),
-    endpoint("network", "output_to", VR_NET_OUTPUT_ADDRESS,
-             "where the head output goes, \"a.b.c.d:port\""),
-
-    vrpn_name("tracker", vrpn_tracker,
-              "VRPN tracker of the VRPN source, \"Tracker0@host[:port]\" (\"\": none named)"),
-    vrpn_name("button", vrpn_button,
-              "VRPN button device of the 3D mouse, \"Buttons0@host[:port]\" (\"\": the tracker)"),
-    attr("vrpn", "head_sensor", VR_VRPN_HEAD_SENSOR, "sensor number of the head"),
-    attr("vrpn", "mouse_sensor", VR_VRPN_MOUSE_SENSOR, "sensor number of the 3D mouse"),
-    attr("vrpn", "cm_per_unit", VR_VRPN_CM_PER_UNIT, "cm per VRPN position unit (100: metres)"),
-
-    attr("coexistence", "height", VR_COEXISTENCE_HEIGHT, "raised centre, cm"),
-    attr("coexistence", "distance", VR_COEXISTENCE_DISTANCE, "forward centre, cm"),
-    attr("coexistence", "center", VR_COEXISTENCE_CENTER, "1 god's eye, 2 in front, 3 raised"),
-    attr("coexistence", "base", VR_COEXISTENCE_BASE, "1 god's eye, 2 in front, 3 raised"),
-
-    attr("calibration", "tracker_to_plate", VR_TRACKER_TO_PLATE,
-         "tracker frame to plate frame, rows; rotation and translation only"),
-
-    device("tty_a", VR_DEVICE_TTYA, "line of port A"),
-    device("tty_b", VR_DEVICE_TTYB, "line of port B"),
-    device("capture", VR_DEVICE_CAPTURE, "capture device"),
-    device("capture_alt", VR_DEVICE_CAPTURE_ALT, "capture device, second name"),
+constexpr KeyLine key_lines[] = {
+#define VR_ATTRIBUTE(id, kind, access, range, effect, place, unit, initial, key_style, section, \
+                     key_name, what)                                                            \
+  key_style##_line(#section, #key_name, id, what),
+#define VR_SETUP_KEY(target, which, section, key_name, what) \
+  KeyLine{true, Key{#section, #key_name, Target::target, which, what, true}},
+#include "vr_attributes.def"
+#undef VR_SETUP_KEY
+#undef VR_ATTRIBUTE
 };
 
-constexpr int key_total = static_cast<int>(std::size(keys));
+// The keys in the order they are applied and written: the order of vr_attributes.def.
+constexpr int key_total = static_cast<int>(std::count_if(
+    std::begin(key_lines), std::end(key_lines), [](const KeyLine &l) { return l.is_key; }));
+constexpr std::array<Key, key_total> collect_keys() {
+  std::array<Key, key_total> out{};
+  std::size_t n = 0;
+  for (const KeyLine &l : key_lines) {
+    if (l.is_key) out[n++] = l.key;
+  }
+  return out;
+}
+constexpr std::array<Key, key_total> keys = collect_keys();
+
 constexpr std::size_t max_file_bytes = 1 << 20;
 constexpr std::size_t max_path_bytes = 255;
 
@@ -806,7 +712,9 @@ int key_count() {
 
 KeyInfo key_at(int index) {
   if (index < 0 || index >= key_total) return KeyInfo{nullptr, nullptr};
-  return KeyInfo{keys[index].section, keys[index].name};
+  const Key &k = keys[static_cast<std::size_t>(index)];
+  return KeyInfo{k.section,         k.name, k.id, k.target == Target::attribute,
+                 k.target == Target::endpoint, k.is_switch};
 }
 
 }  // namespace vr::config

@@ -20,10 +20,14 @@ bool load_text(vr_ctx *ctx, std::string_view text, const char *source, bool devi
 // the keys (in key order, as key_at counts them) marked in it.
 std::string save_text(vr_ctx *ctx, const std::vector<bool> *only = nullptr);
 
-// One documented key: section, name, unit and range, for the README check.
+// One documented key, for the README check: its "section.name" and what it reaches.
 struct KeyInfo {
   const char *section;
   const char *name;
+  int id = 0;              // the attribute (an endpoint's address attribute), or VR_DEVICE_*
+  bool attribute = false;  // one attribute's value (else an endpoint, device path or VRPN name)
+  bool endpoint = false;   // an address attribute and the port after it, "a.b.c.d:port"
+  bool is_switch = false;  // an int attribute also written as true / false
 };
 // The number of keys and each one in file order.
 int key_count();

@@ -1,5 +1,6 @@
 // The per-context settings and state of display-time tracking (attributes 160..189), kept in the
-// context's extension bytes (vr_ext.h). Plain data; the defaults are the member initialisers.
+// context's extension bytes (vr_ext.h). Plain data; the attributes' defaults are in
+// vr_attributes.def, the rest start at zero.
 #pragma once
 
 #include "vr_predict.h"
@@ -74,18 +75,19 @@ struct vr_display_whole {
 };
 
 struct vr_ext_display {
-  int enabled = 0;
-  double latency_s = 0.0;  // 0: one frame interval
-  double tracker_delay_s = 0.005;
-  double gate_sigmas = 4.0;
-  double gate_floor_cm = 0.5;
-  double speed_limit_cm_s = 300.0;
-  double level_s = 0.01;
-  double trend_s = 0.015;
-  int fit_slots = 8;
-  int held_jumps = 0;
-  int rejected_values = 0;
-  double display_time_s = 0.0;
+  // The attributes 160..182; their defaults are in vr_attributes.def (given by vr_ext_init).
+  int enabled;
+  double latency_s;  // 0: one frame interval
+  double tracker_delay_s;
+  double gate_sigmas;
+  double gate_floor_cm;
+  double speed_limit_cm_s;
+  double level_s;
+  double trend_s;
+  int fit_slots;
+  int held_jumps;
+  int rejected_values;
+  double display_time_s;
   // The default display latency: the newest frame intervals (a ring: count, next slot; and the
   // same values sorted), the frame time they were last taken at, and their median.
   double frame_interval_s[vr_display_latency_frames] = {};
