@@ -5,6 +5,7 @@
 
 #include "vr.h"
 #include "vr_net_state.h"
+#include "vr_source.h"
 
 extern "C" {
 // The source's set-up, frame handler and removal (vrtrack).
@@ -12,3 +13,7 @@ int vr_net_init_glasses(vr_ctx *ctx);
 void vr_net_event_glasses(vr_ctx *ctx);
 void vr_net_remove_glasses(vr_ctx *ctx);
 }
+
+namespace vr::sources {
+extern const vr::track::Source network;  // this source's record for the registry
+}  // namespace vr::sources
