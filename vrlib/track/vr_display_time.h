@@ -45,8 +45,8 @@ bool predicted_pose(vr_ctx *ctx, const vr_display_whole &w, dmat out);
 // is never a jump, and this long a run of held poses is the head's new place.
 constexpr double jump_floor_cm = 1.0;
 constexpr double hold_max_s = 0.25;
-// A gate's width for a history of disagreements (the median times sigmas, at least floor):
-// infinite until there is a history to judge by.
+// A gate's width for a history of disagreements: sigmas standard deviations, taken robustly from
+// the median disagreement, and at least floor; infinite until there is a history to judge by.
 double gate_width(const float *history, int count, double sigmas, double floor);
 
 // VR_TRACKER_DELAY clamped to what the predictor takes.

@@ -4,7 +4,7 @@
 #include "vr.h"
 #include "vr_lt_internal.h"
 #include "vr_platform.h"
-#include "vr_track_internal.h"
+#include "vr_serial_decode.h"
 
 #include <cstdio>
 #include <initializer_list>

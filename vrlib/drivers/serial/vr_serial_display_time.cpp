@@ -25,6 +25,7 @@
 #include "vr_lt_internal.h"
 #include "vr_lt_raw.h"
 #include "vr_status.h"
+#include "vr_serial_decode.h"
 #include "vr_track_internal.h"
 
 namespace {
