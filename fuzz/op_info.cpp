@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "tests/support/ring_area.h"
-#include "vr_track_internal.h"
+#include "vr_serial_decode.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "vr_net.h"
+#include "vr_opentrack.h"
 
 namespace {
 

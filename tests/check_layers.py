@@ -3,7 +3,7 @@
 
 The library's folders are layers, lowest first:
 
-    include/vrlib  base  math  frames  context  view  api  track  drivers/<name>
+    include/vrlib  base  math  frames  context  view  api  track  drivers/<name>  sources
 
 A file may include the public header and files of its own layer or of a lower one; a driver
 folder may include only its own files and lower layers, never another driver. The same rule holds
@@ -24,7 +24,8 @@ import subprocess
 import sys
 from collections import defaultdict
 
-LAYERS = ["include/vrlib", "base", "math", "frames", "context", "view", "api", "track", "drivers"]
+LAYERS = ["include/vrlib", "base", "math", "frames", "context", "view", "api", "track", "drivers",
+          "sources"]
 INCLUDE_RE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
 
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ring_area.h"
-#include "vr_track_internal.h"
+#include "vr_serial_decode.h"
 #include "vrlib/vr.h"
 
 namespace {

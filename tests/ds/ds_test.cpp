@@ -73,6 +73,23 @@ TEST_F(Dynasight, SetUpInstallsTheGlassesHandlersOnly) {
   EXPECT_EQ(vr::lt::capture_area(), nullptr);
 }
 
+// Only a Logitech head runs beside the VRPN mouse: with the DynaSight the mouse source is not
+// started, so the set-up neither waits for a VRPN server nor fails for the lack of one.
+TEST_F(Dynasight, AVrpnMouseIsNotStartedBesideIt) {
+  ctx->mouse_source = VR_MOUSE_SOURCE_VRPN;
+  ASSERT_EQ(vr_vrpn_set_devices(ctx, "Tracker0@127.0.0.1:1", nullptr), VR_OK);
+  ASSERT_EQ(init(), 1);
+  EXPECT_EQ(ctx->glasses_event_fn, vr_lt_event_glasses);
+  EXPECT_EQ(ctx->mouse_event_fn, nullptr);
+  EXPECT_EQ(ctx->mouse_remove_fn, nullptr);
+  int connected = -1;
+  ASSERT_EQ(vr_get_int(ctx, VR_VRPN_CONNECTED, &connected), VR_OK);
+  EXPECT_EQ(connected, 0);
+  vr_remove_glasses_and_mouse_6d(ctx);
+  EXPECT_EQ(ctx->glasses_event_fn, nullptr);
+  EXPECT_EQ(vr_ds_glasses_unit, nullptr);
+}
+
 TEST_F(Dynasight, HeadPositionDrivesTheEyes) {
   ctx->stereo = 1;
   ctx->eye_pos_mode = 2;

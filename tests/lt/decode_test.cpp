@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "ring_area.h"
-#include "vr_track_internal.h"
+#include "vr_serial_decode.h"
 #include "vrlib/vr.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "vr_ext.h"
 #include "vr_net.h"
+#include "vr_pose_output.h"
 #include "vrlib/vr.h"
 #include "vrsim/vrsim.h"
 

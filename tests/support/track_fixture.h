@@ -12,7 +12,7 @@
 
 #include "vr_lt_internal.h"
 #include "vr_lt_raw.h"
-#include "vr_track_internal.h"
+#include "vr_serial_decode.h"
 #include "vrlib/vr.h"
 #include "vrsim/vrsim.h"
 

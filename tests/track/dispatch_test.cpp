@@ -92,6 +92,27 @@ TEST_F(Dispatch, HandlersWithoutUnitsOrContextChangeNothing) {
   EXPECT_EQ(vr_lt_obtain_current_offset(&unit), -1);
 }
 
+// The registry starts a head source only by a value some source serves: any other value starts,
+// restarts and stops nothing, touches no line and leaves every handler slot empty.
+TEST_F(Dispatch, HeadSourceValuesNoSourceServesStartNothing) {
+  vrsim_plug_standard(sim);
+  ctx->tracking_mode = 1;
+  for (int glasses : {0, 3, 5, 7, 239, 241, -1}) {
+    ctx->glasses_source = glasses;
+    ctx->mouse_source = 2;
+    EXPECT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, 1), 0) << glasses;
+    vr_re_init_glasses_and_mouse_6d(ctx, 1, 1);
+    vr_remove_glasses_and_mouse_6d(ctx);
+    EXPECT_EQ(ctx->glasses_event_fn, nullptr) << glasses;
+    EXPECT_EQ(ctx->glasses_remove_fn, nullptr) << glasses;
+    EXPECT_EQ(ctx->mouse_event_fn, nullptr) << glasses;
+    EXPECT_EQ(ctx->mouse_remove_fn, nullptr) << glasses;
+  }
+  EXPECT_EQ(vrsim_event_count(sim), 0);
+  EXPECT_EQ(vr_lt_glasses_unit, nullptr);
+  EXPECT_EQ(vr_ds_glasses_unit, nullptr);
+}
+
 TEST(Print, ReportsInInchesAndDegrees) {
   vr_lt_event e{0, 3, 1500, -250, 12345, 3600, 40, 14399};
   testing::internal::CaptureStderr();

@@ -26,7 +26,7 @@
 #include "vr_attr.h"
 #include "vr_screen_frames.h"
 #include "vr_mat_internal.h"
-#include "vr_net.h"
+#include "vr_opentrack.h"
 #include "vr_platform.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "vr.h"
 #include "vr_config.h"
-#include "vr_net.h"
+#include "vr_pose_output.h"
 
 extern "C" {
 

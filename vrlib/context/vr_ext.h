@@ -7,7 +7,7 @@
 #include <new>
 
 #include "vr.h"
-#include "vr_net.h"
+#include "vr_net_state.h"
 
 // Doubles of the matrices and points that view safety keeps from the last good frame
 // (vr_view_safety.cpp lists them).

@@ -4,7 +4,7 @@
 
 #include "vr.h"
 #include "vr_ext.h"
-#include "vr_vrpn_internal.h"
+#include "vr_vrpn_names.h"
 
 namespace vr::vrpn {
 

@@ -2,17 +2,14 @@
 // header's section on it). Not exported.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+
 #include "vr.h"
 #include "vr_display_state.h"
+#include "vr_source.h"
 
 namespace vr::display {
-
-// The frame's work for the glasses / the 3D mouse when the mode is on and applies to the source
-// in use: true when done (the caller does nothing more), false to leave it to the fixed handler.
-// When done, *mark says what the frame found for the tracking status (vr_status.h: the newest
-// pose's mark, or no_pose), and stays as it was when there is no unit to read.
-bool glasses_frame(vr_ctx *ctx, long long *mark);
-bool mouse_frame(vr_ctx *ctx, vr_lt_unit *unit, long long *mark);
 
 // A head source that dates its own poses (the network source): the mode is on when
 // VR_TRACK_DISPLAY_TIME is. start_dated_poses forgets every pose taken before (the source's
@@ -33,6 +30,37 @@ double tracker_delay_s(vr_ctx *ctx);
 // The display time of the frame now being computed: the frame's physical world time plus the
 // display latency (VR_DISPLAY_LATENCY, or one frame interval), also stored for VR_DISPLAY_TIME.
 double frame_display_time(vr_ctx *ctx);
+
+// The predictor of a whole-pose stream (w: the glasses' whole[0] or the mouse's whole[1]) set up
+// from the context's settings, forgetting what it held when it was not configured yet.
+void configure_whole(vr_ctx *ctx, vr_display_whole &w);
+// Feeds a serial source's newest ring record to the stream's predictor when it is new, dated from
+// its arrival in the ring (vr_source.h); notes the frame's write offset either way.
+void take_ring_record(vr_ctx *ctx, vr_display_whole &w, const vr::track::RingRecord &record);
+// The stream's predicted pose at the frame's display time as a sensor-to-tracker matrix; false
+// while there is none (or it is not finite).
+bool predicted_pose(vr_ctx *ctx, const vr_display_whole &w, dmat out);
+
+// The gates, shared by the whole-pose predictor and the raw units' distances: a move this small
+// is never a jump, and this long a run of held poses is the head's new place.
+constexpr double jump_floor_cm = 1.0;
+constexpr double hold_max_s = 0.25;
+// A gate's width for a history of disagreements: sigmas standard deviations, taken robustly from
+// the median disagreement, and at least floor; infinite until there is a history to judge by.
+double gate_width(const float *history, int count, double sigmas, double floor);
+
+// VR_TRACKER_DELAY clamped to what the predictor takes.
+constexpr double tracker_delay_max_s = 0.2;
+inline double tracker_delay(const vr_ext_display &d) {
+  return std::clamp(d.tracker_delay_s, 0.0, tracker_delay_max_s);
+}
+
+inline bool finite_matrix(const dmat m) {
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c)
+      if (!std::isfinite(m[r][c])) return false;
+  return true;
+}
 
 // Places a record that arrived within [earliest, latest] on its stream's clock; returns the
 // estimated arrival time (always within the interval when it is not empty).

@@ -5,19 +5,20 @@
 #include <cstdio>
 
 #include "vr_ext.h"
-#include "vr_lt_internal.h"
-#include "vr_lt_raw.h"
-#include "vr_track_internal.h"
+
+extern "C" {
+
+// The trackers' message lines (exported): the front end writes the status changes into them,
+// the sources their set-up errors and news. The DynaSight has its own; every other source writes
+// the Logitech driver's, as it always has.
+VR_API char vr_lt_message[256];
+VR_API char vr_ds_message[256];
+
+}  // extern "C"
 
 namespace {
 
-constexpr int source_dynasight = 4;
-constexpr int stamp_value = 8;  // the unit time stamp among a raw record's twelve values
 constexpr const char *role_names[2] = {"Head", "Mouse"};
-
-long long position_mark(int position) {
-  return position < 0 ? vr::status::no_pose : position;
-}
 
 int state_for_age(double age_s, int previous) {
   if (age_s >= VR_TRACK_LOST_SECONDS) return VR_TRACK_LOST;
@@ -26,8 +27,9 @@ int state_for_age(double age_s, int previous) {
 }
 
 char *message_of(const vr_ctx *ctx, vr::status::Role role) {
-  return role == vr::status::head && ctx->glasses_source == source_dynasight ? vr_ds_message
-                                                                             : vr_lt_message;
+  return role == vr::status::head && ctx->glasses_source == VR_GLASSES_SOURCE_DYNASIGHT
+             ? vr_ds_message
+             : vr_lt_message;
 }
 
 void report_change(const vr_ctx *ctx, vr::status::Role role, int from, int to, double age_s) {
@@ -44,28 +46,6 @@ void report_change(const vr_ctx *ctx, vr::status::Role role, int from, int to, d
 }  // namespace
 
 namespace vr::status {
-
-long long report_6d_mark(const vr_lt_unit *unit) {
-  const capture::RingView ring = vr::lt::ring(unit);
-  return position_mark(vr::decode::newest_6d_report_at(ring, ring.write_offset()));
-}
-
-long long cyberman_mark(const vr_lt_unit *unit) {
-  const capture::RingView ring = vr::lt::ring(unit);
-  return position_mark(vr::decode::newest_cyberman_packet_at(ring, ring.write_offset()));
-}
-
-long long dynasight_mark(const vr_lt_unit *unit) {
-  const capture::RingView ring(vr::ds::capture_area(), unit->port);
-  return position_mark(vr::decode::newest_dynasight_record_at(ring, ring.write_offset()));
-}
-
-long long raw_mark(const vr_lt_unit *unit, int accepted) {
-  if (accepted <= 0) return no_pose;
-  unsigned v[12];
-  vr::lt::raw_values(unit->record, v);
-  return v[stamp_value];
-}
 
 void note_fresh(vr_ctx *ctx, Role role, bool fresh) {
   vr_track_status &s = vr_ext(ctx).views.track[role];

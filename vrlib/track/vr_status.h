@@ -11,18 +11,11 @@ namespace vr::status {
 enum Role { head = 0, mouse = 1 };
 
 // What a handler found this frame: a mark that identifies the newest pose it could read (its
-// ring position, or a raw record's unit time stamp), or no_pose. A mark that differs from the
-// last fresh one is a fresh pose.
+// ring position, or a raw record's unit time stamp: each source makes its own), or no_pose. A mark
+// that differs from the last fresh one is a fresh pose.
 constexpr long long no_pose = -1;
 // A handler that had no unit to read: nothing is noted, the status stays as it was.
 constexpr long long no_tracker = -2;
-
-// Marks of the newest pose of a unit in its source's ring, or no_pose.
-long long report_6d_mark(const vr_lt_unit *unit);
-long long cyberman_mark(const vr_lt_unit *unit);
-long long dynasight_mark(const vr_lt_unit *unit);
-// The unit time stamp of the newest raw record when a capture pass accepted any, else no_pose.
-long long raw_mark(const vr_lt_unit *unit, int accepted);
 
 // Notes one frame of a tracker at the context's physical world time: updates the age and the
 // state, and on a change to stale or lost, or back to tracking from them, writes the message

@@ -8,7 +8,7 @@
 #include "vr.h"
 #include "vr_view_internal.h"
 #include "vr_mat_internal.h"
-#include "vr_net.h"
+#include "vr_pose_output.h"
 #include "vr_view_safety.h"
 
 namespace {

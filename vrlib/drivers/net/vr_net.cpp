@@ -12,6 +12,7 @@
 #include "vr_net.h"
 #include "vr_platform.h"
 #include "vr_status.h"
+#include "vr_track_internal.h"
 
 namespace {
 
@@ -116,7 +117,12 @@ void update_state(vr_ctx *ctx, vr_ext_net &net, bool got) {
 // DynaSight's.
 void place_eyes(vr_ctx *ctx, const vr_lt_6d &pose) {
   if (vr::display::dated_poses_on(ctx) && vr::display::place_dated_eyes(ctx)) return;
-  vr_lt_predict_eye_nodal_points(nullptr, ctx, &pose, ctx->screen_left_eye, ctx->screen_right_eye);
+  vr::track::predict_eyes_from_pose(ctx, nullptr, &pose, ctx->screen_left_eye,
+                                    ctx->screen_right_eye);
+}
+
+int start_network(vr_ctx *ctx, int, int) {
+  return vr_net_init_glasses(ctx);
 }
 
 int fail_set_up(const char *message) {
@@ -194,3 +200,12 @@ void vr_net_remove_glasses(vr_ctx *ctx) {
 }
 
 }  // extern "C"
+
+namespace vr::sources {
+
+const vr::track::Source network = {.name = "network",
+                                   .glasses_sources = {VR_SOURCE_NETWORK, 0},
+                                   .start = start_network,
+                                   .stop = vr_net_remove_glasses};
+
+}  // namespace vr::sources

@@ -3,7 +3,7 @@
 #include "vr.h"
 #include "vr_platform.h"
 #include "vr_lt_internal.h"
-#include "vr_track_internal.h"
+#include "vr_serial_decode.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -109,21 +109,11 @@ void dynasight_to_6d(const unsigned char record[dynasight_bytes], vr_lt_6d *out)
 extern "C" {
 
 VR_API vr_lt_unit *vr_ds_glasses_unit = nullptr;
-VR_API char vr_ds_message[256];
 
 VR_API vr_lt_unit *vr_ds_device_create(const char *name) {
   auto *unit = static_cast<vr_lt_unit *>(std::calloc(1, sizeof(vr_lt_unit)));
   if (unit) unit->device_name = name;
   return unit;
-}
-
-VR_API int vr_ds_init_glasses(vr_ctx *ctx) {
-  if (!ctx) return 0;
-  if (ctx->tracking_mode == 0) return 1;
-  if (!vr_ds_port_open()) return 0;
-  vr_object_set(ctx, VR_GLASSES_EVENT_FN, static_cast<vr_fn>(vr_lt_event_glasses),
-                VR_GLASSES_REMOVE_FN, static_cast<vr_fn>(vr_ds_remove_glasses), 0);
-  return 1;
 }
 
 VR_API void vr_ds_remove_glasses(vr_ctx *ctx) {

@@ -4,7 +4,7 @@
 #include "vr.h"
 #include "vr_lt_internal.h"
 #include "vr_platform.h"
-#include "vr_track_internal.h"
+#include "vr_serial_decode.h"
 
 #include <cstdio>
 #include <initializer_list>
@@ -27,7 +27,6 @@ VR_API int temporal_filter_length = 8;
 VR_API int cybermen_present = 0;
 VR_API int use_demand_reporting = 0;
 VR_API double goo57 = 0.0;
-VR_API char vr_lt_message[256];
 
 // Command strings. Each is sent as the bytes before its first zero byte, except the tactile
 // command, which is written with its explicit length. The two parameterised commands are patched
@@ -245,15 +244,6 @@ void apply_overrides(const vr_geom_override *rx, const vr_geom_override *tx, vr_
   }
 }
 
-void install_handlers(vr_ctx *ctx, int want_glasses, int want_mouse) {
-  if (want_glasses)
-    vr_object_set(ctx, VR_GLASSES_EVENT_FN, static_cast<vr_fn>(vr_lt_event_glasses),
-                  VR_GLASSES_REMOVE_FN, static_cast<vr_fn>(vr_lt_remove_glasses_and_mouse_6d), 0);
-  if (want_mouse)
-    vr_object_set(ctx, VR_MOUSE_EVENT_FN, static_cast<vr_fn>(vr_lt_event_mouse3d),
-                  VR_MOUSE_REMOVE_FN, static_cast<vr_fn>(vr_lt_remove_glasses_and_mouse_6d), 0);
-}
-
 bool report_sync(const RingView &ring, int p) {
   if (!(ring[p] & 0x80)) return false;
   // A report cut short on the line runs into the next report's sync byte; such bytes are no
@@ -354,26 +344,6 @@ VR_API void vr_lt_device_struct_init(const char *name, vr_lt_unit *unit) {
   unit->clock_offset = -11000000.0;
   unit->clock_lag = 0.0;
   for (vr_lt_channel &c : unit->chan) vr_lt_init_samples(&c);
-}
-
-VR_API int vr_lt_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse) {
-  if (!ctx) return 0;
-  if (ctx->tracking_mode == 0) return 1;
-  int raw = ctx->glasses_source == 2 ? 0 : 1;
-  if (ctx->mouse_source == 3) cybermen_present = 1;
-  temporal_filter_length = ctx->event_filter_length;
-  if (!vr_lt_port_open(ctx, want_glasses, want_mouse, raw, 0)) return 0;
-  install_handlers(ctx, want_glasses, want_mouse);
-  return 1;
-}
-
-VR_API int vr_lt_re_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse) {
-  if (!ctx) return 0;
-  if (ctx->tracking_mode == 0) return 1;
-  int raw = ctx->glasses_source == 2 ? 0 : 1;
-  if (!vr_lt_port_open(ctx, want_glasses, want_mouse, raw, 1)) return 0;
-  install_handlers(ctx, want_glasses, want_mouse);
-  return 1;
 }
 
 VR_API void vr_lt_remove_glasses_and_mouse_6d(vr_ctx *ctx) {

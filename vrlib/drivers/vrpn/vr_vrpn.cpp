@@ -10,6 +10,7 @@
 #include "vr.h"
 #include "vr_display_time.h"
 #include "vr_ext.h"
+#include "vr_source.h"
 #include "vr_status.h"
 #include "vr_track_internal.h"
 #include "vr_vrpn_internal.h"
@@ -297,3 +298,22 @@ VR_API void vr_vrpn_remove(vr_ctx *ctx) {
 }
 
 }  // extern "C"
+
+namespace {
+
+// The registry's start: the mouse only when the context names the VRPN mouse.
+int start_vrpn(vr_ctx *ctx, int want_head, int want_mouse) {
+  return vr_vrpn_init(ctx, want_head, want_mouse && ctx->mouse_source == VR_MOUSE_SOURCE_VRPN);
+}
+
+}  // namespace
+
+namespace vr::sources {
+
+const vr::track::Source vrpn = {.name = "VRPN",
+                                .glasses_sources = {VR_GLASSES_SOURCE_VRPN, 0},
+                                .own_mouse_source = VR_MOUSE_SOURCE_VRPN,
+                                .start = start_vrpn,
+                                .stop = vr_vrpn_remove};
+
+}  // namespace vr::sources

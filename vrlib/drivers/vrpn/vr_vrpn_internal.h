@@ -5,12 +5,9 @@
 #include <cstddef>
 
 #include "vr.h"
+#include "vr_vrpn_names.h"
 
 namespace vr::vrpn {
-
-// Copies a device name into the context's room for it; false when it does not fit or does not
-// read as "name@host". (vr_vrpn_names.cpp, in libvrcore: set-up files name devices too.)
-bool keep_name(char *dst, const char *src, std::size_t length);
 
 // The door in use (VRPN's own unless one was installed).
 const vr_vrpn_door &door();
@@ -25,3 +22,10 @@ void matrix_to_pose(const dmat m, double cm_per_unit, double position[3], dquat 
 double vrpn_clock_now();
 
 }  // namespace vr::vrpn
+
+namespace vr::track {
+struct Source;
+}  // namespace vr::track
+namespace vr::sources {
+extern const vr::track::Source vrpn;  // this source's record for the registry (vr_vrpn.cpp)
+}  // namespace vr::sources

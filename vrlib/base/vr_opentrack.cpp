@@ -1,16 +1,12 @@
-// The opentrack datagram (six little-endian doubles), its axis mapping, the camera's place on the
-// plate, endpoint text, and the per-frame pose output. Part of vrcore: the output serves every
-// head source, and nothing here needs a tracker driver.
+// The opentrack datagram (six little-endian doubles), its axis mapping and endpoint text: the
+// wire format alone, with no context, so that every layer above can check and read it.
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <numbers>
 
-#include "vr_ext.h"
-#include "vr_net.h"
-#include "vr_platform.h"
+#include "vr_opentrack.h"
 
 namespace {
 
@@ -33,13 +29,6 @@ void write_le_double(double v, unsigned char *b) {
 
 bool is_position(int value) {
   return value < vr::net::value_yaw;
-}
-
-bool all_zero(const dmat m) {
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c)
-      if (m[r][c] != 0.0) return false;
-  return true;
 }
 
 // One decimal field of up to `limit`, advancing *p. False without a digit or past the limit.
@@ -145,15 +134,6 @@ Packet matrix_to_packet(const dmat m) {
   return p;
 }
 
-void camera_to_plate(const vr_ctx *ctx, dmat out) {
-  const vr_ext_net &net = vr_ext(ctx).net;
-  dmat tilt, place;
-  vr_mat_rot_x(net.camera_tilt, tilt);
-  vr_mat_trans(ctx->screen_width_cm / 2.0 + net.camera_offset[0],
-               ctx->screen_height_cm + net.camera_offset[1], net.camera_offset[2], place);
-  vr_mat_mul_mat(tilt, place, out);
-}
-
 bool parse_endpoint(const char *text, unsigned *address, int *port) {
   if (text == nullptr || address == nullptr || port == nullptr) return false;
   const char *p = text;
@@ -170,66 +150,4 @@ bool parse_endpoint(const char *text, unsigned *address, int *port) {
   return true;
 }
 
-void output_frame(vr_ctx *ctx) {
-  vr_ext_net &net = vr_ext(ctx).net;
-  if (!net.output) {
-    close_output(ctx);
-    return;
-  }
-  if (all_zero(ctx->head_to_dig)) return;  // no head pose yet
-  if (net.out_socket == 0) {
-    // Bound to loopback when sending there, so that a loopback output never listens wider.
-    const auto destination = static_cast<unsigned>(net.output_address);
-    const unsigned local = (destination >> 24) == 127 ? loopback_address : 0u;
-    int fd = -1;
-    if (vr::os::udp_open(local, 0, &fd) != 0) {
-      ++net.output_errors;
-      return;
-    }
-    net.out_socket = fd + 1;
-  }
-  dmat head_to_plate;
-  vr_mat_mul_mat(ctx->head_to_dig, ctx->dig_to_plate, head_to_plate);
-  unsigned char bytes[packet_bytes];
-  encode_packet(matrix_to_packet(head_to_plate), bytes);
-  if (vr::os::udp_send(net.out_socket - 1, static_cast<unsigned>(net.output_address),
-                       net.output_port, bytes, packet_bytes) == 0)
-    ++net.output_sent;
-  else
-    ++net.output_errors;
-}
-
-void close_output(vr_ctx *ctx) {
-  vr_ext_net &net = vr_ext(ctx).net;
-  if (net.out_socket == 0) return;
-  vr::os::udp_close(net.out_socket - 1);
-  net.out_socket = 0;
-}
-
 }  // namespace vr::net
-
-extern "C" {
-
-VR_API char vr_net_message[256];
-
-VR_API vr_result vr_net_set_endpoint(vr_ctx *ctx, int address_id, const char *text) {
-  if (address_id != VR_NET_BIND_ADDRESS && address_id != VR_NET_OUTPUT_ADDRESS) {
-    std::fprintf(stderr, "vr_net_set_endpoint: attribute %d is not an address\n", address_id);
-    return VR_ERR_UNKNOWN_ID;
-  }
-  if (ctx == nullptr) return VR_ERR_BAD_VALUE;
-  int address = 0, port = 0;
-  vr_get_int(ctx, address_id, &address);
-  vr_get_int(ctx, address_id + 1, &port);
-  auto a = static_cast<unsigned>(address);
-  if (!vr::net::parse_endpoint(text, &a, &port)) {
-    std::fprintf(stderr, "vr_net_set_endpoint: \"%s\" is not host:port (IPv4)\n",
-                 text ? text : "(null)");
-    return VR_ERR_BAD_VALUE;
-  }
-  vr_set_int(ctx, address_id, static_cast<int>(a));
-  vr_set_int(ctx, address_id + 1, port);
-  return VR_OK;
-}
-
-}  // extern "C"
