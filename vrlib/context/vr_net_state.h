@@ -6,22 +6,22 @@
 #include "vr.h"
 #include "vr_opentrack.h"
 
-// The per-context settings and state (part of vr_ext_state). Defaults are the member
-// initialisers; the attribute table points at the public fields.
+// The per-context settings and state (part of vr_ext_state). The attribute table
+// (vr_attributes.def) holds the public fields' defaults and vr_ext_init sets them; the members
+// start at zero, or, for the private ones, at what they need before the first datagram.
 struct vr_ext_net {
   // Settings (attributes 190..200, 209, 210..212).
-  int bind_address = 0x7F000001;
-  int bind_port = 4242;
+  int bind_address = 0;
+  int bind_port = 0;
   dpt camera_offset = {0.0, 0.0, 0.0};
   double camera_tilt = 0.0;
-  int axis_map[6] = {1, 2, 3, 4, 5, 6};
-  double silence_timeout_s = 0.5;
-  // 209: the sender's measurement to the datagram's arrival. The 5 ms default is what the
-  // source took from VR_TRACKER_DELAY's default before it had its own setting.
-  double sender_latency_s = 0.005;
+  int axis_map[6] = {};
+  double silence_timeout_s = 0.0;
+  // 209: the sender's measurement to the datagram's arrival.
+  double sender_latency_s = 0.0;
   int output = 0;
-  int output_address = 0x7F000001;
-  int output_port = 4243;
+  int output_address = 0;
+  int output_port = 0;
   // Read-only results (201..208, 213, 214).
   int state = VR_NET_STATE_OFF;
   int packets = 0;
