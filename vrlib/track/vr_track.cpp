@@ -48,7 +48,8 @@ double prediction_gain(const vr_ctx *ctx, double speed, double rate) {
 // Plate-coordinate eye points moved along the line of sight to the gaze target.
 void to_nodal_points(vr_ctx *ctx, const dpt left_tracker, const dpt right_tracker, dpt left_out,
                      dpt right_out) {
-  const double *target = ctx->gaze_mode == 1 ? ctx->window_center : ctx->mouse_tip_plate;
+  const double *target =
+      ctx->gaze_mode == VR_GAZE_WINDOW_CENTER ? ctx->window_center : ctx->mouse_tip_plate;
   const double *in[2] = {left_tracker, right_tracker};
   double *out[2] = {left_out, right_out};
   for (int e = 0; e < 2; ++e) {

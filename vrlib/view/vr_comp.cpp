@@ -193,7 +193,7 @@ void vr_compute_coexistence_to_plate(vr_ctx *ctx) {
   dmat a, b;
 
   if (ctx->tracking_mode != VR_TRACKING_HEAD_MOUNTED) {
-    if (ctx->attributes_changed != 0 && ctx->gods_eye_center_mode != 0) {
+    if (ctx->attributes_changed != 0 && ctx->gods_eye_center_mode != VR_GODS_EYE_KEPT) {
       consistify_coexistence_center(ctx);
       ctx->attributes_changed = 0;
     }

@@ -136,7 +136,7 @@ extern "C" {
 
 int vr_net_init_glasses(vr_ctx *ctx) {
   if (ctx == nullptr) return 0;
-  if (ctx->tracking_mode == 0) return 1;
+  if (ctx->tracking_mode == VR_TRACKING_NONE) return 1;
   vr_ext_net &net = state(ctx);
   if (net.in_socket != 0) vr_net_remove_glasses(ctx);  // a second set-up replaces the first
 

@@ -153,7 +153,7 @@ VR_API void vr_lt_event_glasses(vr_ctx *ctx) {
 
 VR_API int vr_lt_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse) {
   if (!ctx) return 0;
-  if (ctx->tracking_mode == 0) return 1;
+  if (ctx->tracking_mode == VR_TRACKING_NONE) return 1;
   int raw = ctx->glasses_source == VR_GLASSES_SOURCE_LOGITECH_6D ? 0 : 1;
   if (ctx->mouse_source == VR_MOUSE_SOURCE_CYBERMAN) cybermen_present = 1;
   temporal_filter_length = ctx->event_filter_length;
@@ -164,7 +164,7 @@ VR_API int vr_lt_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int wa
 
 VR_API int vr_lt_re_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int want_mouse) {
   if (!ctx) return 0;
-  if (ctx->tracking_mode == 0) return 1;
+  if (ctx->tracking_mode == VR_TRACKING_NONE) return 1;
   int raw = ctx->glasses_source == VR_GLASSES_SOURCE_LOGITECH_6D ? 0 : 1;
   if (!vr_lt_port_open(ctx, want_glasses, want_mouse, raw, 1)) return 0;
   install_handlers(ctx, want_glasses, want_mouse);
@@ -173,7 +173,7 @@ VR_API int vr_lt_re_init_glasses_and_mouse_6d(vr_ctx *ctx, int want_glasses, int
 
 VR_API int vr_ds_init_glasses(vr_ctx *ctx) {
   if (!ctx) return 0;
-  if (ctx->tracking_mode == 0) return 1;
+  if (ctx->tracking_mode == VR_TRACKING_NONE) return 1;
   if (!vr_ds_port_open()) return 0;
   vr_object_set(ctx, VR_GLASSES_EVENT_FN, static_cast<vr_fn>(vr_lt_event_glasses),
                 VR_GLASSES_REMOVE_FN, static_cast<vr_fn>(vr_ds_remove_glasses), 0);

@@ -250,7 +250,7 @@ extern "C" {
 
 VR_API int vr_vrpn_init(vr_ctx *ctx, int want_head, int want_mouse) {
   if (!ctx) return 0;
-  if (ctx->tracking_mode == 0) return 1;
+  if (ctx->tracking_mode == VR_TRACKING_NONE) return 1;
   vr_vrpn_remove(ctx);
   if (!want_head && !want_mouse) return 1;
   vr_ext_vrpn &e = vr_ext(ctx).vrpn;
