@@ -10,7 +10,8 @@
 # for the default prefix, the multiarch folder (lib/x86_64-linux-gnu) when configured with
 # -DCMAKE_INSTALL_PREFIX=/usr, as the README's packaging command does. The programs' run path
 # ($ORIGIN/../lib...) then names the folder the dynamic linker searches anyway, which is harmless;
-# lintian does not object to $ORIGIN run paths.
+# lintian does not object to $ORIGIN run paths. (With the default prefix, lintian warns that the
+# pkg-config files in /usr/lib/pkgconfig serve no cross builds: configure with the prefix /usr.)
 #
 # The files only the packages carry (service, configuration, udev rule, copyright, changelog) are
 # installed by components' own rules with EXCLUDE_FROM_ALL and absolute paths: CPack stages them,
