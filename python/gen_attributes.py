@@ -10,9 +10,10 @@ same in prose). This script reads vr.h and vrsim.h and writes
   __init__.pyi    stubs for editors and type checkers, the attribute properties with their
                   units in the docstrings
 
-When vrlib/context/vr_attributes.def exists (the attribute table as one file), its rows are taken
-as the list of attributes; otherwise the compiled module (_vrlib, from --module-dir) says which
-identifiers are attributes and of which type, as it does at import.
+The attribute table, vrlib/context/vr_attributes.def, says which identifiers are attributes, with
+each one's unit and the one-line meaning a set-up file carries; the header's comments give the
+rest of each docstring. Without the table (--table not given or absent) the compiled module
+(_vrlib, from --module-dir) says which identifiers are attributes, as it does at import.
 
 usage: gen_attributes.py VR_H VRSIM_H OUT_DIR [--module-dir DIR] [--table vr_attributes.def]
 """
@@ -128,15 +129,50 @@ def describe(text):
     return py_type, body
 
 
+def split_arguments(text):
+    """The top-level comma-separated arguments of a macro call's argument text."""
+    args, depth, current, quoted = [], 0, "", False
+    for ch in text:
+        if ch == '"':
+            quoted = not quoted
+        if not quoted and ch in "(":
+            depth += 1
+        elif not quoted and ch in ")":
+            depth -= 1
+        if ch == "," and depth == 0 and not quoted:
+            args.append(current.strip())
+            current = ""
+        else:
+            current += ch
+    args.append(current.strip())
+    return args
+
+
 def load_table(path):
-    """Rows of vr_attributes.def: X-macro lines whose first two arguments are the identifier's
-    number and name."""
-    rows = {}
+    """The attribute rows of vr_attributes.def, the one attribute table: {identifier name:
+    (unit, what)}, in the table's order. Each row is VR_ATTRIBUTE(id, kind, access, range,
+    effect, place, unit, default, key, section, name, what)."""
     with open(path, encoding="utf-8") as f:
-        for line in f:
-            m = re.match(r"\s*\w+\(\s*(\d+)\s*,\s*(VR_[A-Z0-9_]+)", line)
-            if m:
-                rows[m.group(2)] = int(m.group(1))
+        text = "\n".join(line.split("//", 1)[0] for line in f)
+    rows = {}
+    at = 0
+    while True:
+        start = text.find("VR_ATTRIBUTE(", at)
+        if start < 0:
+            break
+        depth, i = 0, start + len("VR_ATTRIBUTE")
+        while True:
+            if text[i] == "(":
+                depth += 1
+            elif text[i] == ")":
+                depth -= 1
+                if depth == 0:
+                    break
+            i += 1
+        args = split_arguments(text[start + len("VR_ATTRIBUTE("):i])
+        at = i + 1
+        if len(args) == 12 and args[0].startswith("VR_"):
+            rows[args[0]] = (args[6].strip('"'), args[11].strip('"'))
     return rows
 
 
@@ -233,8 +269,10 @@ def main():
                      if name.startswith("VRSIM_")}
 
     attribute_ids = {}
+    table = {}
     if args.table and os.path.exists(args.table):
-        attribute_ids = load_table(args.table)
+        table = load_table(args.table)
+        attribute_ids = {name: constants[name[3:]] for name in table if name[3:] in constants}
     if attribute_ids:
         pass
     elif args.module_dir:
@@ -244,7 +282,14 @@ def main():
 
     attributes = {}
     for name in sorted(attribute_ids, key=attribute_ids.get):
-        attributes[name] = describe(docs.get(name, ""))
+        py_type, doc = describe(docs.get(name, ""))
+        unit, what = table.get(name, ("", ""))
+        # The table's unit and key comment fill in what the header's prose leaves out.
+        if what and what not in doc:
+            doc = f"{doc}\n\nIn a set-up file: {what}." if doc else f"{what}."
+        if unit and "Unit:" not in doc:
+            doc = f"{doc}\n\nUnit: {unit}."
+        attributes[name] = (py_type, doc)
 
     os.makedirs(args.out_dir, exist_ok=True)
     with open(os.path.join(args.out_dir, "_generated.py"), "w", encoding="utf-8") as f:
