@@ -32,7 +32,7 @@ constexpr double raw_unit_delay_s = 0.005;  // the simulated unit's measurement-
 constexpr double jitter_settle_s = 1.0;     // still head: jitter measured after this
 
 enum class Source { raw, six_d };
-enum class Mode { defaults, interpolate, display };
+enum class Mode { defaults, interpolate, display, filter };
 
 struct Config {
   Source source;
@@ -108,13 +108,14 @@ RunResult run(const Scenario &scenario, const Config &config, double seconds,
   }
 
   vr_ctx *ctx = vr_ctx_create();
-  const int source = config.source == Source::raw ? VR_GLASSES_SOURCE_LOGITECH_RAW
-                                                   : VR_GLASSES_SOURCE_LOGITECH_6D;
+  const int source =
+      config.source == Source::raw ? VR_GLASSES_SOURCE_LOGITECH_RAW : VR_GLASSES_SOURCE_LOGITECH_6D;
   vr_object_set(ctx, VR_GLASSES_SOURCE, source, VR_MOUSE_SOURCE, source, VR_STEREO, 1,
                 VR_MOUSE_TO_WORLD_WANTED, 1, 0);
   if (config.mode == Mode::interpolate) vr_object_set(ctx, VR_RAW_INTERPOLATE, 1, 0);
-  if (config.mode == Mode::display) {
-    vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 1);
+  if (config.mode == Mode::display || config.mode == Mode::filter) {
+    vr_set_int(ctx, config.mode == Mode::filter ? int{VR_TRACK_FILTER} : int{VR_TRACK_DISPLAY_TIME},
+               1);
     // The application tells the library its unit's delay, as it would after measuring it.
     vr_set_double(ctx, VR_TRACKER_DELAY,
                   config.source == Source::raw ? raw_unit_delay_s : config.six_d_delay_s);
@@ -211,8 +212,8 @@ std::string figure(double v) {
 int main(int argc, char **argv) {
   CLI::App app{
       "Tracking-quality benchmark: scripted sessions on the tracker simulator, tracked under the\n"
-      "library's defaults, VR_RAW_INTERPOLATE 1 and display-time tracking; eye errors at the\n"
-      "moment each frame is shown."};
+      "library's defaults, VR_RAW_INTERPOLATE 1, display-time tracking and the pose filter; eye\n"
+      "errors at the moment each frame is shown."};
   unsigned long long seed = 1;
   double seconds = 10.0;
   std::string plot_path = "vrquality.png";
@@ -251,12 +252,14 @@ int main(int argc, char **argv) {
       {Source::raw, Mode::defaults, 0.005, "raw defaults"},
       {Source::raw, Mode::interpolate, 0.005, "raw interpolate"},
       {Source::raw, Mode::display, 0.005, "raw display-time"},
+      {Source::raw, Mode::filter, 0.005, "raw filter"},
       {Source::six_d, Mode::defaults, 0.0, "6D 0ms defaults"},
       {Source::six_d, Mode::display, 0.0, "6D 0ms display-time"},
       {Source::six_d, Mode::defaults, 0.030, "6D 30ms defaults"},
       {Source::six_d, Mode::display, 0.030, "6D 30ms display-time"},
       {Source::six_d, Mode::defaults, 0.005, "6D 5ms defaults"},
       {Source::six_d, Mode::display, 0.005, "6D 5ms display-time"},
+      {Source::six_d, Mode::filter, 0.005, "6D 5ms filter"},
   };
 
   std::printf("vrquality: seed %llu, %.0f s per session at %.0f frames/s, distance noise %.2f cm\n",
