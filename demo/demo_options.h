@@ -14,6 +14,9 @@ struct DemoOptions {
   bool predict = false;  // raw mode: fit and extrapolate the distances
   // --track display: every tracker read for the moment the frame is shown.
   bool track_display = false;
+  // --track filter: the same, with the head tracked by the pose filter (VR_TRACK_FILTER 1); sets
+  // track_display too, since the filter implies display time.
+  bool track_filter = false;
   // --tracker-delay MS (with --track display): VR_TRACKER_DELAY, the serial trackers' time from a
   // measurement to its arrival; < 0 keeps the library's default.
   double tracker_delay_ms = -1.0;
@@ -30,9 +33,9 @@ struct DemoOptions {
   std::string source = "sim";        // sim (mouse and keys), opentrack or trackers
   std::string screenshot;            // PNG path, empty for none
   int axes[6] = {1, 2, 3, 4, 5, 6};  // opentrack axis mapping (VR_NET_MAP_X ...)
-  bool wall = false;     // three screens of a small CAVE fed one head over VRPN
-  int wall_screen = -1;  // internal: this process renders screen 0, 1 or 2 of the wall
-  int wall_port = 0;     // internal: the loopback port of the wall's head server
+  bool wall = false;                 // three screens of a small CAVE fed one head over VRPN
+  int wall_screen = -1;              // internal: this process renders screen 0, 1 or 2 of the wall
+  int wall_port = 0;                 // internal: the loopback port of the wall's head server
 };
 
 // Parses argv. False with a message in *error on a bad option or value (the caller prints it

@@ -242,8 +242,7 @@ std::vector<FrameSample> default_tracking_pass(const DemoOptions &opt) {
   std::unique_ptr<vr_ctx, CtxDeleter> owned_ctx(vr_ctx_create());
   vr_ctx *ctx = owned_ctx.get();
   if (!ctx) return samples;
-  const int source =
-      opt.six_d ? VR_GLASSES_SOURCE_LOGITECH_6D : VR_GLASSES_SOURCE_LOGITECH_RAW;
+  const int source = opt.six_d ? VR_GLASSES_SOURCE_LOGITECH_6D : VR_GLASSES_SOURCE_LOGITECH_RAW;
   vr_object_set(ctx, VR_GLASSES_SOURCE, source, VR_MOUSE_SOURCE, source, VR_STEREO, 1,
                 VR_MOUSE_TO_WORLD_WANTED, 1, 0);
   vrsession::Session session(ctx, opt.seed);
@@ -316,19 +315,20 @@ int run(const DemoOptions &opt) {
     std::fprintf(stderr, "vrdemo: out of memory\n");
     return 1;
   }
-  const int source =
-      opt.six_d ? VR_GLASSES_SOURCE_LOGITECH_6D : VR_GLASSES_SOURCE_LOGITECH_RAW;
+  const int source = opt.six_d ? VR_GLASSES_SOURCE_LOGITECH_6D : VR_GLASSES_SOURCE_LOGITECH_RAW;
   vr_object_set(ctx, VR_GLASSES_SOURCE, source, VR_MOUSE_SOURCE, source, VR_STEREO, 1,
                 VR_MOUSE_TO_WORLD_WANTED, 1, 0);
   // The raw distances are used as measured unless asked to fit and extrapolate them.
   if (opt.predict) vr_object_set(ctx, VR_RAW_INTERPOLATE, 1, 0);
   if (opt.track_display) vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 1);
+  if (opt.track_filter) vr_set_int(ctx, VR_TRACK_FILTER, 1);
   if (opt.tracker_delay_ms >= 0.0)
     vr_set_double(ctx, VR_TRACKER_DELAY, opt.tracker_delay_ms / 1000.0);
   std::string mode = opt.six_d     ? "6D reports"
                      : opt.predict ? "raw times of flight, fitted and extrapolated"
                                    : "raw times of flight";
-  if (opt.track_display) mode += ", display time";
+  if (opt.track_display)
+    mode += opt.track_filter ? ", display time, pose filter" : ", display time";
 
   double window_w = 0, window_h = 0;
   vr_object_get(ctx, VR_WINDOW_WIDTH, &window_w);
