@@ -97,6 +97,14 @@ constexpr int mic_of_channel[3] = {1, 0, 2};
 // and about a degree (one record's nine distances span 13 ms of motion).
 constexpr double solved_sigma_cm = 0.4;
 constexpr double solved_sigma_rad = 0.015;
+// Two records' solved poses this close in time, and as close in place as the jump hold allows,
+// start the filter.
+constexpr double start_pair_s = 0.1;
+
+double distance3(const double a[3], const double b[3]) {
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                   (a[2] - b[2]) * (a[2] - b[2]));
+}
 
 // Speakers sll, slr, stop in the dig frame and microphones mll, mlr, mtop in the receiver frame
 // of the pose matrix, from the units' reported geometry (cm).
@@ -128,8 +136,9 @@ Geometry raw_geometry(const vr_lt_unit *unit, bool glasses) {
 // Feeds one record (slot s, top speaker fired at `fired`) to the filter: first its solved pose
 // when the filter needs one (to start, or after a coast left it too uncertain), then each of its
 // distances at its speaker's firing moment. A record the capture found implausible is left out.
-void feed_filter(vr_ctx *ctx, vr_pose_filter &f, vr_lt_unit *unit, const Geometry &g, int s,
-                 double fired) {
+void feed_filter(vr_ctx *ctx, vr_pose_filter &f, vr_display_raw &r, vr_lt_unit *unit,
+                 const Geometry &g, int s, double fired) {
+  const double speed_limit_cm_s = settings(ctx).speed_limit_cm_s;
   if (!unit->slot_valid[s]) return;
   if (vr_pose_filter_wants_pose(&f)) {
     double given[vr_display_channels];
@@ -145,9 +154,18 @@ void feed_filter(vr_ctx *ctx, vr_pose_filter &f, vr_lt_unit *unit, const Geometr
       vr_mat_to_quat(solved, q);
       // The middle speaker's moment: the record's distances span the three firings.
       const double t = fired + speaker_offset_s[1];
-      if (f.state == VR_FILTER_OFF)
-        vr_pose_filter_start(&f, t, solved[3], q);
-      else
+      if (f.state == VR_FILTER_OFF) {
+        // A start needs two records in a row that agree: the first record after a silence can
+        // carry distances measured before it, which no later one would then agree with.
+        const double dt = t - r.pose_time_s;
+        const bool agrees =
+            r.has_pose && dt > 0.0 && dt <= start_pair_s &&
+            distance3(solved[3], r.pose_pos) <= jump_floor_cm + speed_limit_cm_s * dt;
+        std::copy(solved[3], solved[3] + 3, r.pose_pos);
+        r.pose_time_s = t;
+        r.has_pose = 1;
+        if (agrees) vr_pose_filter_start(&f, t, solved[3], q);
+      } else
         vr::display::count_filter_result(
             ctx, vr_pose_filter_pose(&f, t, solved[3], q, solved_sigma_cm, solved_sigma_rad));
     }
@@ -180,6 +198,9 @@ void note_new_records(vr_ctx *ctx, vr_ext_display &d, vr_display_raw &r, vr_lt_u
       r.wrap_base_s += unit_clock_wrap_s;
       u += unit_clock_wrap_s;
     }
+    // A slot the filter has seen (a capture pass can hand back slots it noted before) must not
+    // go in again: after a silence it would restart the filter from a pose long gone.
+    const bool seen = r.has_envelope && !(u > r.last_unit_s);
     r.last_unit_s = u;
     r.unit_s[s] = u;
     r.known |= 1u << s;
@@ -211,7 +232,7 @@ void note_new_records(vr_ctx *ctx, vr_ext_display &d, vr_display_raw &r, vr_lt_u
 
     const double fired = slot_fired_s(r, unit, s, delay);
     if (f) {
-      feed_filter(ctx, *f, unit, geometry, s, fired);
+      if (!seen) feed_filter(ctx, *f, r, unit, geometry, s, fired);
       continue;
     }
     for (int k = 0; k < vr_display_channels; ++k) {
