@@ -86,7 +86,9 @@ struct Tuning {
   double noise_cm = 0.02;                 // the demo's distance noise
   double smoothing_s = -1, trend_s = -1;  // < 0: the library's defaults
   int fit_slots = 0;                      // 0: the library's default
-  bool trace = false;                     // every frame's left-eye error on stderr
+  // The pose filter's noise settings; <= 0: the library's defaults.
+  double filter_accel = 0, filter_turn = 0, filter_sigma = 0;
+  bool trace = false;  // every frame's left-eye error on stderr
 };
 
 RunResult run(const Scenario &scenario, const Config &config, double seconds,
@@ -122,6 +124,9 @@ RunResult run(const Scenario &scenario, const Config &config, double seconds,
     if (tuning.smoothing_s >= 0) vr_set_double(ctx, VR_PREDICT_SMOOTHING, tuning.smoothing_s);
     if (tuning.trend_s >= 0) vr_set_double(ctx, VR_PREDICT_TREND, tuning.trend_s);
     if (tuning.fit_slots > 0) vr_set_int(ctx, VR_RAW_FIT_SLOTS, tuning.fit_slots);
+    if (tuning.filter_accel > 0) vr_set_double(ctx, VR_FILTER_ACCEL_NOISE, tuning.filter_accel);
+    if (tuning.filter_turn > 0) vr_set_double(ctx, VR_FILTER_TURN_NOISE, tuning.filter_turn);
+    if (tuning.filter_sigma > 0) vr_set_double(ctx, VR_FILTER_DISTANCE_SIGMA, tuning.filter_sigma);
   }
 
   vrquality::Script script(ctx, scenario, seed);
@@ -237,6 +242,12 @@ int main(int argc, char **argv) {
                "print every frame's left-eye error and its x, y, z on the standard error stream");
   app.add_option("--fit-slots", tuning.fit_slots,
                  "display-time mode: VR_RAW_FIT_SLOTS; default: the library's");
+  app.add_option("--filter-accel", tuning.filter_accel,
+                 "pose filter: VR_FILTER_ACCEL_NOISE (cm^2/s^3); default: the library's");
+  app.add_option("--filter-turn", tuning.filter_turn,
+                 "pose filter: VR_FILTER_TURN_NOISE (rad^2/s^3); default: the library's");
+  app.add_option("--filter-sigma", tuning.filter_sigma,
+                 "pose filter: VR_FILTER_DISTANCE_SIGMA (cm); default: the library's");
   CLI11_PARSE(app, argc, argv);
 
   const std::vector<Scenario> scenarios = {

@@ -1550,7 +1550,7 @@ enum {
                                      sooner, smaller smooths more. Default 1000; 0 and negative
                                      refused. */
   VR_FILTER_TURN_NOISE = 171,     /* double, rad^2/s^3: the same for the head's turning. Default
-                                     2; 0 and negative refused. */
+                                     1; 0 and negative refused. */
   VR_FILTER_DISTANCE_SIGMA = 172, /* double, cm: one raw distance's effective error (the unit's
                                      noise plus its timing). Larger trusts the motion model more.
                                      Default 0.05; 0 and negative refused. */
