@@ -33,9 +33,9 @@ struct DemoOptions {
   std::string source = "sim";        // sim (mouse and keys), opentrack or trackers
   std::string screenshot;            // PNG path, empty for none
   int axes[6] = {1, 2, 3, 4, 5, 6};  // opentrack axis mapping (VR_NET_MAP_X ...)
-  bool wall = false;                 // three screens of a small CAVE fed one head over VRPN
-  int wall_screen = -1;              // internal: this process renders screen 0, 1 or 2 of the wall
-  int wall_port = 0;                 // internal: the loopback port of the wall's head server
+  bool wall = false;     // three screens of a small CAVE fed one head over VRPN
+  int wall_screen = -1;  // internal: this process renders screen 0, 1 or 2 of the wall
+  int wall_port = 0;     // internal: the loopback port of the wall's head server
 };
 
 // Parses argv. False with a message in *error on a bad option or value (the caller prints it

@@ -242,7 +242,8 @@ std::vector<FrameSample> default_tracking_pass(const DemoOptions &opt) {
   std::unique_ptr<vr_ctx, CtxDeleter> owned_ctx(vr_ctx_create());
   vr_ctx *ctx = owned_ctx.get();
   if (!ctx) return samples;
-  const int source = opt.six_d ? VR_GLASSES_SOURCE_LOGITECH_6D : VR_GLASSES_SOURCE_LOGITECH_RAW;
+  const int source =
+      opt.six_d ? VR_GLASSES_SOURCE_LOGITECH_6D : VR_GLASSES_SOURCE_LOGITECH_RAW;
   vr_object_set(ctx, VR_GLASSES_SOURCE, source, VR_MOUSE_SOURCE, source, VR_STEREO, 1,
                 VR_MOUSE_TO_WORLD_WANTED, 1, 0);
   vrsession::Session session(ctx, opt.seed);
@@ -315,7 +316,8 @@ int run(const DemoOptions &opt) {
     std::fprintf(stderr, "vrdemo: out of memory\n");
     return 1;
   }
-  const int source = opt.six_d ? VR_GLASSES_SOURCE_LOGITECH_6D : VR_GLASSES_SOURCE_LOGITECH_RAW;
+  const int source =
+      opt.six_d ? VR_GLASSES_SOURCE_LOGITECH_6D : VR_GLASSES_SOURCE_LOGITECH_RAW;
   vr_object_set(ctx, VR_GLASSES_SOURCE, source, VR_MOUSE_SOURCE, source, VR_STEREO, 1,
                 VR_MOUSE_TO_WORLD_WANTED, 1, 0);
   // The raw distances are used as measured unless asked to fit and extrapolate them.

@@ -86,9 +86,9 @@ struct Tuning {
   double noise_cm = 0.02;                 // the demo's distance noise
   double smoothing_s = -1, trend_s = -1;  // < 0: the library's defaults
   int fit_slots = 0;                      // 0: the library's default
+  bool trace = false;                     // every frame's left-eye error on stderr
   // The pose filter's noise settings; <= 0: the library's defaults.
   double filter_accel = 0, filter_turn = 0, filter_sigma = 0;
-  bool trace = false;  // every frame's left-eye error on stderr
 };
 
 RunResult run(const Scenario &scenario, const Config &config, double seconds,
@@ -110,8 +110,8 @@ RunResult run(const Scenario &scenario, const Config &config, double seconds,
   }
 
   vr_ctx *ctx = vr_ctx_create();
-  const int source =
-      config.source == Source::raw ? VR_GLASSES_SOURCE_LOGITECH_RAW : VR_GLASSES_SOURCE_LOGITECH_6D;
+  const int source = config.source == Source::raw ? VR_GLASSES_SOURCE_LOGITECH_RAW
+                                                   : VR_GLASSES_SOURCE_LOGITECH_6D;
   vr_object_set(ctx, VR_GLASSES_SOURCE, source, VR_MOUSE_SOURCE, source, VR_STEREO, 1,
                 VR_MOUSE_TO_WORLD_WANTED, 1, 0);
   if (config.mode == Mode::interpolate) vr_object_set(ctx, VR_RAW_INTERPOLATE, 1, 0);
