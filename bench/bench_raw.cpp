@@ -155,7 +155,7 @@ void bench_line_close(void *, int) {}
 
 // vr_comp_view with both raw units installed by the real set-up (on the simulator), then fed one
 // record per unit and frame straight into the capture area. state.range(1): display-time
-// tracking on; state.range(2): only the two units' per-frame handlers (the tracking part of a
+// tracking on (1), or the pose filter (2: the head's unit through the filter); state.range(2): only the two units' per-frame handlers (the tracking part of a
 // frame) instead of the whole vr_comp_view.
 void BM_CompViewRawUnits(benchmark::State &state) {
   vr::lt::reset_raw_state();
@@ -165,7 +165,8 @@ void BM_CompViewRawUnits(benchmark::State &state) {
   vrsim_plug_standard(sim);
   vr_ctx *ctx = vr_ctx_create();
   ctx->raw_interpolate = static_cast<int>(state.range(0));
-  vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, static_cast<int>(state.range(1)));
+  vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, state.range(1) == 1 ? 1 : 0);
+  vr_set_int(ctx, VR_TRACK_FILTER, state.range(1) == 2 ? 1 : 0);
   const bool handlers_only = state.range(2) != 0;
   if (vr_init_glasses_and_mouse_6d(ctx, 1, 1) != 1) {
     state.SkipWithError("raw set-up failed on the simulator");
@@ -229,4 +230,6 @@ BENCHMARK(BM_CompViewRawUnits)
     ->Args({0, 1, 0})
     ->Args({0, 0, 1})
     ->Args({1, 0, 1})
-    ->Args({0, 1, 1});
+    ->Args({0, 1, 1})
+    ->Args({0, 2, 0})
+    ->Args({0, 2, 1});

@@ -118,6 +118,10 @@ std::string usage_text(const char *program) {
          "                     (VR_TRACK_DISPLAY_TIME 1); the plot then sets this run beside\n"
          "                     one with the library's defaults; with --live it applies to\n"
          "                     the opentrack and the serial trackers\n"
+         "      --track filter\n"
+         "                     the same, with the head tracked by the pose filter\n"
+         "                     (VR_TRACK_FILTER 1): every distance or pose taken at its own\n"
+         "                     moment into one pose-and-velocity state\n"
          "      --tracker-delay MS\n"
          "                     with --track display: milliseconds from a serial tracker's\n"
          "                     measurement to its arrival (0 to 200, default the library's 5)\n"
@@ -172,7 +176,7 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
   std::string axes;
   app.add_option("--axes", axes)->check(axis_list);
   std::string track;
-  app.add_option("--track", track)->check(CLI::IsMember({"display"}));
+  app.add_option("--track", track)->check(CLI::IsMember({"display", "filter"}));
   app.add_option("--tracker-delay", o.tracker_delay_ms)
       ->check(finite_in(0.0, 200.0, "tracker delay (ms)"));
   app.add_option("--sender-latency", o.sender_latency_ms)
@@ -184,7 +188,8 @@ bool parse_options(int argc, char **argv, DemoOptions *out, std::string *error) 
     return false;
   }
   o.frames_given = app.count("--frames") > 0;
-  o.track_display = track == "display";
+  o.track_filter = track == "filter";
+  o.track_display = track == "display" || o.track_filter;
   if (!axes.empty()) parse_axes(axes, o.axes);
   if (!o.live &&
       (o.stereo != "mono" || o.source != "sim" || !o.screenshot.empty() || !axes.empty())) {

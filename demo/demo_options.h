@@ -14,6 +14,9 @@ struct DemoOptions {
   bool predict = false;  // raw mode: fit and extrapolate the distances
   // --track display: every tracker read for the moment the frame is shown.
   bool track_display = false;
+  // --track filter: the same, with the head tracked by the pose filter (VR_TRACK_FILTER 1); sets
+  // track_display too, since the filter implies display time.
+  bool track_filter = false;
   // --tracker-delay MS (with --track display): VR_TRACKER_DELAY, the serial trackers' time from a
   // measurement to its arrival; < 0 keeps the library's default.
   double tracker_delay_ms = -1.0;

@@ -89,6 +89,7 @@ Head start_head(vr_ctx *ctx, const DemoOptions &opt) {
   const std::string &source = opt.source;
   // The trackers read for the moment the frame is shown (the mouse-and-keys head needs nothing).
   if (opt.track_display) vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 1);
+  if (opt.track_filter) vr_set_int(ctx, VR_TRACK_FILTER, 1);
   if (opt.tracker_delay_ms >= 0.0)
     vr_set_double(ctx, VR_TRACKER_DELAY, opt.tracker_delay_ms / 1000.0);
   if (opt.sender_latency_ms >= 0.0)

@@ -323,12 +323,14 @@ int run(const DemoOptions &opt) {
   // The raw distances are used as measured unless asked to fit and extrapolate them.
   if (opt.predict) vr_object_set(ctx, VR_RAW_INTERPOLATE, 1, 0);
   if (opt.track_display) vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 1);
+  if (opt.track_filter) vr_set_int(ctx, VR_TRACK_FILTER, 1);
   if (opt.tracker_delay_ms >= 0.0)
     vr_set_double(ctx, VR_TRACKER_DELAY, opt.tracker_delay_ms / 1000.0);
   std::string mode = opt.six_d     ? "6D reports"
                      : opt.predict ? "raw times of flight, fitted and extrapolated"
                                    : "raw times of flight";
-  if (opt.track_display) mode += ", display time";
+  if (opt.track_display)
+    mode += opt.track_filter ? ", display time, pose filter" : ", display time";
 
   double window_w = 0, window_h = 0;
   vr_object_get(ctx, VR_WINDOW_WIDTH, &window_w);

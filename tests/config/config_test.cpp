@@ -504,6 +504,52 @@ TEST_F(ConfigTest, TheReadmeKeyTableAgreesWithTheAttributeTable) {
                                   << ", which is no set-up key";
 }
 
+TEST_F(ConfigTest, PoseFilterKeysRoundTripAndAreChecked) {
+  Ctx original(vr_ctx_create());
+  ASSERT_EQ(vr_set_int(original.get(), VR_TRACK_FILTER, 1), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_FILTER_ACCEL_NOISE, 640.5), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_FILTER_TURN_NOISE, 3.25), VR_OK);
+  ASSERT_EQ(vr_set_double(original.get(), VR_FILTER_DISTANCE_SIGMA, 0.0375), VR_OK);
+  // The filter's state is the library's to report, never set.
+  EXPECT_EQ(vr_set_int(original.get(), VR_TRACK_FILTER_STATE, 2), VR_ERR_NOT_SETTABLE);
+  EXPECT_EQ(vr_set_int(original.get(), VR_TRACK_FILTER, 2), VR_ERR_BAD_VALUE);
+  EXPECT_EQ(vr_set_double(original.get(), VR_FILTER_ACCEL_NOISE, 0.0), VR_ERR_BAD_VALUE);
+
+  const std::string path = (dir_ / "filter.toml").string();
+  ASSERT_EQ(vr_config_save(original.get(), path.c_str()), 1) << vr_config_message();
+  std::stringstream written;
+  written << std::ifstream(path).rdbuf();
+  EXPECT_NE(written.str().find("filter = true"), std::string::npos) << written.str();
+  EXPECT_NE(written.str().find("filter_accel_noise = 640.5"), std::string::npos);
+  EXPECT_NE(written.str().find("filter_distance_sigma = 0.0375"), std::string::npos);
+  Ctx loaded(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(loaded.get(), path.c_str()), 1) << vr_config_message();
+  EXPECT_EQ(bytes_of(original.get()), bytes_of(loaded.get()));
+
+  // A hand-written file switches it on as users write it.
+  const std::string hand =
+      write("hand.toml", "[display_time]\nfilter = true\nfilter_turn_noise = 1.5\n");
+  Ctx by_hand(vr_ctx_create());
+  ASSERT_EQ(vr_config_load(by_hand.get(), hand.c_str()), 1) << vr_config_message();
+  int on = 0;
+  double turn = 0;
+  vr_get_int(by_hand.get(), VR_TRACK_FILTER, &on);
+  vr_get_double(by_hand.get(), VR_FILTER_TURN_NOISE, &turn);
+  EXPECT_EQ(on, 1);
+  EXPECT_EQ(turn, 1.5);
+  for (const char *bad :
+       {"[display_time]\nfilter = 3\n", "[display_time]\nfilter_turn_noise = -1\n",
+        "[display_time]\nfilter_distance_sigma = nan\n"}) {
+    Ctx ctx(vr_ctx_create());
+    const auto before = bytes_of(ctx.get());
+    const std::string file = write("bad.toml", bad);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(vr_config_load(ctx.get(), file.c_str()), 0) << bad;
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(bytes_of(ctx.get()), before) << bad;
+  }
+}
+
 TEST_F(ConfigTest, DisplayTimeAndNetworkKeysRoundTripAndAreChecked) {
   Ctx original(vr_ctx_create());
   ASSERT_EQ(vr_set_int(original.get(), VR_TRACK_DISPLAY_TIME, 1), VR_OK);

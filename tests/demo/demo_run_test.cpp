@@ -156,6 +156,11 @@ TEST(DemoRun, TrackerDelayBelongsToDisplayTimeTracking) {
   const Result r = run_demo("-n 3 --track display --tracker-delay 20", tmp.path());
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("display time"), std::string::npos) << r.output;
+  // The pose filter implies display time: the delay goes with it too, and the raw fit does not.
+  const Result filter = run_demo("-n 3 --track filter --tracker-delay 20", tmp.path());
+  ASSERT_EQ(filter.status, 0) << filter.output;
+  EXPECT_NE(filter.output.find("display time, pose filter"), std::string::npos) << filter.output;
+  EXPECT_EQ(run_demo("--track filter --predict").status, 2);
 }
 
 TEST(DemoRun, HelpAndBadOptions) {

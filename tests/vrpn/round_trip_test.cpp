@@ -247,6 +247,18 @@ TEST(VrpnRoundTrip, PredictorFollowsAMovingHeadAtTheDisplayTime) {
   EXPECT_LT(with_p50, 0.4 * without_p50);
   EXPECT_LT(with_p50, 0.35);
   for (double e : with) ASSERT_TRUE(std::isfinite(e));
+
+  // The pose filter in the predictor's place: each report one pose measurement at its stamp.
+  ASSERT_EQ(vr_set_int(b.get(), VR_TRACK_DISPLAY_TIME, 0), VR_OK);
+  ASSERT_EQ(vr_set_int(b.get(), VR_TRACK_FILTER, 1), VR_OK);
+  ASSERT_TRUE(measure());
+  const double filter_p50 = percentile(errors, 0.5), filter_p90 = percentile(errors, 0.9);
+  std::printf("display-time error with the pose filter: p50 %.4f cm p90 %.4f cm\n", filter_p50,
+              filter_p90);
+  EXPECT_EQ(get_int(b.get(), VR_TRACK_FILTER_STATE), 2);  // tracking
+  EXPECT_LT(filter_p50, 0.4 * without_p50);
+  EXPECT_LT(filter_p50, 0.35);
+  for (double e : errors) ASSERT_TRUE(std::isfinite(e));
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ constexpr double raw_unit_delay_s = 0.005;  // the simulated unit's measurement-
 constexpr double jitter_settle_s = 1.0;     // still head: jitter measured after this
 
 enum class Source { raw, six_d };
-enum class Mode { defaults, interpolate, display };
+enum class Mode { defaults, interpolate, display, filter };
 
 struct Config {
   Source source;
@@ -87,6 +87,8 @@ struct Tuning {
   double smoothing_s = -1, trend_s = -1;  // < 0: the library's defaults
   int fit_slots = 0;                      // 0: the library's default
   bool trace = false;                     // every frame's left-eye error on stderr
+  // The pose filter's noise settings; <= 0: the library's defaults.
+  double filter_accel = 0, filter_turn = 0, filter_sigma = 0;
 };
 
 RunResult run(const Scenario &scenario, const Config &config, double seconds,
@@ -113,14 +115,18 @@ RunResult run(const Scenario &scenario, const Config &config, double seconds,
   vr_object_set(ctx, VR_GLASSES_SOURCE, source, VR_MOUSE_SOURCE, source, VR_STEREO, 1,
                 VR_MOUSE_TO_WORLD_WANTED, 1, 0);
   if (config.mode == Mode::interpolate) vr_object_set(ctx, VR_RAW_INTERPOLATE, 1, 0);
-  if (config.mode == Mode::display) {
-    vr_set_int(ctx, VR_TRACK_DISPLAY_TIME, 1);
+  if (config.mode == Mode::display || config.mode == Mode::filter) {
+    vr_set_int(ctx, config.mode == Mode::filter ? int{VR_TRACK_FILTER} : int{VR_TRACK_DISPLAY_TIME},
+               1);
     // The application tells the library its unit's delay, as it would after measuring it.
     vr_set_double(ctx, VR_TRACKER_DELAY,
                   config.source == Source::raw ? raw_unit_delay_s : config.six_d_delay_s);
     if (tuning.smoothing_s >= 0) vr_set_double(ctx, VR_PREDICT_SMOOTHING, tuning.smoothing_s);
     if (tuning.trend_s >= 0) vr_set_double(ctx, VR_PREDICT_TREND, tuning.trend_s);
     if (tuning.fit_slots > 0) vr_set_int(ctx, VR_RAW_FIT_SLOTS, tuning.fit_slots);
+    if (tuning.filter_accel > 0) vr_set_double(ctx, VR_FILTER_ACCEL_NOISE, tuning.filter_accel);
+    if (tuning.filter_turn > 0) vr_set_double(ctx, VR_FILTER_TURN_NOISE, tuning.filter_turn);
+    if (tuning.filter_sigma > 0) vr_set_double(ctx, VR_FILTER_DISTANCE_SIGMA, tuning.filter_sigma);
   }
 
   vrquality::Script script(ctx, scenario, seed);
@@ -211,8 +217,8 @@ std::string figure(double v) {
 int main(int argc, char **argv) {
   CLI::App app{
       "Tracking-quality benchmark: scripted sessions on the tracker simulator, tracked under the\n"
-      "library's defaults, VR_RAW_INTERPOLATE 1 and display-time tracking; eye errors at the\n"
-      "moment each frame is shown."};
+      "library's defaults, VR_RAW_INTERPOLATE 1, display-time tracking and the pose filter; eye\n"
+      "errors at the moment each frame is shown."};
   unsigned long long seed = 1;
   double seconds = 10.0;
   std::string plot_path = "vrquality.png";
@@ -236,6 +242,12 @@ int main(int argc, char **argv) {
                "print every frame's left-eye error and its x, y, z on the standard error stream");
   app.add_option("--fit-slots", tuning.fit_slots,
                  "display-time mode: VR_RAW_FIT_SLOTS; default: the library's");
+  app.add_option("--filter-accel", tuning.filter_accel,
+                 "pose filter: VR_FILTER_ACCEL_NOISE (cm^2/s^3); default: the library's");
+  app.add_option("--filter-turn", tuning.filter_turn,
+                 "pose filter: VR_FILTER_TURN_NOISE (rad^2/s^3); default: the library's");
+  app.add_option("--filter-sigma", tuning.filter_sigma,
+                 "pose filter: VR_FILTER_DISTANCE_SIGMA (cm); default: the library's");
   CLI11_PARSE(app, argc, argv);
 
   const std::vector<Scenario> scenarios = {
@@ -251,12 +263,14 @@ int main(int argc, char **argv) {
       {Source::raw, Mode::defaults, 0.005, "raw defaults"},
       {Source::raw, Mode::interpolate, 0.005, "raw interpolate"},
       {Source::raw, Mode::display, 0.005, "raw display-time"},
+      {Source::raw, Mode::filter, 0.005, "raw filter"},
       {Source::six_d, Mode::defaults, 0.0, "6D 0ms defaults"},
       {Source::six_d, Mode::display, 0.0, "6D 0ms display-time"},
       {Source::six_d, Mode::defaults, 0.030, "6D 30ms defaults"},
       {Source::six_d, Mode::display, 0.030, "6D 30ms display-time"},
       {Source::six_d, Mode::defaults, 0.005, "6D 5ms defaults"},
       {Source::six_d, Mode::display, 0.005, "6D 5ms display-time"},
+      {Source::six_d, Mode::filter, 0.005, "6D 5ms filter"},
   };
 
   std::printf("vrquality: seed %llu, %.0f s per session at %.0f frames/s, distance noise %.2f cm\n",

@@ -3,6 +3,7 @@
 // vr_attributes.def, the rest start at zero.
 #pragma once
 
+#include "vr_pose_filter.h"
 #include "vr_predict.h"
 
 constexpr int vr_display_slots = 16;          // a raw unit's history slots
@@ -99,4 +100,18 @@ struct vr_ext_display {
   double frame_latency_s = 0.0;
   vr_display_raw raw[2];      // by port
   vr_display_whole whole[2];  // 0 = glasses, 1 = mouse
+  // The pose filter (attributes 169..172, 183): the head's only. The 8 KiB of extension state
+  // hold one filter beside everything else, so the mouse keeps the display-time path.
+  int filter_mode;
+  double filter_accel_noise;
+  double filter_turn_noise;
+  double filter_distance_sigma;
+  int filter_state;  // vr_pose_filter_state at the last frame
+  int filter_ready;  // `filter` was initialised (a zeroed context has not)
+  vr_pose_filter filter;
 };
+
+// Display-time tracking is on: asked for itself, or implied by the pose filter.
+inline bool vr_display_time_on(const vr_ext_display &d) {
+  return d.enabled != 0 || d.filter_mode != 0;
+}

@@ -58,8 +58,10 @@
 // nine distances of a record are bound to one rigid receiver and each is taken at its speaker's
 // firing moment, so turns and curved distance histories no longer bend the pose. For whole-pose
 // sources it is a smoother that coasts on its velocities through dropouts and weighs each pose
-// by its noise; the double-exponential predictor (vr_predict.h) is the cheaper alternative there
-// (the two have not yet been compared on the simulator's whole-pose sources).
+// by its noise; the double-exponential predictor (vr_predict.h) is the cheaper alternative there.
+// On the simulator (vrquality, seed 1) the two are alike for 6D reports at 5 ms (demo session
+// 0.134 against 0.135 cm RMS), the filter is ahead through dropouts (0.5 s: 1.95 against 4.16 cm
+// worst) and for a 30 Hz network sender (0.343 against 0.375 cm RMS).
 //
 // Use for a raw unit (one filter per receiver). Speakers in the dig frame from the transmitting
 // unit's transmitter_geom (base b, side s): sll (-b/2, 0, 0), slr (b/2, 0, 0), stop

@@ -142,11 +142,45 @@ double gate_width(const float *history, int count, double sigmas, double floor) 
   return std::max(floor, sigmas * mad_to_sigma * static_cast<double>(v[count / 2]));
 }
 
+vr_pose_filter *head_filter(vr_ctx *ctx) {
+  vr_ext_display &d = settings(ctx);
+  if (!d.filter_mode) return nullptr;
+  if (!d.filter_ready) {
+    vr_pose_filter_init(&d.filter, nullptr);
+    d.filter_ready = 1;
+  }
+  vr_pose_filter_settings &s = d.filter.settings;
+  s.accel_density_cm2_s3 = d.filter_accel_noise;
+  s.turn_density_rad2_s3 = d.filter_turn_noise;
+  s.distance_sigma_cm = d.filter_distance_sigma;
+  return &d.filter;
+}
+
+vr_pose_filter *filter_of(vr_ctx *ctx, const vr_display_whole &w) {
+  return &w == &settings(ctx).whole[0] ? head_filter(ctx) : nullptr;
+}
+
+bool filter_pose(vr_ctx *ctx, vr_pose_filter &f, dmat out) {
+  vr_ext_display &d = settings(ctx);
+  d.filter_state = vr_pose_filter_tick(&f, ctx->pworld_time_now);
+  double pos[3];
+  dquat q;
+  if (!vr_pose_filter_predict(&f, d.display_time_s, pos, q)) return false;
+  return pose_to_matrix(pos, q, out);
+}
+
+void count_filter_result(vr_ctx *ctx, vr_pose_filter_result result) {
+  vr_ext_display &d = settings(ctx);
+  if (result == VR_FILTER_GATED && d.rejected_values < INT_MAX) ++d.rejected_values;
+}
+
 void configure_whole(vr_ctx *ctx, vr_display_whole &w) {
   if (!w.configured) {
     w.arrivals = vr_arrival_clock{};
     w.last_start = -1;
     w.last_write = -1;
+    // A new start of the head's source starts the filter afresh from its first pose.
+    if (vr_pose_filter *f = filter_of(ctx, w)) vr_pose_filter_init(f, &f->settings);
   }
   configure_predictor(ctx, w.predictor, &w.configured);
 }
@@ -170,8 +204,12 @@ void take_ring_record(vr_ctx *ctx, vr_display_whole &w, const vr::track::RingRec
     double pos[3];
     dquat q;
     pose_parts(r.unit, r.pose, pos, q);
-    count_result(ctx,
-                 vr_predictor_add(&w.predictor, measured, pos, r.with_orientation ? q : nullptr));
+    if (vr_pose_filter *f = filter_of(ctx, w))
+      count_filter_result(
+          ctx, vr_pose_filter_pose(f, measured, pos, r.with_orientation ? q : nullptr, 0.0, 0.0));
+    else
+      count_result(ctx,
+                   vr_predictor_add(&w.predictor, measured, pos, r.with_orientation ? q : nullptr));
     w.last_start = start;
     std::memcpy(w.last_record, record, static_cast<size_t>(bytes));
   }
@@ -180,6 +218,7 @@ void take_ring_record(vr_ctx *ctx, vr_display_whole &w, const vr::track::RingRec
 }
 
 bool predicted_pose(vr_ctx *ctx, const vr_display_whole &w, dmat out) {
+  if (vr_pose_filter *f = filter_of(ctx, w)) return filter_pose(ctx, *f, out);
   double pos[3];
   dquat q;
   if (!vr_predictor_predict(&w.predictor, settings(ctx).display_time_s, pos, q)) return false;
@@ -233,7 +272,7 @@ double place_arrival(vr_arrival_clock *c, double earliest, double latest) {
 }
 
 bool dated_poses_on(vr_ctx *ctx) {
-  return settings(ctx).enabled != 0;
+  return vr_display_time_on(settings(ctx));
 }
 
 void start_dated_poses(vr_ctx *ctx) {
@@ -246,9 +285,11 @@ void take_dated_pose(vr_ctx *ctx, const vr_lt_6d &pose, double arrival_s) {
   double pos[3];
   dquat q;
   pose_parts(nullptr, pose, pos, q);
-  count_result(
-      ctx, vr_predictor_add(&w.predictor, arrival_s - vr::net::sender_latency_s(vr_ext(ctx).net),
-                            pos, q));
+  const double measured = arrival_s - vr::net::sender_latency_s(vr_ext(ctx).net);
+  if (vr_pose_filter *f = filter_of(ctx, w))
+    count_filter_result(ctx, vr_pose_filter_pose(f, measured, pos, q, 0.0, 0.0));
+  else
+    count_result(ctx, vr_predictor_add(&w.predictor, measured, pos, q));
 }
 
 void take_dated_head(vr_ctx *ctx, const dmat head_to_dig, double measured_s) {
@@ -260,7 +301,10 @@ void take_dated_head(vr_ctx *ctx, const dmat head_to_dig, double measured_s) {
   std::memcpy(m, head_to_dig, sizeof m);
   for (int c = 0; c < 3; ++c) pos[c] = m[3][c];
   vr_mat_to_quat(m, q);
-  count_result(ctx, vr_predictor_add(&w.predictor, measured_s, pos, q));
+  if (vr_pose_filter *f = filter_of(ctx, w))
+    count_filter_result(ctx, vr_pose_filter_pose(f, measured_s, pos, q, 0.0, 0.0));
+  else
+    count_result(ctx, vr_predictor_add(&w.predictor, measured_s, pos, q));
 }
 
 double tracker_delay_s(vr_ctx *ctx) {

@@ -41,6 +41,17 @@ void take_ring_record(vr_ctx *ctx, vr_display_whole &w, const vr::track::RingRec
 // while there is none (or it is not finite).
 bool predicted_pose(vr_ctx *ctx, const vr_display_whole &w, dmat out);
 
+// The pose filter (VR_TRACK_FILTER): the head's filter with the context's settings, initialised
+// on first use, or null while the filter is off. filter_of gives it for the glasses' whole-pose
+// stream only (the mouse keeps the predictor).
+vr_pose_filter *head_filter(vr_ctx *ctx);
+vr_pose_filter *filter_of(vr_ctx *ctx, const vr_display_whole &w);
+// The filter's pose at the frame's display time as a sensor-to-tracker matrix, after telling it
+// the time now (its state goes to VR_TRACK_FILTER_STATE); false while it has none.
+bool filter_pose(vr_ctx *ctx, vr_pose_filter &f, dmat out);
+// Counts a measurement the filter refused by its gate in VR_REJECTED_VALUES.
+void count_filter_result(vr_ctx *ctx, vr_pose_filter_result result);
+
 // The gates, shared by the whole-pose predictor and the raw units' distances: a move this small
 // is never a jump, and this long a run of held poses is the head's new place.
 constexpr double jump_floor_cm = 1.0;

@@ -87,10 +87,105 @@ double line_at(const vr_display_raw &r, int k, double t) {
   return r.line_value[k] + r.line_slope[k] * (t - r.line_at_s[k]);
 }
 
+// ---- The pose filter's view of a raw unit -----------------------------------------------------
+
+// The glasses unit reports its sides this much short (the raw solver adds it back as well).
+constexpr double glasses_side_extra_cm = 0.08;
+// Each speaker's distances come heard by mlr, mll, mtop in turn (indices into Geometry::mic).
+constexpr int mic_of_channel[3] = {1, 0, 2};
+// Noise of a record's solved pose when the filter takes it as a measurement: a few millimetres
+// and about a degree (one record's nine distances span 13 ms of motion).
+constexpr double solved_sigma_cm = 0.4;
+constexpr double solved_sigma_rad = 0.015;
+// Two records' solved poses this close in time, and as close in place as the jump hold allows,
+// start the filter.
+constexpr double start_pair_s = 0.1;
+
+double distance3(const double a[3], const double b[3]) {
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                   (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+// Speakers sll, slr, stop in the dig frame and microphones mll, mlr, mtop in the receiver frame
+// of the pose matrix, from the units' reported geometry (cm).
+struct Geometry {
+  double spk[3][3];
+  double mic[3][3];
+};
+
+Geometry raw_geometry(const vr_lt_unit *unit, bool glasses) {
+  // The transmitter's geometry comes from the unit that carries it, as for the solver's scale.
+  const vr_lt_unit *tx = unit;
+  if (vr_lt_glasses_unit && vr_lt_glasses_unit->op_info.op_byte[6] == 2)
+    tx = vr_lt_glasses_unit;
+  else if (vr_lt_mouse_6d_unit)
+    tx = vr_lt_mouse_6d_unit;
+  const double tb = tx->op_info.transmitter_geom[0], ts = tx->op_info.transmitter_geom[1];
+  const double *geom = unit->op_info.receiver_geom;
+  const double b = geom[0], e = geom[3];
+  double h = geom[2];
+  if (h == 0.0) {
+    const double side = geom[1] + (glasses ? glasses_side_extra_cm : 0.0);
+    h = std::sqrt(std::max(0.0, side * side - b * b / 4));
+  }
+  return {
+      {{-tb / 2, 0, 0}, {tb / 2, 0, 0}, {0, std::sqrt(std::max(0.0, ts * ts - tb * tb / 4)), 0}},
+      {{b / 2, 0, 0}, {-b / 2, 0, 0}, {-e, h, 0}}};
+}
+
+// Feeds one record (slot s, top speaker fired at `fired`) to the filter: first its solved pose
+// when the filter needs one (to start, or after a coast left it too uncertain), then each of its
+// distances at its speaker's firing moment. A record the capture found implausible is left out.
+void feed_filter(vr_ctx *ctx, vr_pose_filter &f, vr_display_raw &r, vr_lt_unit *unit,
+                 const Geometry &g, int s, double fired) {
+  const double speed_limit_cm_s = settings(ctx).speed_limit_cm_s;
+  if (!unit->slot_valid[s]) return;
+  if (vr_pose_filter_wants_pose(&f)) {
+    double given[vr_display_channels];
+    bool complete = true;
+    for (int k = 0; k < vr_display_channels; ++k) {
+      given[k] = unit->chan[k + 1].value[s];
+      complete = complete && given[k] > 0.0;
+    }
+    dmat solved;
+    std::memcpy(solved, ctx->head_to_dig, sizeof solved);
+    if (complete && vr::lt::solve_raw_pose(ctx, unit, solved, given) && finite_matrix(solved)) {
+      dquat q;
+      vr_mat_to_quat(solved, q);
+      // The middle speaker's moment: the record's distances span the three firings.
+      const double t = fired + speaker_offset_s[1];
+      if (f.state == VR_FILTER_OFF) {
+        // A start needs two records in a row that agree: the first record after a silence can
+        // carry distances measured before it, which no later one would then agree with.
+        const double dt = t - r.pose_time_s;
+        const bool agrees =
+            r.has_pose && dt > 0.0 && dt <= start_pair_s &&
+            distance3(solved[3], r.pose_pos) <= jump_floor_cm + speed_limit_cm_s * dt;
+        std::copy(solved[3], solved[3] + 3, r.pose_pos);
+        r.pose_time_s = t;
+        r.has_pose = 1;
+        if (agrees) vr_pose_filter_start(&f, t, solved[3], q);
+      } else
+        vr::display::count_filter_result(
+            ctx, vr_pose_filter_pose(&f, t, solved[3], q, solved_sigma_cm, solved_sigma_rad));
+    }
+  }
+  for (int k = 0; k < vr_display_channels; ++k) {
+    const float v = unit->chan[k + 1].value[s];
+    if (!(v > 0.0f)) continue;
+    vr::display::count_filter_result(
+        ctx, vr_pose_filter_distance(&f, fired + speaker_offset_s[k / 3], g.spk[k / 3],
+                                     g.mic[mic_of_channel[k % 3]], v, 0.0));
+  }
+}
+
 // Takes note of the records the capture pass just put into the history: their unit times, the
-// clock envelope, and the gate's verdict on each of their distances.
-void note_new_records(vr_ext_display &d, vr_display_raw &r, vr_lt_unit *unit, int accepted,
-                      int write_offset) {
+// clock envelope, and the gate's verdict on each of their distances (or, with the pose filter
+// `f`, the filter's: each distance goes to it instead).
+void note_new_records(vr_ctx *ctx, vr_ext_display &d, vr_display_raw &r, vr_lt_unit *unit,
+                      int accepted, int write_offset, vr_pose_filter *f) {
+  Geometry geometry{};
+  if (f) geometry = raw_geometry(unit, unit == vr_lt_glasses_unit);
   const int port = port_of(unit);
   const vr::lt::RawState &raw = vr::lt::raw_state();
   const int n = std::min(accepted, vr_display_slots);
@@ -103,6 +198,9 @@ void note_new_records(vr_ext_display &d, vr_display_raw &r, vr_lt_unit *unit, in
       r.wrap_base_s += unit_clock_wrap_s;
       u += unit_clock_wrap_s;
     }
+    // A slot the filter has seen (a capture pass can hand back slots it noted before) must not
+    // go in again: after a silence it would restart the filter from a pose long gone.
+    const bool seen = r.has_envelope && !(u > r.last_unit_s);
     r.last_unit_s = u;
     r.unit_s[s] = u;
     r.known |= 1u << s;
@@ -133,6 +231,10 @@ void note_new_records(vr_ext_display &d, vr_display_raw &r, vr_lt_unit *unit, in
     }
 
     const double fired = slot_fired_s(r, unit, s, delay);
+    if (f) {
+      if (!seen) feed_filter(ctx, *f, r, unit, geometry, s, fired);
+      continue;
+    }
     for (int k = 0; k < vr_display_channels; ++k) {
       const float v = unit->chan[k + 1].value[s];
       if (!(v > 0.0f)) continue;
@@ -307,18 +409,21 @@ bool jumped(vr_ext_display &d, vr_display_raw &r, const double pos[3], double no
 // One frame of a raw unit: capture, note, and the pose at the display time into `out`. Returns
 // the capture's count of new records (as vr_lt_obtain_current_raw_events) and whether a pose was
 // written.
-bool raw_frame(vr_ctx *ctx, vr_lt_unit *unit, dmat out, int *accepted_out) {
+bool raw_frame(vr_ctx *ctx, vr_lt_unit *unit, dmat out, int *accepted_out, bool head) {
   vr_ext_display &d = settings(ctx);
   vr_display_raw &r = d.raw[port_of(unit)];
+  vr_pose_filter *f = head ? vr::display::head_filter(ctx) : nullptr;
   vr::lt::raw_state().take_newest_record = true;
   const int accepted = vr_lt_obtain_current_raw_events(ctx, unit);
   vr::lt::raw_state().take_newest_record = false;
   if (accepted_out) *accepted_out = accepted;
   const int write_offset = vr::lt::ring(unit).write_offset();
-  if (accepted > 0) note_new_records(d, r, unit, accepted, write_offset);
+  if (accepted > 0) note_new_records(ctx, d, r, unit, accepted, write_offset, f);
   r.last_write = write_offset;
   r.last_pass_s = ctx->pworld_time_now;
   r.has_last_pass = write_offset >= 0;
+  // The filter gates each distance itself and never jumps: its pose is the answer.
+  if (f) return vr::display::filter_pose(ctx, *f, out);
 
   double dist[vr_display_channels];
   if (!distances_at(d, r, unit, d.display_time_s, dist)) return false;
@@ -386,7 +491,7 @@ namespace vr::serial {
 
 bool display_glasses_frame(vr_ctx *ctx, long long *mark) {
   vr_ext_display &d = settings(ctx);
-  if (!d.enabled) return false;
+  if (!vr_display_time_on(d)) return false;
   const int source = ctx->glasses_source;
   if (source != VR_GLASSES_SOURCE_LOGITECH_RAW && source != VR_GLASSES_SOURCE_LOGITECH_6D &&
       source != VR_GLASSES_SOURCE_DYNASIGHT)
@@ -398,7 +503,7 @@ bool display_glasses_frame(vr_ctx *ctx, long long *mark) {
   if (source == VR_GLASSES_SOURCE_LOGITECH_RAW) {
     if (!vr_lt_glasses_unit) return true;
     int accepted = 0;
-    got = raw_frame(ctx, vr_lt_glasses_unit, pose, &accepted);
+    got = raw_frame(ctx, vr_lt_glasses_unit, pose, &accepted, true);
     *mark = raw_mark(vr_lt_glasses_unit, accepted);
   } else if (source == VR_GLASSES_SOURCE_LOGITECH_6D) {
     if (!vr_lt_glasses_unit) return true;
@@ -418,7 +523,7 @@ bool display_glasses_frame(vr_ctx *ctx, long long *mark) {
 
 bool display_mouse_frame(vr_ctx *ctx, vr_lt_unit *unit, long long *mark) {
   vr_ext_display &d = settings(ctx);
-  if (!d.enabled || !unit) return false;
+  if (!vr_display_time_on(d) || !unit) return false;
   const int source = ctx->mouse_source;
   if (source != VR_MOUSE_SOURCE_LOGITECH_RAW && source != VR_MOUSE_SOURCE_LOGITECH_6D) return false;
   vr::display::frame_display_time(ctx);
@@ -427,7 +532,7 @@ bool display_mouse_frame(vr_ctx *ctx, vr_lt_unit *unit, long long *mark) {
   bool got;
   if (source == VR_MOUSE_SOURCE_LOGITECH_RAW) {
     int accepted = 0;
-    got = raw_frame(ctx, unit, pose, &accepted);
+    got = raw_frame(ctx, unit, pose, &accepted, false);
     *mark = raw_mark(unit, accepted);
     if (accepted > 0) {
       const int buttons = vr_lt_debounce_buttons(unit);
