@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "tools/common/free_port.h"
 #include "vrlib/vr.h"
 
 namespace {
@@ -28,26 +29,13 @@ sockaddr_in loopback(int port) {
   return a;
 }
 
-// A port that the system hands out on 127.0.0.1 (free for TCP and UDP right now, as a rule).
-int free_port() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = loopback(0);
-  socklen_t length = sizeof a;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
-
 struct Server {
   vr_ctx *ctx = nullptr;
   int port = 0;
   Server() {
     ctx = vr_ctx_create();
     for (int attempt = 0; attempt < 20 && port == 0; ++attempt) {
-      const int p = free_port();
+      const int p = vrtools::free_loopback_port();
       if (p != 0 && vr_vrpn_serve_start(ctx, "Tracker0", nullptr, p) == VR_OK) port = p;
     }
     if (port == 0) std::abort();

@@ -189,8 +189,7 @@ constexpr std::array<Attribute, last_attribute_id + 1> make_attribute_table() {
 constexpr auto attribute_table = make_attribute_table();
 
 // The extension state's records may start a field at zero or at its attribute's default, never
-// at another value: vr_ext_init writes the table's default over it (the network state, kept
-// beside its driver, still repeats its defaults as member initialisers).
+// at another value: vr_ext_init writes the table's default over it.
 namespace initialisers {
 struct Unchecked {};
 constexpr bool agree(Unchecked, const Default &) {
