@@ -26,22 +26,11 @@ struct vr_arrival_clock {
   int records;           // records placed
 };
 
-// One raw unit (per port).
-struct vr_display_raw {
+// One raw unit's clock (per port), the driver's: each record's unit time stamp unwrapped and
+// placed on the physical world time line.
+struct vr_raw_clock {
   double unit_s[vr_display_slots];  // each slot's record time stamp on the unwrapped unit clock
   unsigned known;                   // slots whose unit_s this mode has noted
-  unsigned rejected[vr_display_channels];  // per distance: slots the gate left out
-  unsigned judged[vr_display_channels];    // per distance: slots the gate found on their line
-  float disagreement[vr_display_channels][vr_display_gate_history];  // |value - line| taken, cm
-  int disagreement_count[vr_display_channels];
-  int disagreement_next[vr_display_channels];
-  int rejected_in_row[vr_display_channels];
-  // Each distance's newest line: value + slope * (t - at_s), fitted up to newest_s.
-  double line_at_s[vr_display_channels];
-  double line_value[vr_display_channels];
-  double line_slope[vr_display_channels];
-  double line_newest_s[vr_display_channels];
-  int has_line[vr_display_channels];
   // The unit clock unwrapped (it wraps every 60 s) and mapped onto physical world time: a record
   // stamped u arrives no earlier than u + envelope_s.
   double wrap_base_s;
@@ -56,12 +45,35 @@ struct vr_display_raw {
   int last_write;  // the ring's write offset after the previous pass
   double last_pass_s;
   int has_last_pass;
-  // The last pose used, for the jump hold.
+};
+
+// One raw unit's distances as the front end judges them (per port): the gate's history, each
+// distance's line, and the jump hold.
+struct vr_raw_lines {
+  unsigned rejected[vr_display_channels];  // per distance: slots the gate left out
+  unsigned judged[vr_display_channels];    // per distance: slots the gate found on their line
+  float disagreement[vr_display_channels][vr_display_gate_history];  // |value - line| taken, cm
+  int disagreement_count[vr_display_channels];
+  int disagreement_next[vr_display_channels];
+  int rejected_in_row[vr_display_channels];
+  // Each distance's newest line: value + slope * (t - at_s), fitted up to newest_s.
+  double line_at_s[vr_display_channels];
+  double line_value[vr_display_channels];
+  double line_slope[vr_display_channels];
+  double line_newest_s[vr_display_channels];
+  int has_line[vr_display_channels];
+  // The last pose used, for the jump hold (and, with the pose filter, the solved pose of the
+  // record before, which a start must agree with).
   double pose_pos[3];
   double pose_time_s;
   double held_since_s;  // first pose held in a row, while holding
   int holding;
   int has_pose;
+};
+
+struct vr_display_raw {
+  vr_raw_clock clock;
+  vr_raw_lines lines;
 };
 
 // One whole-pose tracker (6D reports or DynaSight): glasses or mouse.

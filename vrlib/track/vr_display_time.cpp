@@ -6,9 +6,9 @@
 // moment they were measured, and a double-exponential smoothing predictor (vr_predict) gives the
 // pose at the display time. A record read from a serial line's capture ring is dated here from
 // its arrival in the ring (vr_source.h: RingRecord); the network source dates each datagram
-// itself (its arrival less the sender's latency), the VRPN source by its report's stamp. The raw
-// units' distances have their own timing model beside their driver
-// (drivers/serial/vr_serial_display_time.cpp), which uses this file's gate and display time.
+// itself (its arrival less the sender's latency), the VRPN source by its report's stamp. A raw
+// unit's driver places each record's distances on the time line (its unit clock); what becomes of
+// them is in vr_raw_distances.cpp.
 #include "vr_display_time.h"
 
 #include <algorithm>

@@ -52,6 +52,17 @@ bool filter_pose(vr_ctx *ctx, vr_pose_filter &f, dmat out);
 // Counts a measurement the filter refused by its gate in VR_REJECTED_VALUES.
 void count_filter_result(vr_ctx *ctx, vr_pose_filter_result result);
 
+// Raw units (vr_source.h): the records a source placed on the time line this frame, oldest
+// first, each distance judged by the gate against its line (vr_raw_distances.cpp), or with the
+// pose filter f (null: off) fed to it at its speaker's firing moment.
+void take_raw_records(vr_ctx *ctx, vr_raw_lines &lines, const vr::track::RawHistory &history,
+                      const vr::track::RawRecord *records, int count, vr_pose_filter *f);
+// The raw unit's pose at the frame's display time into `out` (which holds the previous pose): the
+// filter's, or each distance's line read at the display time, solved, and held against jumps.
+// False (out untouched) while there is none.
+bool raw_pose(vr_ctx *ctx, vr_raw_lines &lines, const vr::track::RawHistory &history,
+              vr_pose_filter *f, dmat out);
+
 // The gates, shared by the whole-pose predictor and the raw units' distances: a move this small
 // is never a jump, and this long a run of held poses is the head's new place.
 constexpr double jump_floor_cm = 1.0;

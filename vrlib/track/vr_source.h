@@ -8,6 +8,10 @@
 //   - a whole pose read from a capture ring (RingRecord below): the front end dates it from its
 //     place in the ring and feeds it to the display-time predictor (vr_display_time.h);
 //   - a pose dated by the source itself (take_dated_pose, take_dated_head in vr_display_time.h);
+//   - for a raw ultrasonic unit, each new record's nine distances with their speakers' firing
+//     moments (RawRecord below), and the unit's history of records to fit lines through
+//     (RawHistory); the front end gates each distance, fits and extrapolates it, or feeds it to
+//     the pose filter, and solves the pose through the source's own solver;
 //   - for every frame, what it found for the tracking status (vr_status.h: a freshness mark).
 // The front end owns, once for all sources, the tracking status, the pose age, display-time
 // prediction, the gates and eye placement (vr_track_internal.h). Not exported.
@@ -15,6 +19,7 @@
 
 #include "vr.h"
 #include "vr_capture.h"
+#include "vr_display_state.h"
 
 namespace vr::track {
 
@@ -49,6 +54,44 @@ struct RingRecord {
   vr_lt_unit *unit;             // the unit it came from (for build_mat_6Dm_to_dig)
   vr_lt_6d pose;                // the record decoded (cm, radians)
   bool with_orientation;        // false: a position only (the DynaSight)
+};
+
+// Raw units: how a record's nine distances were measured. Speaker k / 3 fired at the record's
+// top-speaker moment plus speaker_offset_s[k / 3] and microphone mic_of_channel[k % 3] heard it.
+// Speakers are in the tracker's frame, microphones in the receiver frame of the pose matrix (cm),
+// for the pose filter's measurement model.
+struct RawLayout {
+  double speaker_offset_s[3];
+  int mic_of_channel[3];
+  double speaker[3][3];
+  double mic[3][3];
+};
+
+// A raw unit's records as the front end reads them this frame: the source's history (its slots
+// hold the newest records, one per slot) with each slot's firing moment on the physical world
+// time line, and a solver that turns nine distances into a pose (true: `pose` written; it comes
+// in holding the previous pose, which the solver may start from).
+struct RawHistory {
+  int newest_slot;  // -1: no history
+  // Slots among the newest VR_RAW_FIT_SLOTS (the most a line is fitted through) that hold a
+  // valid record whose moment is known, and each one's top-speaker moment. The pose filter reads
+  // no history: for it the source may leave every slot out.
+  unsigned usable;
+  double fired_s[vr_display_slots];
+  const float
+      *distance_cm[vr_display_channels];  // per distance, its value per slot (> 0: measured)
+  const RawLayout *layout;
+  bool (*solve)(vr_ctx *ctx, void *unit, dmat pose, const double distance_cm[vr_display_channels]);
+  void *unit;  // handed to solve
+};
+
+// One record the source has just placed on the time line, oldest first.
+struct RawRecord {
+  int slot;              // its slot in the history
+  double fired_s;        // its top speaker's moment
+  bool valid;            // the capture found the record plausible
+  bool seen;             // the source handed this record over before (a capture pass can)
+  bool clock_restarted;  // the source's clock started afresh here: older lines no longer hold
 };
 
 }  // namespace vr::track
