@@ -12,6 +12,7 @@
 
 #include "run.h"
 #include "ctx_compare.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -23,16 +24,11 @@ class CalibListen : public ::testing::Test {
  protected:
   void SetUp() override {
     unsetenv("VRLIB_OPENTRACK");
-    std::string pattern = (fs::temp_directory_path() / "vrcalib-listen-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(tmp_.path().empty()) << "no temporary folder";
+    dir_ = tmp_.path();
     config_ = (dir_ / "setup.toml").string();
   }
-  void TearDown() override {
-    unsetenv("VRLIB_OPENTRACK");
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void TearDown() override { unsetenv("VRLIB_OPENTRACK"); }
 
   void write_setup(const std::string &text) {
     std::FILE *f = std::fopen(config_.c_str(), "w");
@@ -77,6 +73,7 @@ class CalibListen : public ::testing::Test {
     return port;
   }
 
+  vr_test::TempDir tmp_{"vrcalib-listen"};  // removed with everything in it after the test
   fs::path dir_;
   std::string config_;
 };

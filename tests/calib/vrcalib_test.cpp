@@ -16,6 +16,7 @@
 #include "run.h"
 #include "simulated_desk.h"
 #include "ctx_compare.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -35,16 +36,10 @@ void frames(vrcalib::SimulatedDesk &desk, vr_ctx *ctx, int n) {
 class Calib : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vrcalib-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(tmp_.path().empty()) << "no temporary folder";
+    dir_ = tmp_.path();
     config_ = (dir_ / "setup.toml").string();
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
   // Runs vrcalib; its printed steps come back in `printed`.
   int run(const vrcalib::Options &o, std::string &printed) {
     const std::string log = (dir_ / "out.txt").string();
@@ -69,6 +64,7 @@ class Calib : public ::testing::Test {
     return d;
   }
 
+  vr_test::TempDir tmp_{"vrcalib"};  // removed with everything in it after the test
   fs::path dir_;
   std::string config_;
 };

@@ -19,6 +19,7 @@
 
 #include "vr_attr.h"
 #include "vr_config.h"
+#include "temp_dir.h"
 #include "vrlib/vr.h"
 #include "ctx_compare.h"
 
@@ -32,13 +33,10 @@ const fs::path source_dir = VR_SOURCE_DIR;
 class ConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vrconfig-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(tmp_.path().empty()) << "no temporary folder";
+    dir_ = tmp_.path();
   }
   void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
     for (int d = VR_DEVICE_TTYA; d <= VR_DEVICE_CAPTURE_ALT; ++d) vr_set_device_path(d, nullptr);
     unsetenv("VRLIB_CONFIG");
   }
@@ -49,6 +47,7 @@ class ConfigTest : public ::testing::Test {
     return path;
   }
 
+  vr_test::TempDir tmp_{"vrconfig"};  // removed with everything in it after the test
   fs::path dir_;
 };
 
@@ -604,8 +603,7 @@ TEST_F(ConfigTest, DisplayTimeAndNetworkKeysRoundTripAndAreChecked) {
       {"[display_time]\nlatency = -0.1\n", "2: display_time.latency: -0.1 is out of range"},
       {"[display_time]\nraw_fit_slots = 2\n",
        "2: display_time.raw_fit_slots: 2 is out of range (3 to 16)"},
-      {"[tracking]\nglasses_source = 6.0\n",
-       "2: tracking.glasses_source: expected a whole number"},
+      {"[tracking]\nglasses_source = 6.0\n", "2: tracking.glasses_source: expected a whole number"},
       {"[tracking]\nmouse_source = 2147483648\n",
        "2: tracking.mouse_source: 2147483648 is out of range (-2147483648 to 2147483647)"},
       {"[network]\nsender_latency = -0.001\n",

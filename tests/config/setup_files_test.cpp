@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "vr_config.h"
+#include "temp_dir.h"
 #include "vrlib/vr.h"
 #include "ctx_compare.h"
 
@@ -38,13 +39,10 @@ using vr_test::Ctx;
 class SetupFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vrsetup-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(tmp_.path().empty()) << "no temporary folder";
+    dir_ = tmp_.path();
   }
   void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
     for (int d = VR_DEVICE_TTYA; d <= VR_DEVICE_CAPTURE_ALT; ++d) vr_set_device_path(d, nullptr);
     unsetenv("VRLIB_CONFIG");
   }
@@ -66,6 +64,7 @@ class SetupFiles : public ::testing::Test {
     return r;
   }
 
+  vr_test::TempDir tmp_{"vrsetup"};  // removed with everything in it after the test
   fs::path dir_;
 };
 

@@ -52,7 +52,7 @@ double number_after(const std::string &text, const std::string &label) {
   return std::strtod(text.c_str() + at + label.size(), nullptr);
 }
 
-using TempDir = demo_test::TempDir;
+using TempDir = vr_test::TempDir;
 
 // Distinct colours in a picture, up to a limit: a blank or single-colour picture has one.
 int colour_count(const vrdemo::Image &img, int limit) {

@@ -109,7 +109,7 @@ double sphere_centre_x(const vrdemo::Image &img) {
 
 TEST(LiveWindow, OpentrackHeadMovesTheSceneAndTheWindowClosesCleanly) {
   if (!have_xvfb()) GTEST_SKIP() << "Xvfb is not installed";
-  demo_test::TempDir dir("vrdemo-live");
+  vr_test::TempDir dir("vrdemo-live");
   ASSERT_FALSE(dir.path().empty());
   double centre[2] = {-1, -1};
   const double head_x[2] = {-8.0, 8.0};
@@ -143,7 +143,7 @@ TEST(LiveWindow, OpentrackHeadMovesTheSceneAndTheWindowClosesCleanly) {
 // predicted where it is: the scene stands where it does without the prediction.
 TEST(LiveWindow, DisplayTimeTrackingPlacesAStillHeadWhereItIs) {
   if (!have_xvfb()) GTEST_SKIP() << "Xvfb is not installed";
-  demo_test::TempDir dir("vrdemo-live");
+  vr_test::TempDir dir("vrdemo-live");
   ASSERT_FALSE(dir.path().empty());
   double centre[2] = {-1, -1};
   const char *extra[2] = {"", "--track display --sender-latency 20"};
@@ -169,7 +169,7 @@ TEST(LiveWindow, DisplayTimeTrackingPlacesAStillHeadWhereItIs) {
 
 TEST(LiveWindow, AnaglyphRunsAndNoDisplayIsAClearError) {
   if (!have_xvfb()) GTEST_SKIP() << "Xvfb is not installed";
-  demo_test::TempDir dir("vrdemo-live");
+  vr_test::TempDir dir("vrdemo-live");
   const std::string shot = (dir.path() / "anaglyph.png").string();
   const int port = free_port();
   LiveRun r;

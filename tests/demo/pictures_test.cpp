@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 using vrdemo::Image;
 using vrdemo::Rgb;
 
-using TempDir = demo_test::TempDir;
+using TempDir = vr_test::TempDir;
 
 Image gradient(int w, int h) {
   Image img(w, h);

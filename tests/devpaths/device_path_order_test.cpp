@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "temp_dir.h"
 #include "vrlib/vr.h"
 
 namespace {
@@ -36,18 +37,13 @@ class DevicePathOrder : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(environment_ready);
-    std::string pattern = (fs::temp_directory_path() / "vrdevpaths-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(tmp_.path().empty()) << "no temporary folder";
+    dir_ = tmp_.path();
     file_ = (dir_ / "setup.toml").string();
     std::ofstream(file_) << "[devices]\ntty_a = \"/dev/file-a\"\ntty_b = \"/dev/file-b\"\n"
                             "capture = \"/dev/file-capture\"\ncapture_alt = \"/dev/file-alt\"\n";
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-    unsetenv("VRLIB_CONFIG");
-  }
+  void TearDown() override { unsetenv("VRLIB_CONFIG"); }
   std::string saved(vr_ctx *ctx) {
     const std::string path = (dir_ / "saved.toml").string();
     EXPECT_EQ(vr_config_save(ctx, path.c_str()), 1) << vr_config_message();
@@ -55,6 +51,7 @@ class DevicePathOrder : public ::testing::Test {
     text << std::ifstream(path).rdbuf();
     return text.str();
   }
+  vr_test::TempDir tmp_{"vrdevpaths"};  // removed with everything in it after the test
   fs::path dir_;
   std::string file_;
 };

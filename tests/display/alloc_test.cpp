@@ -50,13 +50,7 @@ TEST_F(DisplayAlloc, FramesAllocateNothing) {
     int state = -1;
     vr_get_int(ctx, VR_TRACK_FILTER_STATE, &state);
     EXPECT_EQ(state, filter ? 2 : 0);  // tracking; untouched without the filter
-    vr_lt_remove_glasses_and_mouse_6d(nullptr);
-    vrsim_destroy(sim);
-    std::free(ctx);
-    forget_units();
-    sim = vrsim_create(seed);
-    vrsim_install(sim);
-    ctx = vr_ctx_create();
+    fresh();
   }
 }
 

@@ -77,18 +77,6 @@ class Display : public TrackTest {
     if (motion) motion->t0 = start_s;
   }
 
-  // A new simulator and context, the drivers as in a new process.
-  void fresh() {
-    vr_lt_remove_glasses_and_mouse_6d(nullptr);
-    vr_ds_remove_glasses(nullptr);
-    vrsim_destroy(sim);
-    std::free(ctx);
-    forget_units();
-    sim = vrsim_create(seed);
-    vrsim_install(sim);
-    ctx = vr_ctx_create();
-  }
-
   void TearDown() override {
     vrsim_set_pose_fn(sim, VRSIM_HEAD, nullptr, nullptr);
     TrackTest::TearDown();

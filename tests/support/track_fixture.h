@@ -54,6 +54,19 @@ class TrackTest : public ::testing::Test {
     forget_units();
   }
 
+  // A new simulator and context in place of the test's, with the drivers as in a new process (the
+  // capture area not mapped yet), for a test that runs several set-ups in turn.
+  void fresh() {
+    vr_lt_remove_glasses_and_mouse_6d(nullptr);
+    vr_ds_remove_glasses(nullptr);
+    vrsim_destroy(sim);
+    std::free(ctx);
+    forget_units();
+    sim = vrsim_create(seed);
+    vrsim_install(sim);
+    ctx = vr_ctx_create();
+  }
+
   // Puts the drivers' globals back to their start-up values. A unit left in use by a failed
   // test is dropped without touching its (foreign) descriptor.
   static void forget_units() {

@@ -23,14 +23,7 @@ class FaultSweep : public TrackTest {
   // A new simulator and context, with the drivers' state as in a new process (the capture area
   // not mapped yet, so the sweep reaches the mapping calls too).
   void fresh(const TrackerSetUp &s) {
-    vr_lt_remove_glasses_and_mouse_6d(nullptr);
-    vr_ds_remove_glasses(nullptr);
-    vrsim_destroy(sim);
-    std::free(ctx);
-    forget_units();
-    sim = vrsim_create(seed);
-    vrsim_install(sim);
-    ctx = vr_ctx_create();
+    TrackTest::fresh();
     s.plug(sim);
     s.configure(ctx);
   }

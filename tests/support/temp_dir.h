@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-namespace demo_test {
+namespace vr_test {
 
 class TempDir {
  public:
@@ -29,4 +29,4 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-}  // namespace demo_test
+}  // namespace vr_test
