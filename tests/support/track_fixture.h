@@ -90,6 +90,16 @@ class TrackTest : public ::testing::Test {
     cur_stat = 255;
   }
 
+  // Starts the serial trackers for desk-top tracking with the given glasses and mouse sources,
+  // streaming.
+  void start_serial(int glasses, int mouse) {
+    ctx->tracking_mode = VR_TRACKING_DESKTOP;
+    ctx->glasses_source = glasses;
+    ctx->mouse_source = mouse;
+    ctx->streaming = 1;
+    ASSERT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, 1), 1) << vr_lt_message;
+  }
+
   // The context for the Logitech 6D path: glasses and a 3D mouse in 6D-report mode, streaming.
   void use_6d(int streaming = 1) {
     ctx->tracking_mode = 1;

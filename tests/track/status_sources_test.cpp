@@ -94,13 +94,7 @@ class StatusTable : public TrackTest, public ::testing::WithParamInterface<Param
     TrackTest::TearDown();
   }
 
-  void serial(int glasses, int mouse) {
-    ctx->tracking_mode = 1;
-    ctx->glasses_source = glasses;
-    ctx->mouse_source = mouse;
-    ctx->streaming = 1;
-    ASSERT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, 1), 1) << vr_lt_message;
-  }
+  void serial(int glasses, int mouse) { start_serial(glasses, mouse); }
   void stop_port(int port, bool silent) {
     vrsim_imperfections imp{};
     imp.stopped = silent ? 1 : 0;

@@ -113,11 +113,7 @@ TEST_F(Status, Logitech6dPowerOffIsReportedAndRecoveryFollows) {
 
 TEST_F(Status, RawUnitWithAStalledClockIsReportedAndRecoveryFollows) {
   vrsim_plug_standard(sim);
-  ctx->tracking_mode = 1;
-  ctx->glasses_source = 1;
-  ctx->mouse_source = 1;
-  ctx->streaming = 1;
-  ASSERT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, 1), 1);
+  start_serial(1, 1);
   expect_healthy(VR_HEAD_TRACK_STATE, VR_HEAD_POSE_AGE);
 
   // Records keep arriving, but with one time stamp: no fresh pose among them.
@@ -137,11 +133,7 @@ TEST_F(Status, RawUnitWithAStalledClockIsReportedAndRecoveryFollows) {
 
 TEST_F(Status, RawUnitPowerOffIsReported) {
   vrsim_plug_standard(sim);
-  ctx->tracking_mode = 1;
-  ctx->glasses_source = 1;
-  ctx->mouse_source = 1;
-  ctx->streaming = 1;
-  ASSERT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, 1), 1);
+  start_serial(1, 1);
   frames(30);
   ASSERT_EQ(state_of(ctx, VR_MOUSE_TRACK_STATE), VR_TRACK_TRACKING);
   vrsim_set_power(sim, VRSIM_PORT_B, 0);
@@ -174,11 +166,7 @@ TEST_F(Status, CybermanThatStopsSendingIsReported) {
   vrsim_lt_config_init(&glasses, VRSIM_RX_GLASSES);
   vrsim_plug_logitech(sim, VRSIM_PORT_A, &glasses);
   vrsim_plug_cyberman(sim, VRSIM_PORT_B, 40.0);
-  ctx->tracking_mode = 1;
-  ctx->glasses_source = 2;
-  ctx->mouse_source = 3;
-  ctx->streaming = 1;
-  ASSERT_EQ(vr_init_glasses_and_mouse_6d(ctx, 1, 1), 1);
+  start_serial(2, 3);
   expect_healthy(VR_MOUSE_TRACK_STATE, VR_MOUSE_POSE_AGE);
 
   vrsim_imperfections imp{};
