@@ -92,7 +92,7 @@ def symbols(nm, obj):
 
 def object_source(src, obj):
     """The library-relative source path an object file was built from (CMake names objects
-    after their sources: .../vr_core_obj.dir/context/vr.cpp.o)."""
+    after their sources: .../vr_core_obj.dir/context/vr_attributes.cpp.o)."""
     m = re.search(r"\.dir/(.+)\.o$", obj)
     return os.path.normpath(m.group(1)) if m else None
 

@@ -1,10 +1,10 @@
-// The attribute table as the set-up file reader and the tests see it (vr.cpp). Not exported.
+// The attribute table as the set-up file reader and the tests see it (vr_attributes.cpp). Not exported.
 #pragma once
 
 // The numbers a typed setter takes for a double or int attribute, which the set-up file reader
 // takes too (one range for both): low to high, both included, less 0 where zero_refused. Some
 // rows refuse more inside it (the axis mappings: their setter says which). False, with nothing
-// written, for an attribute of another type or none. (vr.cpp)
+// written, for an attribute of another type or none. (vr_attributes.cpp)
 struct vr_attr_range {
   double low;
   double high;
