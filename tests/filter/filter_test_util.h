@@ -138,6 +138,7 @@ inline vr_pose_filter_settings matched() {
   s.distance_sigma_cm = 0.005;
   s.accel_density_cm2_s3 = 10;
   s.turn_density_rad2_s3 = 0.05;
+  s.jerk_density_cm2_s5 = 10;
   return s;
 }
 

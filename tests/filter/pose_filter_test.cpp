@@ -41,33 +41,47 @@ bool positive_definite(const double *a, int n) {
   return true;
 }
 
+// The whole covariance from the filter's lower triangle (symmetric by construction).
+void unpacked(const vr_pose_filter &f, double *a) {
+  constexpr int n = vr_pose_filter_dim;
+  int k = 0;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j <= i; ++j) a[i * n + j] = a[j * n + i] = f.cov[k++];
+}
+
 void expect_sane_covariance(const vr_pose_filter &f) {
   const vr_pose_filter_settings &s = f.settings;
-  const double bound[4] = {s.max_sigma_cm, s.max_sigma_cm_s, s.max_sigma_rad, s.max_sigma_rad_s};
+  // The error state's parts in order: position, velocity, orientation, turn, acceleration.
+  const double bound[5] = {s.max_sigma_cm, s.max_sigma_cm_s, s.max_sigma_rad, s.max_sigma_rad_s,
+                           s.max_sigma_cm_s2};
   constexpr int n = vr_pose_filter_dim;
+  double cov[n * n];
+  unpacked(f, cov);
   for (int i = 0; i < n; ++i) {
-    EXPECT_TRUE(std::isfinite(f.cov[i * n + i]));
-    EXPECT_LE(f.cov[i * n + i], bound[i / 3] * bound[i / 3] * (1 + 1e-12)) << "variance " << i;
-    for (int j = 0; j < n; ++j) EXPECT_EQ(f.cov[i * n + j], f.cov[j * n + i]) << i << "," << j;
+    EXPECT_TRUE(std::isfinite(cov[i * n + i]));
+    EXPECT_LE(cov[i * n + i], bound[i / 3] * bound[i / 3] * (1 + 1e-12)) << "variance " << i;
+    for (int j = 0; j < n; ++j) EXPECT_TRUE(std::isfinite(cov[i * n + j])) << i << "," << j;
   }
-  EXPECT_TRUE(positive_definite(f.cov, n));
+  EXPECT_TRUE(positive_definite(cov, n));
 }
 
 // Everything a refused measurement must leave untouched.
 struct Snapshot {
-  double time_s, pos[3], vel[3], quat[4], omega[3];
-  double cov[vr_pose_filter_dim * vr_pose_filter_dim];
+  double time_s, pos[3], vel[3], acc[3], quat[4], omega[3];
+  double cov[vr_pose_filter_packed];
   explicit Snapshot(const vr_pose_filter &f) : time_s(f.time_s) {
     std::memcpy(pos, f.pos, sizeof pos);
     std::memcpy(vel, f.vel, sizeof vel);
+    std::memcpy(acc, f.acc, sizeof acc);
     std::memcpy(quat, f.quat, sizeof quat);
     std::memcpy(omega, f.omega, sizeof omega);
     std::memcpy(cov, f.cov, sizeof cov);
   }
   bool same_as(const vr_pose_filter &f) const {
     return time_s == f.time_s && !std::memcmp(pos, f.pos, sizeof pos) &&
-           !std::memcmp(vel, f.vel, sizeof vel) && !std::memcmp(quat, f.quat, sizeof quat) &&
-           !std::memcmp(omega, f.omega, sizeof omega) && !std::memcmp(cov, f.cov, sizeof cov);
+           !std::memcmp(vel, f.vel, sizeof vel) && !std::memcmp(acc, f.acc, sizeof acc) &&
+           !std::memcmp(quat, f.quat, sizeof quat) && !std::memcmp(omega, f.omega, sizeof omega) &&
+           !std::memcmp(cov, f.cov, sizeof cov);
   }
 };
 
@@ -276,6 +290,7 @@ TEST(PoseFilterPrediction, StillReceiverIsNotExtrapolatedAndSilenceStopsAtTheHor
   // the pose as it is.
   f.vel[0] = 0.5 * f.settings.ramp_low_cm_s, f.vel[1] = f.vel[2] = 0;
   f.omega[0] = 0.5 * f.settings.ramp_low_rad_s, f.omega[1] = f.omega[2] = 0;
+  f.acc[0] = f.acc[1] = f.acc[2] = 0;
   ASSERT_TRUE(vr_pose_filter_predict(&f, end, now, q_now));
   ASSERT_TRUE(vr_pose_filter_predict(&f, end + 0.04, ahead, q_ahead));
   for (int c = 0; c < 3; ++c) EXPECT_EQ(now[c], ahead[c]);
@@ -499,6 +514,7 @@ TEST(PoseFilterPoses, FirstPoseStartsAndMotionIsTrackedWithoutLag) {
   vr_pose_filter_settings s;
   s.accel_density_cm2_s3 = 10;
   s.turn_density_rad2_s3 = 0.05;
+  s.jerk_density_cm2_s5 = 10;
   vr_pose_filter f;
   vr_pose_filter_init(&f, &s);
   double pos[3], q[4];
@@ -535,6 +551,7 @@ TEST(PoseFilterPoses, PositionOnlySourceAndRestartAfterSilence) {
   vr_pose_filter_settings s;
   s.accel_density_cm2_s3 = 10;
   s.turn_density_rad2_s3 = 0.05;
+  s.jerk_density_cm2_s5 = 10;
   vr_pose_filter f;
   vr_pose_filter_init(&f, &s);
   double pos[3], q[4];

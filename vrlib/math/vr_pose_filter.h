@@ -94,12 +94,25 @@
 struct vr_pose_filter_settings {
   // Process noise: white acceleration spectral density per axis (cm^2/s^3) and white angular
   // acceleration spectral density per axis (rad^2/s^3).
-  double accel_density_cm2_s3 = 1000.0;
+  double accel_density_cm2_s3 = 30.0;
   double turn_density_rad2_s3 = 2.0;
+  // White jerk spectral density per axis (cm^2/s^5): how quickly the acceleration the filter
+  // keeps may change. The acceleration fades toward zero with the time constant accel_fade_s
+  // (s; 0: it never fades), so that a coast does not carry a stale one on and on. Jerk density 0
+  // with start_sigma_cm_s2 0: the plain constant-velocity model.
+  double jerk_density_cm2_s5 = 1e5;
+  double accel_fade_s = 0.3;
+  // A receiver that stands still gets only still_noise_share of these densities (a share of 1:
+  // always all of them), rising linearly with its speed to all of them at still_below_cm_s or
+  // with its turn at still_below_rad_s: a still head is held steadier without the filter being
+  // slower to follow once it moves.
+  double still_noise_share = 0.1;
+  double still_below_cm_s = 12.0;
+  double still_below_rad_s = 0.15;
   // Measurement noise (one sigma): a raw distance (cm); a pose's position per axis (cm) and its
   // orientation per axis (rad). A call may give its own sigma instead.
   double distance_sigma_cm = 0.05;
-  double pose_sigma_cm = 0.05;
+  double pose_sigma_cm = 0.1;
   double pose_sigma_rad = 0.005;
   // Gates on the squared Mahalanobis distance of the innovation (chi-square): 1 degree of
   // freedom for a distance, 3 for a pose's position and for its orientation. 0 = no gate.
@@ -115,6 +128,9 @@ struct vr_pose_filter_settings {
   double late_window_s = 0.01;
   // How far the velocities carry the pose past the newest measurement taken (s).
   double max_horizon_s = 0.5;
+  // How far the acceleration bends the prediction (s): past this the velocity it reached
+  // carries the pose on in a straight line.
+  double accel_horizon_s = 0.1;
   // The prediction to the display time uses the velocities in full only above ramp_high: below
   // ramp_low a velocity is taken for the noise of a still receiver's estimate and not
   // extrapolated (the state itself keeps it); in between the share rises linearly. Speeds in
@@ -129,15 +145,18 @@ struct vr_pose_filter_settings {
   // the filter asks for a solved pose instead (vr_pose_filter_wants_pose).
   double distance_max_sigma_cm = 2.0;
   double distance_max_sigma_rad = 0.1;
-  // Standard deviations at the start: position (cm), velocity (cm/s), orientation (rad),
-  // angular velocity (rad/s). The start's velocities are zero.
+  // Standard deviations at the start: position (cm), velocity (cm/s), acceleration (cm/s^2),
+  // orientation (rad), angular velocity (rad/s). The start's velocities and acceleration are
+  // zero.
   double start_sigma_cm = 1.0;
   double start_sigma_cm_s = 50.0;
+  double start_sigma_cm_s2 = 100.0;
   double start_sigma_rad = 0.05;
   double start_sigma_rad_s = 2.0;
   // Bounds on the standard deviations, same units: the covariance never grows past them.
   double max_sigma_cm = 100.0;
   double max_sigma_cm_s = 500.0;
+  double max_sigma_cm_s2 = 5000.0;
   double max_sigma_rad = 3.0;
   double max_sigma_rad_s = 30.0;
   // Converging until the position's and the orientation's standard deviations (the largest
@@ -165,7 +184,9 @@ enum vr_pose_filter_result {
   VR_FILTER_NEEDS_POSE = 6  // a distance while the pose is too uncertain: not used
 };
 
-constexpr int vr_pose_filter_dim = 12;  // error state: dp, dv, dtheta, dw
+constexpr int vr_pose_filter_dim = 15;  // error state: dp, dv, dtheta, dw, da
+// The covariance is symmetric: only its lower triangle is kept, row by row.
+constexpr int vr_pose_filter_packed = vr_pose_filter_dim * (vr_pose_filter_dim + 1) / 2;
 
 struct vr_pose_filter {
   vr_pose_filter_settings settings;
@@ -175,9 +196,11 @@ struct vr_pose_filter {
   double last_taken_s;  // time of the newest measurement taken
   double pos[3];        // cm, dig frame
   double vel[3];        // cm/s
+  double acc[3];        // cm/s^2
   double quat[4];       // x, y, z, w: the library's quaternion of the receiver's pose matrix
   double omega[3];      // rad/s, rotation vector per second in the dig frame
-  double cov[vr_pose_filter_dim * vr_pose_filter_dim];  // error covariance, row-major
+  // Error covariance: the lower triangle, row by row ((0,0), (1,0), (1,1), (2,0) ..).
+  double cov[vr_pose_filter_packed];
   int refused_in_row;
   // What became of the measurements and of the filter, since the last init.
   long taken, gated, invalid, late;
