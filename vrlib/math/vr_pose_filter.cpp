@@ -28,6 +28,8 @@ constexpr int at_acc = 12;
 // Variances are never let below these (cm^2, cm^2/s^2, rad^2, rad^2/s^2, cm^2/s^4): a covariance
 // that collapses to zero would take no measurement any more, and rounding could make it negative.
 constexpr double floor_var[5] = {1e-10, 1e-8, 1e-12, 1e-10, 1e-8};
+constexpr double floor_diag[15] = {1e-10, 1e-10, 1e-10, 1e-8,  1e-8, 1e-8, 1e-12, 1e-12,
+                                   1e-12, 1e-10, 1e-10, 1e-10, 1e-8, 1e-8, 1e-8};
 
 // The packed covariance: the lower triangle row by row, row i (i + 1 elements) from row_at(i).
 constexpr int row_at(int i) {
@@ -95,6 +97,14 @@ void save_rotation(const Eigen::Quaterniond &r, double q[4]) {
   q[1] = -r.y();
   q[2] = -r.z();
   q[3] = r.w();
+}
+
+// R m for the library's quaternion q: the rotation by its conjugate (w, v), written out as
+// m + w t + v x t with t = 2 v x m.
+Vec3 rotate(const double q[4], const Vec3 &m) {
+  const Vec3 v(-q[0], -q[1], -q[2]);
+  const Vec3 t = 2.0 * v.cross(m);
+  return m + q[3] * t + v.cross(t);
 }
 
 // A quaternion given by the caller, normalised; false when it is not finite or has no length.
@@ -225,21 +235,24 @@ void inject(vr_pose_filter *f, const VecN &dx) {
   save(load(f->acc) + dx.segment<3>(at_acc), f->acc);
   save(load(f->omega) + dx.segment<3>(at_omega), f->omega);
   const Vec3 turn = dx.segment<3>(at_rot);
-  // A correction below 1e-3 rad (every one of a filter that tracks): the first order of the
-  // turn, normalised once with the product, is within 1e-10 rad of it.
-  const Eigen::Quaterniond e =
-      turn.squaredNorm() < 1e-6 ? Eigen::Quaterniond(1.0, turn.x() / 2, turn.y() / 2, turn.z() / 2)
-                                : exp_rot(turn);
-  save_rotation((e * rotation_of(f->quat)).normalized(), f->quat);
-}
-
-// After an update, which only lowers variances: the floor alone.
-void floor_covariance(vr_pose_filter *f) {
-  for (int part = 0; part < 5; ++part)
-    for (int i = 3 * part; i < 3 * part + 3; ++i) {
-      double &var = f->cov[diag_at(i)];
-      if (!(var >= floor_var[part])) var = floor_var[part];
-    }
+  const double t2 = turn.squaredNorm();
+  if (t2 < 1e-6) {
+    // A correction below 1e-3 rad (every one of a filter that tracks): the first order of the
+    // turn, (1, turn / 2), times the orientation has the length sqrt(1 + t2 / 4), which the
+    // first order of its inverse takes out to within 1e-13, and it is within 1e-10 rad of the
+    // turn itself. The product on the library's quaternion q (the conjugate of the rotation):
+    // conj(e * conj(q)) = q * conj(e).
+    double *q = f->quat;
+    const double x = turn.x() / 2, y = turn.y() / 2, z = turn.z() / 2;
+    const double k = 1.0 - t2 / 8;
+    const double qx = q[0], qy = q[1], qz = q[2], qw = q[3];
+    q[0] = k * (qx - qw * x + qz * y - qy * z);
+    q[1] = k * (qy - qw * y + qx * z - qz * x);
+    q[2] = k * (qz - qw * z + qy * x - qx * y);
+    q[3] = k * (qw + qx * x + qy * y + qz * z);
+    return;
+  }
+  save_rotation((exp_rot(turn) * rotation_of(f->quat)).normalized(), f->quat);
 }
 
 // Time of a measurement at t: the state carried to it, or, for one slightly older than the
@@ -285,6 +298,8 @@ bool scalar_update(vr_pose_filter *f, const VecN &ph, double hph, double y, doub
   for (int i = 0; i < dim; ++i) {
     const double gi = g(i);
     for (int j = 0; j <= i; ++j) p[j] -= gi * g(j);
+    // The update only lowers variances: the floor alone, on the diagonal (the row's end).
+    if (!(p[i] >= floor_diag[i])) p[i] = floor_diag[i];
     p += i + 1;
   }
   return true;
@@ -325,10 +340,14 @@ AccelStep accel_step(double dt, double tau, double until) {
 struct MotionStep {
   double dt, c1, c2, fade;
   Mat3 r;
-  void apply(const double *x, double *y) const {
+  // The first `parts` parts of y (position, velocity, orientation, turn, acceleration).
+  void apply(const double *x, double *y, int parts = 5) const {
     for (int k = 0; k < 3; ++k) {
       y[at_pos + k] = x[at_pos + k] + dt * x[at_vel + k] + c2 * x[at_acc + k];
       y[at_vel + k] = x[at_vel + k] + c1 * x[at_acc + k];
+    }
+    if (parts <= 2) return;
+    for (int k = 0; k < 3; ++k) {
       y[at_rot + k] = r(k, 0) * x[at_rot] + r(k, 1) * x[at_rot + 1] + r(k, 2) * x[at_rot + 2] +
                       dt * x[at_omega + k];
       y[at_omega + k] = x[at_omega + k];
@@ -337,16 +356,26 @@ struct MotionStep {
   }
 };
 
-// P = F P F': B = P F' a row at a time (row m of B is F times row m of P, P being symmetric),
-// then row i of F B, as far as the lower triangle reaches, is the few rows of B that row i of
-// F names, weighted.
+// P = F P F' on the lower triangle. Row i of N = F P F' is sum_m F(i, m) B[m] with B = P F', whose
+// row m is F times row m of P (P being symmetric); the lower triangle needs row m of B only up to
+// the last column that a row naming it keeps, which for the position's and velocity's rows is
+// the first two parts: most of the work on them is left out.
 void propagate(vr_pose_filter *f, const MotionStep &step) {
+  // The parts of row m of B that are needed: position and velocity rows only feed rows of N that
+  // end within the first two parts.
+  constexpr int parts_of_row[5] = {2, 2, 5, 5, 5};
   double B[dim][dim];
   double row[dim];
   for (int m = 0; m < dim; ++m) {
     const unsigned char *at = packed_index.at[m];
-    for (int j = 0; j < dim; ++j) row[j] = f->cov[at[j]];
-    step.apply(row, B[m]);
+    const int parts = parts_of_row[m / 3];
+    if (parts <= 2) {
+      for (int j = at_pos; j < at_rot; ++j) row[j] = f->cov[at[j]];
+      for (int j = at_acc; j < dim; ++j) row[j] = f->cov[at[j]];
+    } else {
+      for (int j = 0; j < dim; ++j) row[j] = f->cov[at[j]];
+    }
+    step.apply(row, B[m], parts);
   }
   const Mat3 &r = step.r;
   for (int k = 0; k < 3; ++k) {
@@ -503,7 +532,7 @@ vr_pose_filter_result vr_pose_filter_distance(vr_pose_filter *f, double t,
   }
 
   const vr_pose_filter_settings &s = f->settings;
-  const Vec3 r = rotation_of(f->quat) * load(mic_receiver);
+  const Vec3 r = rotate(f->quat, load(mic_receiver));
   const Vec3 a = load(f->pos) + r - load(speaker_dig);
   const double predicted = a.norm();
   if (!(predicted > min_length)) return refuse(f, VR_FILTER_INVALID);
@@ -530,7 +559,6 @@ vr_pose_filter_result vr_pose_filter_distance(vr_pose_filter *f, double t,
   if (!scalar_update(f, ph, hph, distance_cm - predicted, var, s.gate_chi2_1, dx))
     return refuse(f, VR_FILTER_GATED);
   inject(f, dx);
-  floor_covariance(f);
   f->has_orientation = 1;
   taken(f, t);
   return VR_FILTER_TAKEN;
@@ -597,7 +625,6 @@ vr_pose_filter_result vr_pose_filter_pose(vr_pose_filter *f, double t, const dou
   }
   if (applied == 0) return refuse(f, VR_FILTER_INVALID);
   inject(f, dx);
-  floor_covariance(f);
   taken(f, t);
   return VR_FILTER_TAKEN;
 }
