@@ -291,8 +291,8 @@ bool scalar_update(vr_pose_filter *f, const VecN &ph, double hph, double y, doub
   if (!(s > 0.0) || !std::isfinite(s) || !std::isfinite(y)) return false;
   if (gate > 0.0 && y * y > gate * s) return false;
   const double inv_root = 1.0 / std::sqrt(s);
-  const VecN g = ph * inv_root;  // gain K = g / sqrt(s); P -= g g'
-  if (!g.allFinite()) return false;
+  const VecN g = ph * inv_root;                       // gain K = g / sqrt(s); P -= g g'
+  if (!std::isfinite(g.squaredNorm())) return false;  // not finite, or beyond all bounds
   dx += g * (y * inv_root);
   double *p = f->cov;
   for (int i = 0; i < dim; ++i) {
@@ -551,12 +551,18 @@ vr_pose_filter_result vr_pose_filter_distance(vr_pose_filter *f, double t,
   }
   VecN ph, dx = VecN::Zero();
   const double *c = f->cov;
-  // P h', h nonzero on dp and dtheta only.
+  // P h', h nonzero on dp and dtheta only. From row at_rot + 2 on, both triples of a row are
+  // where the lower triangle keeps them, side by side; the rows above read them by the table.
   const double h[6] = {u.x(), u.y(), u.z(), w.x(), w.y(), w.z()};
-  for (int i = 0; i < dim; ++i) {
+  for (int i = 0; i < at_rot + 2; ++i) {
     const unsigned char *pi = packed_index.at[i];
     ph(i) = h[0] * c[pi[at_pos]] + h[1] * c[pi[at_pos + 1]] + h[2] * c[pi[at_pos + 2]] +
             h[3] * c[pi[at_rot]] + h[4] * c[pi[at_rot + 1]] + h[5] * c[pi[at_rot + 2]];
+  }
+  for (int i = at_rot + 2; i < dim; ++i) {
+    const double *row = c + row_at(i);
+    ph(i) = h[0] * row[at_pos] + h[1] * row[at_pos + 1] + h[2] * row[at_pos + 2] +
+            h[3] * row[at_rot] + h[4] * row[at_rot + 1] + h[5] * row[at_rot + 2];
   }
   const double hph = u.dot(ph.segment<3>(at_pos)) + w.dot(ph.segment<3>(at_rot));
   if (!scalar_update(f, ph, hph, distance_cm - predicted, var, s.gate_chi2_1, dx))
