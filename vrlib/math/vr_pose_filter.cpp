@@ -1,5 +1,5 @@
 // Error-state Kalman filter on one rigid receiver's pose (see vr_pose_filter.h for the model).
-// The covariance is kept as its upper triangle only (it is symmetric by construction, and the
+// The covariance is kept as its lower triangle only (it is symmetric by construction, and the
 // packed form is what fits the context's extension bytes); every per-measurement step works on
 // it directly and exploits the structure of the motion model and of the measurements, so that
 // one scalar update costs a few hundred floating-point operations and nothing is allocated.
