@@ -343,18 +343,21 @@ AccelStep accel_step(double dt, double tau, double until) {
 struct MotionStep {
   double dt, c1, c2, fade;
   Mat3 r;
-  // The first `parts` parts of y (position, velocity, orientation, turn, acceleration).
-  void apply(const double *x, double *y, int parts = 5) const {
+  // The first `parts` parts of y (position, velocity, orientation, turn, acceleration), x being
+  // read as x[at[j]] (a row of the packed covariance through its index table).
+  void apply(const double *x, const unsigned char *at, double *y, int parts) const {
     for (int k = 0; k < 3; ++k) {
-      y[at_pos + k] = x[at_pos + k] + dt * x[at_vel + k] + c2 * x[at_acc + k];
-      y[at_vel + k] = x[at_vel + k] + c1 * x[at_acc + k];
+      const double a = x[at[at_acc + k]], v = x[at[at_vel + k]];
+      y[at_pos + k] = x[at[at_pos + k]] + dt * v + c2 * a;
+      y[at_vel + k] = v + c1 * a;
     }
     if (parts <= 2) return;
+    const double r0 = x[at[at_rot]], r1 = x[at[at_rot + 1]], r2 = x[at[at_rot + 2]];
     for (int k = 0; k < 3; ++k) {
-      y[at_rot + k] = r(k, 0) * x[at_rot] + r(k, 1) * x[at_rot + 1] + r(k, 2) * x[at_rot + 2] +
-                      dt * x[at_omega + k];
-      y[at_omega + k] = x[at_omega + k];
-      y[at_acc + k] = fade * x[at_acc + k];
+      const double w = x[at[at_omega + k]];
+      y[at_rot + k] = r(k, 0) * r0 + r(k, 1) * r1 + r(k, 2) * r2 + dt * w;
+      y[at_omega + k] = w;
+      y[at_acc + k] = fade * x[at[at_acc + k]];
     }
   }
 };
@@ -368,18 +371,7 @@ void propagate(vr_pose_filter *f, const MotionStep &step) {
   // end within the first two parts.
   constexpr int parts_of_row[5] = {2, 2, 5, 5, 5};
   double B[dim][dim];
-  double row[dim];
-  for (int m = 0; m < dim; ++m) {
-    const unsigned char *at = packed_index.at[m];
-    const int parts = parts_of_row[m / 3];
-    if (parts <= 2) {
-      for (int j = at_pos; j < at_rot; ++j) row[j] = f->cov[at[j]];
-      for (int j = at_acc; j < dim; ++j) row[j] = f->cov[at[j]];
-    } else {
-      for (int j = 0; j < dim; ++j) row[j] = f->cov[at[j]];
-    }
-    step.apply(row, B[m], parts);
-  }
+  for (int m = 0; m < dim; ++m) step.apply(f->cov, packed_index.at[m], B[m], parts_of_row[m / 3]);
   const Mat3 &r = step.r;
   for (int k = 0; k < 3; ++k) {
     double *out = f->cov + row_at(at_pos + k);
