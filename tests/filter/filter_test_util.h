@@ -77,13 +77,17 @@ struct Pose {
   Rot rot;
 };
 
-// A scripted motion: constant velocity and constant angular velocity from a start pose.
+// A scripted motion: constant velocity (or constant acceleration) and constant angular velocity
+// from a start pose.
 struct Motion {
   V3 p0{0, -10, 55};
   V3 vel{0, 0, 0};
+  V3 acc{0, 0, 0};
   Rot r0 = exp_rot({0.2, -0.3, 0.1});
   V3 omega{0, 0, 0};
-  Pose at(double t) const { return {p0 + t * vel, mul(exp_rot(t * omega), r0)}; }
+  Pose at(double t) const {
+    return {p0 + t * vel + (t * t / 2) * acc, mul(exp_rot(t * omega), r0)};
+  }
 };
 
 inline double distance(const Pose &p, int speaker, int mic) {
@@ -138,6 +142,7 @@ inline vr_pose_filter_settings matched() {
   s.distance_sigma_cm = 0.005;
   s.accel_density_cm2_s3 = 10;
   s.turn_density_rad2_s3 = 0.05;
+  s.jerk_density_cm2_s5 = 10;
   return s;
 }
 

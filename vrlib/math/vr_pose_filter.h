@@ -1,19 +1,25 @@
 // Pose filter: an error-state Kalman filter that keeps one rigid receiver's pose and velocities
 // consistent with every measurement, each applied alone at the moment it was taken.
 //
-// State. Position p (cm) and velocity v (cm/s) in the tracker's frame (the dig frame), the
-// orientation as a unit quaternion and the angular velocity w (rad/s, a rotation vector per
-// second in the dig frame). The covariance is kept on a 12-dim error state: dp, dv, a small
-// rotation vector dtheta applied on the dig side of the orientation (true = exp(dtheta) * est),
-// dw. The orientation itself never enters the covariance, so it stays a unit quaternion and has
-// no singularity.
+// State. Position p (cm), velocity v (cm/s) and acceleration a (cm/s^2) in the tracker's frame
+// (the dig frame), the orientation as a unit quaternion and the angular velocity w (rad/s, a
+// rotation vector per second in the dig frame). The covariance is kept on a 15-dim error state:
+// dp, dv, a small rotation vector dtheta applied on the dig side of the orientation
+// (true = exp(dtheta) * est), dw, da; only its lower triangle is stored (120 numbers). The
+// orientation itself never enters the covariance, so it stays a unit quaternion and has no
+// singularity.
 //
-// Model. Constant velocity and constant angular velocity, driven by white acceleration noise:
-// accel_density_cm2_s3 is the spectral density of the acceleration on each axis (cm^2/s^3), so
-// that over dt the velocity's variance grows by density * dt and the position's by
-// density * dt^3 / 3; turn_density_rad2_s3 does the same for the angular velocity and the
-// orientation. Larger densities follow quick changes of motion sooner but let more measurement
-// noise through; smaller ones smooth more and lag behind a head that starts or stops moving.
+// Model. The position follows a fading acceleration: a decays toward zero with the time constant
+// accel_fade_s and is driven by white jerk (jerk_density_cm2_s5, cm^2/s^5), and the velocity
+// takes white acceleration noise on top (accel_density_cm2_s3, cm^2/s^3: over dt the velocity's
+// variance grows by density * dt and the position's by density * dt^3 / 3). Tracking the
+// acceleration is what takes the head's speeding up and slowing down across the 40 to 70 ms from
+// a measurement to the display; the fade keeps a coast from carrying a stale acceleration on.
+// The orientation follows a constant angular velocity driven by white angular acceleration
+// (turn_density_rad2_s3). Larger densities follow quick changes of motion sooner but let more
+// measurement noise through; smaller ones smooth more and lag. A receiver that stands still gets
+// only still_noise_share of the densities (rising with its speed and turn to all of them), so a
+// still head is held steadier without the filter being slower once it moves.
 //
 // Measurements, each at its own time on the caller's one time line (seconds):
 //   - a distance (raw ultrasonic units): d = |p + R m - s| from a speaker at s (dig frame, cm)
@@ -38,7 +44,9 @@
 // applied at the state's time with its noise widened by how far the measured value moves in
 // that time; an older one is refused and counted. The prediction to the display time (which
 // leaves the state alone) carries the pose along the velocities at most max_horizon_s past the
-// newest measurement taken, so that a source that falls silent leaves the picture still.
+// newest measurement taken, so that a source that falls silent leaves the picture still, and
+// bends it with the acceleration only over accel_horizon_s past that measurement (the state's
+// own steps do the same), so that a silence does not carry the pose off on a parabola.
 //
 // Life. Off until started from a first solved pose (vr_pose_filter_start; a pose measurement
 // starts it by itself). After a long coast the pose may be too uncertain for distances alone
@@ -48,7 +56,7 @@
 // again, waiting for a new start, after restart_after_s without a measurement taken, or after
 // reset_after_refused measurements refused in a row (a state that disagrees with everything has
 // diverged). The covariance's diagonal is held below the max_sigma_* bounds (row and column scaled
-// together, so it stays positive) and above a small floor, and the matrix is kept symmetric.
+// together, so it stays positive) and above a small floor; it is symmetric by its storage.
 //
 // Robustness. Non-finite or meaningless input (times, positions, quaternions without length,
 // distances not above zero, noise sigmas) is refused and counted before it touches anything, and
@@ -57,11 +65,14 @@
 // When to use it. For raw ultrasonic units it replaces fitting lines through each distance: the
 // nine distances of a record are bound to one rigid receiver and each is taken at its speaker's
 // firing moment, so turns and curved distance histories no longer bend the pose. For whole-pose
-// sources it is a smoother that coasts on its velocities through dropouts and weighs each pose
-// by its noise; the double-exponential predictor (vr_predict.h) is the cheaper alternative there.
-// On the simulator (vrquality, seed 1) the two are alike for 6D reports at 5 ms (demo session
-// 0.134 against 0.135 cm RMS), the filter is ahead through dropouts (0.5 s: 1.95 against 4.16 cm
-// worst) and for a 30 Hz network sender (0.343 against 0.375 cm RMS).
+// sources it is a smoother that follows the head's acceleration, coasts through dropouts and
+// weighs each pose by its noise; the double-exponential predictor (vr_predict.h) is the cheaper
+// alternative there. On the simulator (vrquality, seed 1) the filter is ahead of the
+// display-time path for 6D reports at 5 ms (demo session 0.114 against 0.135 cm RMS), through
+// dropouts (0.5 s: 1.26 against 4.16 cm worst), for a 30 Hz network sender with 20 ms of latency
+// (0.195 against 0.375 cm RMS), and for a still head on a raw unit it jitters no more (0.046
+// against 0.045 cm). One frame with two raw units (nine distances each, 50 records a second)
+// costs about 3 us.
 //
 // Use for a raw unit (one filter per receiver). Speakers in the dig frame from the transmitting
 // unit's transmitter_geom (base b, side s): sll (-b/2, 0, 0), slr (b/2, 0, 0), stop
@@ -89,17 +100,34 @@
 // Settings of a filter, with their units. The defaults suit a head measured by a raw ultrasonic
 // unit (nine distances 50 times a second) or a whole-pose source at 30 to 120 Hz. They were
 // chosen on the simulator's scripted sessions (distance noise 0.02 cm, the left eye predicted
-// 40 ms past the frame, records 12.5 ms on the line): larger densities follow the turns and the
-// demo session better, smaller ones keep a still head stiller.
+// 40 ms past the frame, records 12.5 ms on the line) and its 30 Hz network sender: larger
+// densities follow the turns and the demo session better, smaller ones keep a still head
+// stiller.
 struct vr_pose_filter_settings {
-  // Process noise: white acceleration spectral density per axis (cm^2/s^3) and white angular
-  // acceleration spectral density per axis (rad^2/s^3).
-  double accel_density_cm2_s3 = 1000.0;
+  // Process noise: white acceleration spectral density per axis (cm^2/s^3) on the velocity,
+  // besides the tracked acceleration, and white angular acceleration spectral density per axis
+  // (rad^2/s^3).
+  double accel_density_cm2_s3 = 30.0;
   double turn_density_rad2_s3 = 2.0;
+  // White jerk spectral density per axis (cm^2/s^5): how quickly the acceleration the filter
+  // keeps may change. The acceleration fades toward zero with the time constant accel_fade_s
+  // (s; 0: it never fades), so that a coast does not carry a stale one on and on. Jerk density 0
+  // with start_sigma_cm_s2 0: the plain constant-velocity model.
+  double jerk_density_cm2_s5 = 1e5;
+  double accel_fade_s = 0.3;
+  // A receiver that stands still gets only still_noise_share of these densities (a share of 1:
+  // always all of them), rising linearly with its speed to all of them at still_below_cm_s or
+  // with its turn at still_below_rad_s: a still head is held steadier without the filter being
+  // slower to follow once it moves.
+  double still_noise_share = 0.1;
+  double still_below_cm_s = 12.0;
+  double still_below_rad_s = 0.15;
   // Measurement noise (one sigma): a raw distance (cm); a pose's position per axis (cm) and its
-  // orientation per axis (rad). A call may give its own sigma instead.
+  // orientation per axis (rad). A call may give its own sigma instead. A pose's position is
+  // taken as less sure than the reports' own noise (0.02 cm on the simulator): the time it is
+  // dated with is a few milliseconds off either way, and 0.1 cm did better there than 0.05.
   double distance_sigma_cm = 0.05;
-  double pose_sigma_cm = 0.05;
+  double pose_sigma_cm = 0.1;
   double pose_sigma_rad = 0.005;
   // Gates on the squared Mahalanobis distance of the innovation (chi-square): 1 degree of
   // freedom for a distance, 3 for a pose's position and for its orientation. 0 = no gate.
@@ -115,9 +143,14 @@ struct vr_pose_filter_settings {
   double late_window_s = 0.01;
   // How far the velocities carry the pose past the newest measurement taken (s).
   double max_horizon_s = 0.5;
-  // The prediction to the display time uses the velocities in full only above ramp_high: below
-  // ramp_low a velocity is taken for the noise of a still receiver's estimate and not
-  // extrapolated (the state itself keeps it); in between the share rises linearly. Speeds in
+  // How long past the newest measurement taken the acceleration acts (s), in the prediction and
+  // in the state's own steps: past it the velocity it reached carries the pose on in a straight
+  // line and the acceleration is taken as gone.
+  double accel_horizon_s = 0.1;
+  // The prediction to the display time uses the velocities (and the acceleration with the
+  // velocity) in full only above ramp_high: below ramp_low a velocity is taken for the noise of a
+  // still receiver's estimate and not extrapolated (the state itself keeps it); in between the
+  // share rises linearly. Speeds in
   // cm/s, turns in rad/s; 0 and 0: always in full.
   double ramp_low_cm_s = 2.0;
   double ramp_high_cm_s = 6.0;
@@ -129,15 +162,18 @@ struct vr_pose_filter_settings {
   // the filter asks for a solved pose instead (vr_pose_filter_wants_pose).
   double distance_max_sigma_cm = 2.0;
   double distance_max_sigma_rad = 0.1;
-  // Standard deviations at the start: position (cm), velocity (cm/s), orientation (rad),
-  // angular velocity (rad/s). The start's velocities are zero.
+  // Standard deviations at the start: position (cm), velocity (cm/s), acceleration (cm/s^2),
+  // orientation (rad), angular velocity (rad/s). The start's velocities and acceleration are
+  // zero.
   double start_sigma_cm = 1.0;
   double start_sigma_cm_s = 50.0;
+  double start_sigma_cm_s2 = 100.0;
   double start_sigma_rad = 0.05;
   double start_sigma_rad_s = 2.0;
   // Bounds on the standard deviations, same units: the covariance never grows past them.
   double max_sigma_cm = 100.0;
   double max_sigma_cm_s = 500.0;
+  double max_sigma_cm_s2 = 5000.0;
   double max_sigma_rad = 3.0;
   double max_sigma_rad_s = 30.0;
   // Converging until the position's and the orientation's standard deviations (the largest
@@ -165,7 +201,9 @@ enum vr_pose_filter_result {
   VR_FILTER_NEEDS_POSE = 6  // a distance while the pose is too uncertain: not used
 };
 
-constexpr int vr_pose_filter_dim = 12;  // error state: dp, dv, dtheta, dw
+constexpr int vr_pose_filter_dim = 15;  // error state: dp, dv, dtheta, dw, da
+// The covariance is symmetric: only its lower triangle is kept, row by row.
+constexpr int vr_pose_filter_packed = vr_pose_filter_dim * (vr_pose_filter_dim + 1) / 2;
 
 struct vr_pose_filter {
   vr_pose_filter_settings settings;
@@ -175,9 +213,11 @@ struct vr_pose_filter {
   double last_taken_s;  // time of the newest measurement taken
   double pos[3];        // cm, dig frame
   double vel[3];        // cm/s
+  double acc[3];        // cm/s^2
   double quat[4];       // x, y, z, w: the library's quaternion of the receiver's pose matrix
   double omega[3];      // rad/s, rotation vector per second in the dig frame
-  double cov[vr_pose_filter_dim * vr_pose_filter_dim];  // error covariance, row-major
+  // Error covariance: the lower triangle, row by row ((0,0), (1,0), (1,1), (2,0) ..).
+  double cov[vr_pose_filter_packed];
   int refused_in_row;
   // What became of the measurements and of the filter, since the last init.
   long taken, gated, invalid, late;
