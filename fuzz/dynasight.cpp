@@ -1,5 +1,6 @@
-// Fuzzes the DynaSight record search and conversion: a whole capture area and a write offset,
-// both arbitrary. A record yields a finite position within the 16-bit range and zero angles.
+// Fuzzes the DynaSight record search and conversion, and the count of a record on its way: a
+// whole capture area and a write offset, both arbitrary. A record yields a finite position within
+// the 16-bit range and zero angles.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -10,7 +11,20 @@
 
 namespace {
 
+// The bytes of a record on its way, counted from the newest record's end and from an arbitrary
+// place: never a whole record, and only what lies before the write offset.
+void check_partial(const vr::capture::RingView &ring, int write_offset) {
+  const int newest = vr::decode::newest_dynasight_record_at(ring, write_offset);
+  for (int from : {newest < 0 ? -1 : vr::capture::wrap(newest + vr::decode::dynasight_bytes),
+                   write_offset ^ 0x5A5}) {
+    const int n = vr::decode::partial_dynasight_record_bytes(ring, from, write_offset);
+    if (n < 0 || n >= vr::decode::dynasight_bytes) std::abort();
+    if (n > 0 && vr::capture::distance(from, write_offset) != n) std::abort();
+  }
+}
+
 void check(const vr::capture::RingView &ring, int write_offset) {
+  check_partial(ring, write_offset);
   unsigned char record[vr::decode::dynasight_bytes];
   std::memset(record, 0x22, sizeof record);
   if (!vr::decode::newest_dynasight_record(ring, write_offset, record)) {

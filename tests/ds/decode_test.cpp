@@ -35,4 +35,23 @@ TEST(DynasightDecode, RecordsAndUnits) {
   EXPECT_FALSE(vr::decode::newest_dynasight_record(a.ring(0), -5, out));
 }
 
+// The bytes of a record on its way: one sync byte, then both, then the rest; never a whole record
+// or bytes without the record's sync.
+TEST(DynasightDecode, PartialRecordOnItsWay) {
+  Area a;
+  a.put(0, 100, {0x80, 0x81, 0, 1, 0, 2, 0, 3});
+  const auto partial = [&](int write) {
+    return vr::decode::partial_dynasight_record_bytes(a.ring(0), 100, write);
+  };
+  EXPECT_EQ(partial(100), 0);
+  for (int k = 1; k < 8; ++k) EXPECT_EQ(partial(100 + k), k) << k;
+  EXPECT_EQ(partial(108), 0);
+  a.put(0, 100, {0x80, 0x01});  // second byte without the sync nibble
+  EXPECT_EQ(partial(101), 1);
+  EXPECT_EQ(partial(102), 0);
+  a.put(0, 100, {0x40});
+  EXPECT_EQ(partial(101), 0);
+  EXPECT_EQ(vr::decode::partial_dynasight_record_bytes(a.ring(0), 100, -1), 0);
+}
+
 }  // namespace

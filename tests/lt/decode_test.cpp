@@ -155,6 +155,32 @@ TEST(Newest6dReport, AReportCutShortOnTheLineIsSkipped) {
   EXPECT_EQ(out, good);
 }
 
+// The bytes of a report on its way after the newest complete one: counted while they can be the
+// start of a report, never for a whole report, for bytes that are no report's start, or for
+// positions outside the ring.
+TEST(Partial6dReport, CountsTheStartOfAReportOnItsWay) {
+  Area a;
+  Report done = make_report(1, 5, 6, 7, 8, 9, 10);
+  Report next = make_report(2, 50, 60, 70, 80, 90, 100);
+  a.put(0, 2036, done.data(), 16);  // ends at 12, across the ring end
+  a.put(0, 12, next.data(), 16);
+  const auto partial = [&](int from, int write) {
+    return vr::decode::partial_6d_report_bytes(a.ring(0), from, write);
+  };
+  EXPECT_EQ(partial(12, 12), 0);  // nothing after the report yet
+  for (int k = 1; k < 16; ++k) EXPECT_EQ(partial(12, 12 + k), k) << k;
+  EXPECT_EQ(partial(12, 28), 0);  // the next report is whole: it is the newest now
+  // Bytes that are no report's start: a data byte first, or a second sync byte.
+  a.put(0, 12, {0x05, 0x06});
+  EXPECT_EQ(partial(12, 14), 0);
+  a.put(0, 12, {0x83, 0x84});
+  EXPECT_EQ(partial(12, 14), 0);
+  for (int bad : {-1, 2044, 2147483647}) {
+    EXPECT_EQ(partial(bad, 14), 0);
+    EXPECT_EQ(partial(12, bad), 0);
+  }
+}
+
 TEST(OpInfoSince, ExactlyThirtyBytesAfterTheNotedOffset) {
   Area a;
   unsigned char info[30];

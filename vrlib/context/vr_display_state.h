@@ -84,7 +84,11 @@ struct vr_display_whole {
   unsigned char last_record[16];
   int last_write;       // write offset seen by the previous frame; -1 none
   double last_frame_s;  // when the previous frame looked
-  int configured;       // predictor settings taken from the context
+  // The record that was on its way when a frame looked (its first bytes in the ring): where it
+  // starts (-1: none), and the interval in which its last byte arrives.
+  int pending_start;
+  double pending_low_s, pending_high_s;
+  int configured;  // predictor settings taken from the context
 };
 
 struct vr_ext_display {

@@ -68,7 +68,7 @@
 // sources it is a smoother that follows the head's acceleration, coasts through dropouts and
 // weighs each pose by its noise; the double-exponential predictor (vr_predict.h) is the cheaper
 // alternative there. On the simulator (vrquality, seed 1) the filter is ahead of the
-// display-time path for 6D reports at 5 ms (demo session 0.114 against 0.135 cm RMS), through
+// display-time path for 6D reports at 5 ms (demo session 0.097 against 0.118 cm RMS), through
 // dropouts (0.5 s: 1.26 against 4.16 cm worst), for a 30 Hz network sender with 20 ms of latency
 // (0.195 against 0.375 cm RMS), and for a still head on a raw unit it jitters no more (0.046
 // against 0.045 cm). One frame with two raw units (nine distances each, 50 records a second)

@@ -179,6 +179,7 @@ void configure_whole(vr_ctx *ctx, vr_display_whole &w) {
     w.arrivals = vr_arrival_clock{};
     w.last_start = -1;
     w.last_write = -1;
+    w.pending_start = -1;
     // A new start of the head's source starts the filter afresh from its first pose.
     if (vr_pose_filter *f = filter_of(ctx, w)) vr_pose_filter_init(f, &f->settings);
   }
@@ -193,12 +194,17 @@ void take_ring_record(vr_ctx *ctx, vr_display_whole &w, const vr::track::RingRec
                                     std::memcmp(record, w.last_record, static_cast<size_t>(bytes)));
   if (fresh) {
     const int end = wrap(start + bytes);
-    const double latest = now - distance(end, write_offset) / r.line_bytes_per_s;
+    double latest = now - distance(end, write_offset) / r.line_bytes_per_s;
     // It was not there when the previous frame looked if it ends after what that frame saw.
     double earliest = -INFINITY;
     if (w.last_write >= 0 && distance(w.last_write, end) <= distance(w.last_write, write_offset) &&
         end != w.last_write)
       earliest = w.last_frame_s;
+    // A frame that saw this record on its way knows its end to within a byte.
+    if (start == w.pending_start && w.pending_low_s <= latest && w.pending_high_s >= earliest) {
+      earliest = std::max(earliest, w.pending_low_s);
+      latest = std::min(latest, w.pending_high_s);
+    }
     const double arrived = place_arrival(&w.arrivals, earliest, latest);
     const double measured = arrived - bytes / r.line_bytes_per_s - r.delay_s;
     double pos[3];
@@ -212,6 +218,15 @@ void take_ring_record(vr_ctx *ctx, vr_display_whole &w, const vr::track::RingRec
                    vr_predictor_add(&w.predictor, measured, pos, r.with_orientation ? q : nullptr));
     w.last_start = start;
     std::memcpy(w.last_record, record, static_cast<size_t>(bytes));
+  }
+  // The next record's first partial_bytes have come: its k-th byte was complete by now and the
+  // next one was not, and a device sends a record's bytes back to back, so its last byte
+  // arrives within one byte time before now + (bytes - k) byte times.
+  w.pending_start = -1;
+  if (start >= 0 && r.partial_bytes > 0 && r.partial_bytes < bytes) {
+    w.pending_start = wrap(start + bytes);
+    w.pending_high_s = now + (bytes - r.partial_bytes) / r.line_bytes_per_s;
+    w.pending_low_s = w.pending_high_s - 1.0 / r.line_bytes_per_s;
   }
   w.last_write = write_offset;
   w.last_frame_s = now;

@@ -54,6 +54,9 @@ struct RingRecord {
   vr_lt_unit *unit;             // the unit it came from (for build_mat_6Dm_to_dig)
   vr_lt_6d pose;                // the record decoded (cm, radians)
   bool with_orientation;        // false: a position only (the DynaSight)
+  // Bytes of the next record already in the ring after this one (0: none): that record is on
+  // its way, and its end arrives within a byte of (bytes - partial_bytes) byte times from now.
+  int partial_bytes;
 };
 
 // Raw units: how a record's nine distances were measured. Speaker k / 3 fired at the record's

@@ -42,6 +42,11 @@ bool record_start(const RingView &r, int p) {
   return (r[p] & 0xF0) == 0x80 && (r[p + 1] & 0xF0) == 0x80;
 }
 
+// The first n bytes of a record: as many of its two sync bytes as have come.
+bool record_prefix(const RingView &r, int p, int n) {
+  return (r[p] & 0xF0) == 0x80 && (n < 2 || (r[p + 1] & 0xF0) == 0x80);
+}
+
 int be16(const unsigned char *b) {
   return static_cast<short>((b[0] << 8) | b[1]);
 }
@@ -84,6 +89,10 @@ namespace vr::decode {
 
 int newest_dynasight_record_at(const RingView &r, int write_offset) {
   return newest_record_start(r, write_offset, dynasight_bytes, record_start);
+}
+
+int partial_dynasight_record_bytes(const RingView &r, int from, int write_offset) {
+  return partial_record_bytes(r, from, write_offset, dynasight_bytes, record_prefix);
 }
 
 bool newest_dynasight_record(const RingView &r, int write_offset,

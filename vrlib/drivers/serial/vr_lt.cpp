@@ -253,6 +253,14 @@ bool report_sync(const RingView &ring, int p) {
   return true;
 }
 
+// The first n bytes of a report: the sync byte, then bytes without bit 7.
+bool report_prefix(const RingView &ring, int p, int n) {
+  if (!(ring[p] & 0x80)) return false;
+  for (int k = 1; k < n; ++k)
+    if (ring[p + k] & 0x80) return false;
+  return true;
+}
+
 bool cyberman_sync(const RingView &ring, int p) {
   return (ring[p] & 0xE0) == 0x80;
 }
@@ -282,6 +290,10 @@ namespace vr::decode {
 
 int newest_6d_report_at(const RingView &ring, int write_offset) {
   return newest_record_start(ring, write_offset, report_6d_bytes, report_sync);
+}
+
+int partial_6d_report_bytes(const RingView &ring, int from, int write_offset) {
+  return partial_record_bytes(ring, from, write_offset, report_6d_bytes, report_prefix);
 }
 
 int newest_cyberman_packet_at(const RingView &ring, int write_offset) {

@@ -48,6 +48,13 @@ int newest_6d_report_at(const capture::RingView &ring, int write_offset);
 int newest_cyberman_packet_at(const capture::RingView &ring, int write_offset);
 int newest_dynasight_record_at(const capture::RingView &ring, int write_offset);
 
+// How many bytes of a record on its way lie between `from` (the end of the newest complete
+// record) and the write offset: 1 to length - 1 when they are the start of a record of the kind
+// (what the decoder's test of a start can judge of so few), else 0. Display-time tracking dates
+// that record's end from them.
+int partial_6d_report_bytes(const capture::RingView &ring, int from, int write_offset);
+int partial_dynasight_record_bytes(const capture::RingView &ring, int from, int write_offset);
+
 }  // namespace vr::decode
 
 namespace vr::lt {
@@ -81,6 +88,19 @@ int newest_record_start(const capture::RingView &ring, int write_offset, int len
     if (is_start(ring, p)) return p;
   }
   return -1;
+}
+
+// The bytes from `from` up to the write offset when there are fewer than `length` of them and
+// is_prefix(p, n) accepts the n bytes at p as the start of a record; else 0 (also for positions
+// outside the ring).
+template <class IsPrefix>
+int partial_record_bytes(const capture::RingView &ring, int from, int write_offset, int length,
+                         IsPrefix is_prefix) {
+  if (from < 0 || from >= capture::ring_bytes || write_offset < 0 ||
+      write_offset >= capture::ring_bytes)
+    return 0;
+  const int n = capture::distance(from, write_offset);
+  return n > 0 && n < length && is_prefix(ring, from, n) ? n : 0;
 }
 
 }  // namespace vr::decode

@@ -242,9 +242,14 @@ bool report_6d_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat ou
     vr::decode::event_to_6d(event, &pose);
     *buttons = pose.buttons;
   }
-  vr::display::take_ring_record(ctx, w,
-                                {start, write_offset, report_6d_bytes, line_bytes_per_s,
-                                 tracker_delay(settings(ctx)), unit->record, unit, pose, true});
+  const int partial = start >= 0
+                          ? vr::decode::partial_6d_report_bytes(
+                                ring, vr::capture::wrap(start + report_6d_bytes), write_offset)
+                          : 0;
+  vr::display::take_ring_record(
+      ctx, w,
+      {start, write_offset, report_6d_bytes, line_bytes_per_s, tracker_delay(settings(ctx)),
+       unit->record, unit, pose, true, partial});
   // A unit reporting on demand is asked for the report that the next frame reads.
   if (use_demand_reporting) vr_lt_demand_event(unit);
   return vr::display::predicted_pose(ctx, w, out);
@@ -263,9 +268,13 @@ bool dynasight_frame(vr_ctx *ctx, vr_display_whole &w, vr_lt_unit *unit, dmat ou
     vr::decode::dynasight_to_6d(unit->record, &pose);
   }
   // The DynaSight sends each record as soon as it has measured.
+  const int partial = start >= 0
+                          ? vr::decode::partial_dynasight_record_bytes(
+                                ring, vr::capture::wrap(start + dynasight_bytes), write_offset)
+                          : 0;
   vr::display::take_ring_record(ctx, w,
                                 {start, write_offset, dynasight_bytes, line_bytes_per_s, 0.0,
-                                 unit->record, unit, pose, false});
+                                 unit->record, unit, pose, false, partial});
   return vr::display::predicted_pose(ctx, w, out);
 }
 
