@@ -11,6 +11,7 @@ namespace {
 
 constexpr double speakers[3][3] = {{-15.24, 0, 0}, {15.24, 0, 0}, {0, 26.3965, 0}};
 constexpr double mics[3][3] = {{3.175, 0, 0}, {-3.175, 0, 0}, {0, 5.5914, 0}};
+const double *const mic_rows[3] = {mics[0], mics[1], mics[2]};
 constexpr double record_interval_s = 0.02;
 constexpr double frame_interval_s = 1.0 / 60;
 constexpr double speaker_interval_s = 0.02 / 3;
@@ -71,11 +72,13 @@ void BM_PoseFilterFrameTwoRawUnits(benchmark::State &state) {
     for (Unit &unit : units) {
       while (unit.next_record_s <= frame_s) {
         const double *d = unit.d[unit.next_record++ % period_records];
-        for (int k = 0; k < 9; ++k) {
-          vr_pose_filter_distance(&unit.filter,
-                                  unit.next_record_s - (2 - k / 3) * speaker_interval_s,
-                                  speakers[k / 3], mics[k % 3], d[k], 0.0);
-          ++updates;
+        // As the front end feeds it: each speaker's three distances together, at its moment.
+        for (int speaker = 0; speaker < 3; ++speaker) {
+          vr_pose_filter_result results[3];
+          vr_pose_filter_distances(&unit.filter,
+                                   unit.next_record_s - (2 - speaker) * speaker_interval_s,
+                                   speakers[speaker], mic_rows, d + 3 * speaker, 3, 0.0, results);
+          updates += 3;
         }
         unit.next_record_s += record_interval_s;
       }

@@ -174,6 +174,101 @@ TEST(PoseFilterDistances, ConstantTurnTrackedWithoutLag) {
   EXPECT_EQ(f.gated, 0);
 }
 
+// One speaker's three distances given together (as the front end gives them) leave the filter
+// where the same distances given one at a time leave it: the batch reads the covariance once and
+// accounts for each update's effect on the next, to the first order of the corrections.
+TEST(PoseFilterDistances, ASpeakersDistancesTogetherAgreeWithThemOneAtATime) {
+  Motion m;
+  m.vel = {20, -5, 10};
+  m.omega = {0.2, 1.0, 0.1};
+  const vr_pose_filter_settings s = matched();
+  vr_pose_filter one, batch;
+  vr_pose_filter_init(&one, &s);
+  vr_pose_filter_init(&batch, &s);
+  start_near(&one, m, 0.0, {0.3, 0.2, -0.3}, {0.02, 0.0, -0.02});
+  start_near(&batch, m, 0.0, {0.3, 0.2, -0.3}, {0.02, 0.0, -0.02});
+  std::mt19937 rng(11);
+  std::normal_distribution<double> noise(0.0, 0.005);
+  double spk[3][3], mic[3][3];
+  for (int i = 0; i < 3; ++i) array(speakers[i], spk[i]), array(mics[i], mic[i]);
+  const double *const mic_rows[3] = {mic[0], mic[1], mic[2]};
+  double worst_pos = 0, worst_cov = 0;
+  for (double t = 0.02; t < 1.5; t += record_interval_s) {
+    for (int sp = 0; sp < 3; ++sp) {
+      const double fired = t - (2 - sp) * speaker_interval_s;
+      double d[3];
+      for (int k = 0; k < 3; ++k) d[k] = distance(m.at(fired), sp, k) + noise(rng);
+      for (int k = 0; k < 3; ++k) vr_pose_filter_distance(&one, fired, spk[sp], mic[k], d[k], 0);
+      vr_pose_filter_result r[3];
+      EXPECT_EQ(vr_pose_filter_distances(&batch, fired, spk[sp], mic_rows, d, 3, 0.0, r), 3);
+    }
+    if (t < 0.5) continue;  // converging: the corrections are millimetres
+    worst_pos = std::fmax(worst_pos, norm(load(one.pos) - load(batch.pos)));
+    // Each covariance entry against the scale of its row's and column's variances.
+    double a[vr_pose_filter_dim * vr_pose_filter_dim], b[vr_pose_filter_dim * vr_pose_filter_dim];
+    unpacked(one, a);
+    unpacked(batch, b);
+    constexpr int n = vr_pose_filter_dim;
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j)
+        worst_cov = std::fmax(worst_cov, std::fabs(a[i * n + j] - b[i * n + j]) /
+                                             std::sqrt(a[i * n + i] * a[j * n + j]));
+  }
+  std::printf("together against one at a time: position %.2g cm, covariance %.2g\n", worst_pos,
+              worst_cov);
+  EXPECT_EQ(one.taken, batch.taken);
+  EXPECT_EQ(one.state, batch.state);
+  EXPECT_LT(worst_pos, 1e-4);  // a thousandth of a millimetre
+  EXPECT_LT(worst_cov, 2e-3);
+  EXPECT_LT(angle_between(from_library(one.quat), from_library(batch.quat)), 1e-5);
+}
+
+// In a batch each distance has its own fate: a wrong one is gated and a meaningless one refused,
+// and the others are taken as they would be alone; no usable distance leaves the filter as it was.
+TEST(PoseFilterDistances, EachDistanceOfABatchIsJudgedOnItsOwn) {
+  std::mt19937 rng(12);
+  Motion m;
+  m.vel = {5, 0, 0};
+  const vr_pose_filter_settings s = matched();
+  vr_pose_filter f;
+  vr_pose_filter_init(&f, &s);
+  start_near(&f, m, 0.0, {}, {});
+  const double end = run(&f, m, 0.02, 1.0, 0.005, rng);
+  const double t = end + 0.001;
+  double spk[3], mic[3][3];
+  array(speakers[0], spk);
+  for (int i = 0; i < 3; ++i) array(mics[i], mic[i]);
+  const double *const mic_rows[3] = {mic[0], mic[1], mic[2]};
+  double d[3];
+  for (int k = 0; k < 3; ++k) d[k] = distance(m.at(t), 0, k);
+  d[1] += 4.0;
+  vr_pose_filter_result r[3];
+  const long gated = f.gated;
+  EXPECT_EQ(vr_pose_filter_distances(&f, t, spk, mic_rows, d, 3, 0.0, r), 2);
+  EXPECT_EQ(r[0], VR_FILTER_TAKEN);
+  EXPECT_EQ(r[1], VR_FILTER_GATED);
+  EXPECT_EQ(r[2], VR_FILTER_TAKEN);
+  EXPECT_EQ(f.gated, gated + 1);
+
+  d[1] = NAN;
+  d[2] = -1.0;
+  const long invalid = f.invalid;
+  EXPECT_EQ(vr_pose_filter_distances(&f, t, spk, mic_rows, d, 3, 0.0, r), 1);
+  EXPECT_EQ(r[0], VR_FILTER_TAKEN);
+  EXPECT_EQ(r[1], VR_FILTER_INVALID);
+  EXPECT_EQ(r[2], VR_FILTER_INVALID);
+  EXPECT_EQ(f.invalid, invalid + 2);
+
+  const Snapshot before(f);
+  d[0] = INFINITY;
+  EXPECT_EQ(vr_pose_filter_distances(&f, t, spk, mic_rows, d, 3, 0.0, r), 0);
+  EXPECT_EQ(vr_pose_filter_distances(&f, t, spk, mic_rows, d, 4, 0.0, r), 0);  // too many
+  EXPECT_EQ(vr_pose_filter_distances(&f, t, spk, mic_rows, d, 3, 0.0, nullptr), 0);
+  EXPECT_EQ(vr_pose_filter_distances(&f, t, spk, mic_rows, d, 0, 0.0, r), 0);
+  EXPECT_EQ(f.invalid, invalid + 5);
+  EXPECT_TRUE(before.same_as(f));
+}
+
 TEST(PoseFilterDistances, ImpossibleDistancesAreRefusedAndCounted) {
   std::mt19937 rng(4);
   Motion m;

@@ -282,6 +282,28 @@ double motion_noise_share(const vr_pose_filter *f) {
   return low + (1.0 - low) * moving;
 }
 
+// P h' for a distance's measurement row h, nonzero on dp and dtheta only (h[0..2] on dp, h[3..5]
+// on dtheta). From row at_rot + 2 on, both triples of a row are where the lower triangle keeps
+// them, side by side; the rows above read them by the table.
+void gather_ph(const double *c, const double h[6], VecN &ph) {
+  for (int i = 0; i < at_rot + 2; ++i) {
+    const unsigned char *pi = packed_index.at[i];
+    ph(i) = h[0] * c[pi[at_pos]] + h[1] * c[pi[at_pos + 1]] + h[2] * c[pi[at_pos + 2]] +
+            h[3] * c[pi[at_rot]] + h[4] * c[pi[at_rot + 1]] + h[5] * c[pi[at_rot + 2]];
+  }
+  for (int i = at_rot + 2; i < dim; ++i) {
+    const double *row = c + row_at(i);
+    ph(i) = h[0] * row[at_pos] + h[1] * row[at_pos + 1] + h[2] * row[at_pos + 2] +
+            h[3] * row[at_rot] + h[4] * row[at_rot + 1] + h[5] * row[at_rot + 2];
+  }
+}
+
+// h v for a distance's measurement row h and an error-state vector v.
+double row_dot(const double h[6], const VecN &v) {
+  return h[0] * v(at_pos) + h[1] * v(at_pos + 1) + h[2] * v(at_pos + 2) + h[3] * v(at_rot) +
+         h[4] * v(at_rot + 1) + h[5] * v(at_rot + 2);
+}
+
 // One scalar update with measurement row h (given as the product P h' = ph and its value
 // h P h' within s), innovation y and noise variance r; false (nothing changed) when the gate
 // refuses it or the gain is not finite. dx accumulates the correction of a sequence of updates.
@@ -542,20 +564,8 @@ vr_pose_filter_result vr_pose_filter_distance(vr_pose_filter *f, double t,
     var += rate * rate * lag * lag;
   }
   VecN ph, dx = VecN::Zero();
-  const double *c = f->cov;
-  // P h', h nonzero on dp and dtheta only. From row at_rot + 2 on, both triples of a row are
-  // where the lower triangle keeps them, side by side; the rows above read them by the table.
   const double h[6] = {u.x(), u.y(), u.z(), w.x(), w.y(), w.z()};
-  for (int i = 0; i < at_rot + 2; ++i) {
-    const unsigned char *pi = packed_index.at[i];
-    ph(i) = h[0] * c[pi[at_pos]] + h[1] * c[pi[at_pos + 1]] + h[2] * c[pi[at_pos + 2]] +
-            h[3] * c[pi[at_rot]] + h[4] * c[pi[at_rot + 1]] + h[5] * c[pi[at_rot + 2]];
-  }
-  for (int i = at_rot + 2; i < dim; ++i) {
-    const double *row = c + row_at(i);
-    ph(i) = h[0] * row[at_pos] + h[1] * row[at_pos + 1] + h[2] * row[at_pos + 2] +
-            h[3] * row[at_rot] + h[4] * row[at_rot + 1] + h[5] * row[at_rot + 2];
-  }
+  gather_ph(f->cov, h, ph);
   const double hph = u.dot(ph.segment<3>(at_pos)) + w.dot(ph.segment<3>(at_rot));
   if (!scalar_update(f, ph, hph, distance_cm - predicted, var, s.gate_chi2_1, dx))
     return refuse(f, VR_FILTER_GATED);
@@ -563,6 +573,123 @@ vr_pose_filter_result vr_pose_filter_distance(vr_pose_filter *f, double t,
   f->has_orientation = 1;
   taken(f, t);
   return VR_FILTER_TAKEN;
+}
+
+static_assert(vr_pose_filter_batch_max == 3, "the batch's covariance pass is written for three");
+
+int vr_pose_filter_distances(vr_pose_filter *f, double t, const double speaker_dig[3],
+                             const double *const mic_receiver[], const double distance_cm[],
+                             int count, double sigma_cm, vr_pose_filter_result results[]) {
+  if (!results || count < 0 || count > vr_pose_filter_batch_max) return 0;
+  if (!f || !mic_receiver || !distance_cm) {
+    for (int i = 0; i < count; ++i) results[i] = VR_FILTER_INVALID;
+    return 0;
+  }
+  // What each distance is, as vr_pose_filter_distance would judge it on its own.
+  bool usable[vr_pose_filter_batch_max];
+  int left = 0;
+  const bool common_ok = std::isfinite(t) && finite3(speaker_dig) && std::isfinite(sigma_cm);
+  for (int i = 0; i < count; ++i) {
+    usable[i] = common_ok && finite3(mic_receiver[i]) && std::isfinite(distance_cm[i]) &&
+                distance_cm[i] > 0.0;
+    if (!usable[i]) results[i] = refuse(f, VR_FILTER_INVALID);
+    left += usable[i];
+  }
+  const auto all_left = [&](vr_pose_filter_result r) {
+    for (int i = 0; i < count; ++i)
+      if (usable[i]) results[i] = r;
+  };
+  if (left == 0) return 0;
+  if (lost_at(f, t)) {
+    f->unstarted += left;
+    all_left(VR_FILTER_UNSTARTED);
+    return 0;
+  }
+  double lag;
+  if (!bring_to(f, t, &lag)) {
+    for (int i = 0; i < count; ++i)
+      if (usable[i]) results[i] = refuse(f, VR_FILTER_LATE);
+    return 0;
+  }
+  if (vr_pose_filter_wants_pose(f)) {
+    f->unstarted += left;
+    all_left(VR_FILTER_NEEDS_POSE);
+    return 0;
+  }
+
+  // Every distance's row and P h' against the state before the batch; the updates before each
+  // one then change its P h', its innovation and its variance by what they took out, exactly as
+  // if they had been applied to P and the state first (to the first order of their corrections,
+  // far below a distance's noise).
+  const vr_pose_filter_settings &s = f->settings;
+  const double sigma = sigma_cm > 0.0 ? sigma_cm : s.distance_sigma_cm;
+  const Vec3 p = load(f->pos), spk = load(speaker_dig);
+  VecN gains[vr_pose_filter_batch_max];
+  int applied = 0;
+  VecN dx = VecN::Zero(), ph;
+  for (int i = 0; i < count; ++i) {
+    if (!usable[i]) continue;
+    if (f->state == VR_FILTER_OFF) {
+      // A run of refusals within the batch turned the filter off: the rest wait for a start.
+      ++f->unstarted;
+      results[i] = VR_FILTER_UNSTARTED;
+      continue;
+    }
+    const Vec3 r = rotate(f->quat, load(mic_receiver[i]));
+    const Vec3 a = p + r - spk;
+    const double predicted = a.norm();
+    if (!(predicted > min_length)) {
+      results[i] = refuse(f, VR_FILTER_INVALID);
+      continue;
+    }
+    const Vec3 u = a / predicted;
+    const Vec3 w = r.cross(u);
+    double var = sigma * sigma;
+    if (lag > 0.0) {
+      const double rate = u.dot(load(f->vel) + load(f->omega).cross(r));
+      var += rate * rate * lag * lag;
+    }
+    const double h[6] = {u.x(), u.y(), u.z(), w.x(), w.y(), w.z()};
+    gather_ph(f->cov, h, ph);
+    for (int j = 0; j < applied; ++j) ph -= gains[j] * row_dot(h, gains[j]);
+    const double hph = row_dot(h, ph);
+    const double y = distance_cm[i] - predicted - row_dot(h, dx);
+    const double sum = hph + var;
+    bool ok = sum > 0.0 && std::isfinite(sum) && std::isfinite(y) &&
+              !(s.gate_chi2_1 > 0.0 && y * y > s.gate_chi2_1 * sum);
+    if (ok) {
+      const double inv_root = 1.0 / std::sqrt(sum);
+      gains[applied] = ph * inv_root;
+      ok = std::isfinite(gains[applied].squaredNorm());
+      if (ok) dx += gains[applied++] * (y * inv_root);
+    }
+    if (!ok) {
+      results[i] = refuse(f, VR_FILTER_GATED);
+      continue;
+    }
+    results[i] = VR_FILTER_TAKEN;
+    ++f->taken;
+    f->refused_in_row = 0;
+  }
+  if (applied == 0) return 0;
+  // P -= sum of g g' over the updates taken, in one pass (the gains not taken are zero); the
+  // floor on the diagonal.
+  for (int k = applied; k < vr_pose_filter_batch_max; ++k) gains[k].setZero();
+  const double *g0 = gains[0].data(), *g1 = gains[1].data(), *g2 = gains[2].data();
+  double *c = f->cov;
+  for (int i = 0; i < dim; ++i) {
+    const double a0 = g0[i], a1 = g1[i], a2 = g2[i];
+    for (int j = 0; j <= i; ++j) c[j] -= a0 * g0[j] + a1 * g1[j] + a2 * g2[j];
+    if (!(c[i] >= floor_diag[i])) c[i] = floor_diag[i];
+    c += i + 1;
+  }
+  inject(f, dx);
+  f->has_orientation = 1;
+  if (f->state != VR_FILTER_OFF) {
+    f->last_taken_s = std::max(f->last_taken_s, t);
+    f->state = converged(f) ? VR_FILTER_TRACKING : VR_FILTER_CONVERGING;
+  }
+  return applied;
 }
 
 vr_pose_filter_result vr_pose_filter_pose(vr_pose_filter *f, double t, const double pos[3],

@@ -256,6 +256,20 @@ vr_pose_filter_result vr_pose_filter_distance(vr_pose_filter *f, double t,
                                               const double mic_receiver[3], double distance_cm,
                                               double sigma_cm);
 
+// The most distances vr_pose_filter_distances takes at once: one speaker's firing, heard by the
+// three microphones of a receiver.
+constexpr int vr_pose_filter_batch_max = 3;
+
+// Distances measured at the same time t from one speaker (speaker_dig) to several microphones
+// (mic_receiver[i]): the same as vr_pose_filter_distance for each in turn, in that order (each
+// gated by its own innovation after the ones before it), but with the covariance carried and
+// read once for all of them and updated in one pass. results[i] gets what became of distance i.
+// count is 0 to vr_pose_filter_batch_max; returns how many were taken (0 when results is null or
+// count is out of range: nothing changed).
+int vr_pose_filter_distances(vr_pose_filter *f, double t, const double speaker_dig[3],
+                             const double *const mic_receiver[], const double distance_cm[],
+                             int count, double sigma_cm, vr_pose_filter_result results[]);
+
 // A whole pose measured at time t: position (cm) and the library's quaternion, or null for a
 // source without orientation. Sigmas <= 0: the settings'. While the filter is off, the pose
 // starts it (VR_FILTER_STARTED).

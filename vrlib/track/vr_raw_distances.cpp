@@ -102,13 +102,21 @@ void feed_filter(vr_ctx *ctx, vr_pose_filter &f, vr_raw_lines &r, const RawHisto
             ctx, vr_pose_filter_pose(&f, t, solved[3], q, solved_sigma_cm, solved_sigma_rad));
     }
   }
-  for (int k = 0; k < vr_display_channels; ++k) {
-    const float v = value_at(h, k, s);
-    if (!(v > 0.0f)) continue;
-    vr::display::count_filter_result(
-        ctx,
-        vr_pose_filter_distance(&f, channel_moment(h, k, record.fired_s), layout.speaker[k / 3],
-                                layout.mic[layout.mic_of_channel[k % 3]], v, 0.0));
+  // Each speaker's distances were measured at its one moment: they go in together.
+  for (int speaker = 0; speaker < 3; ++speaker) {
+    const double *mics[vr_pose_filter_batch_max];
+    double values[vr_pose_filter_batch_max];
+    int n = 0;
+    for (int k = 3 * speaker; k < 3 * speaker + 3; ++k) {
+      const float v = value_at(h, k, s);
+      if (!(v > 0.0f)) continue;
+      mics[n] = layout.mic[layout.mic_of_channel[k % 3]];
+      values[n++] = v;
+    }
+    vr_pose_filter_result results[vr_pose_filter_batch_max];
+    vr_pose_filter_distances(&f, channel_moment(h, 3 * speaker, record.fired_s),
+                             layout.speaker[speaker], mics, values, n, 0.0, results);
+    for (int i = 0; i < n; ++i) vr::display::count_filter_result(ctx, results[i]);
   }
 }
 
