@@ -71,8 +71,8 @@
 // display-time path for 6D reports at 5 ms (demo session 0.097 against 0.118 cm RMS), through
 // dropouts (0.5 s: 1.26 against 4.16 cm worst), for a 30 Hz network sender with 20 ms of latency
 // (0.195 against 0.375 cm RMS), and for a still head on a raw unit it jitters no more (0.046
-// against 0.045 cm). One frame with two raw units (nine distances each, 50 records a second)
-// costs about 3 us.
+// against 0.045 cm). One frame with two raw units (nine distances each, 50 records a second, each
+// speaker's three given together to vr_pose_filter_distances) costs 2.6 to 3 us.
 //
 // Use for a raw unit (one filter per receiver). Speakers in the dig frame from the transmitting
 // unit's transmitter_geom (base b, side s): sll (-b/2, 0, 0), slr (b/2, 0, 0), stop
@@ -82,7 +82,8 @@
 // the side, which the glasses unit reports 0.08 cm short): mll (b/2, 0, 0), mlr (-b/2, 0, 0),
 // mtop (-e, h, 0). Channels 1-3 are sll's, 4-6 slr's, 7-9 stop's, each speaker's three heard by
 // mlr, mll, mtop in that order. Each distance goes in at its speaker's firing moment, records in
-// time order; samples that are no measurement (not above zero) are left out, not fed. While
+// time order, a speaker's distances together (vr_pose_filter_distances); samples that are no
+// measurement (not above zero) are left out, not fed. While
 // vr_pose_filter_wants_pose says so, the record's solved pose goes in first: as the start when
 // the filter is off, else as a pose measurement (with the solver's noise: a few millimetres and
 // a hundredth of a radian).
