@@ -119,14 +119,20 @@ TEST(VrpnSharedServer, EveryContextGetsEveryReportAndPausingOneDisturbsNoOther) 
       },
       [&] { return head_number(ctx[1]) == n; }, 3.0));
 
-  // And when the server stops sending, each goes stale and lost by its own frames' clock.
+  // And when the server stops sending, each goes stale and lost by its own frames' clock. The
+  // contexts may have read the last report a frame apart (whichever polled first after it came),
+  // so each is waited for.
   for (vr_ctx *c : ctx) vr_comp_view(c);
   ASSERT_TRUE(vrpn_test::run_until(
       [&] {
         for (int i = 0; i < contexts; ++i) frame(i);
       },
-      [&] { return get_int(ctx[0], VR_HEAD_TRACK_STATE) == VR_TRACK_LOST; }, 3.0));
-  for (vr_ctx *c : ctx) EXPECT_EQ(get_int(c, VR_HEAD_TRACK_STATE), VR_TRACK_LOST);
+      [&] {
+        for (vr_ctx *c : ctx)
+          if (get_int(c, VR_HEAD_TRACK_STATE) != VR_TRACK_LOST) return false;
+        return true;
+      },
+      3.0));
 
   for (vr_ctx *c : ctx) {
     vr_quit(c);
