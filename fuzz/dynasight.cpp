@@ -11,20 +11,10 @@
 
 namespace {
 
-// The bytes of a record on its way, counted from the newest record's end and from an arbitrary
-// place: never a whole record, and only what lies before the write offset.
-void check_partial(const vr::capture::RingView &ring, int write_offset) {
-  const int newest = vr::decode::newest_dynasight_record_at(ring, write_offset);
-  for (int from : {newest < 0 ? -1 : vr::capture::wrap(newest + vr::decode::dynasight_bytes),
-                   write_offset ^ 0x5A5}) {
-    const int n = vr::decode::partial_dynasight_record_bytes(ring, from, write_offset);
-    if (n < 0 || n >= vr::decode::dynasight_bytes) std::abort();
-    if (n > 0 && vr::capture::distance(from, write_offset) != n) std::abort();
-  }
-}
-
 void check(const vr::capture::RingView &ring, int write_offset) {
-  check_partial(ring, write_offset);
+  ring_test::check_partial_counts(ring, write_offset, vr::decode::dynasight_bytes,
+                                  vr::decode::newest_dynasight_record_at,
+                                  vr::decode::partial_dynasight_record_bytes);
   unsigned char record[vr::decode::dynasight_bytes];
   std::memset(record, 0x22, sizeof record);
   if (!vr::decode::newest_dynasight_record(ring, write_offset, record)) {

@@ -11,20 +11,10 @@
 
 namespace {
 
-// The bytes of a report on its way, counted from the newest report's end and from an arbitrary
-// place: never a whole report, and only what lies before the write offset.
-void check_partial(const vr::capture::RingView &ring, int write_offset) {
-  const int newest = vr::decode::newest_6d_report_at(ring, write_offset);
-  for (int from : {newest < 0 ? -1 : vr::capture::wrap(newest + vr::decode::report_6d_bytes),
-                   write_offset ^ 0x5A5}) {
-    const int n = vr::decode::partial_6d_report_bytes(ring, from, write_offset);
-    if (n < 0 || n >= vr::decode::report_6d_bytes) std::abort();
-    if (n > 0 && vr::capture::distance(from, write_offset) != n) std::abort();
-  }
-}
-
 void check(const vr::capture::RingView &ring, int write_offset) {
-  check_partial(ring, write_offset);
+  ring_test::check_partial_counts(ring, write_offset, vr::decode::report_6d_bytes,
+                                  vr::decode::newest_6d_report_at,
+                                  vr::decode::partial_6d_report_bytes);
   unsigned char report[vr::decode::report_6d_bytes];
   std::memset(report, 0xA5, sizeof report);
   if (!vr::decode::newest_6d_report(ring, write_offset, report)) {

@@ -25,6 +25,16 @@ double run(vr_pose_filter *f, const Motion &m, double t0, double t1, double sigm
   return t - record_interval_s;
 }
 
+// A filter started on the motion m and fed a second of its records (seeded noise of 0.005 cm):
+// tracking, its state carried to *t, just past the last record.
+void track_for_a_second(vr_pose_filter *f, const Motion &m, unsigned seed, double *t) {
+  static const vr_pose_filter_settings s = matched();
+  std::mt19937 rng(seed);
+  vr_pose_filter_init(f, &s);
+  start_near(f, m, 0.0, {}, {});
+  *t = run(f, m, 0.02, 1.0, 0.005, rng) + 0.001;
+}
+
 // Whether a symmetric matrix is positive definite (Cholesky without allocation).
 bool positive_definite(const double *a, int n) {
   double l[vr_pose_filter_dim * vr_pose_filter_dim] = {};
@@ -226,15 +236,11 @@ TEST(PoseFilterDistances, ASpeakersDistancesTogetherAgreeWithThemOneAtATime) {
 // In a batch each distance has its own fate: a wrong one is gated and a meaningless one refused,
 // and the others are taken as they would be alone; no usable distance leaves the filter as it was.
 TEST(PoseFilterDistances, EachDistanceOfABatchIsJudgedOnItsOwn) {
-  std::mt19937 rng(12);
   Motion m;
   m.vel = {5, 0, 0};
-  const vr_pose_filter_settings s = matched();
   vr_pose_filter f;
-  vr_pose_filter_init(&f, &s);
-  start_near(&f, m, 0.0, {}, {});
-  const double end = run(&f, m, 0.02, 1.0, 0.005, rng);
-  const double t = end + 0.001;
+  double t;
+  track_for_a_second(&f, m, 12, &t);
   double spk[3], mic[3][3];
   array(speakers[0], spk);
   for (int i = 0; i < 3; ++i) array(mics[i], mic[i]);
@@ -270,15 +276,11 @@ TEST(PoseFilterDistances, EachDistanceOfABatchIsJudgedOnItsOwn) {
 }
 
 TEST(PoseFilterDistances, ImpossibleDistancesAreRefusedAndCounted) {
-  std::mt19937 rng(4);
   Motion m;
   m.vel = {5, 0, 0};
-  const vr_pose_filter_settings s = matched();
   vr_pose_filter f;
-  vr_pose_filter_init(&f, &s);
-  start_near(&f, m, 0.0, {}, {});
-  const double end = run(&f, m, 0.02, 1.0, 0.005, rng);
-  const double t = end + 0.001;
+  double t;
+  track_for_a_second(&f, m, 4, &t);
   double spk[3], mic[3];
   array(speakers[1], spk);
   array(mics[2], mic);

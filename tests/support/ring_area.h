@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -32,6 +33,20 @@ struct Area {
   }
   vr::capture::RingView ring(int port) const { return vr::capture::RingView(bytes.data(), port); }
 };
+
+// For the fuzz targets: a decoder's count of a record on its way (partial(ring, from, write))
+// after the newest complete record (newest_at(ring, write), `length` bytes) and after an arbitrary
+// place is never a whole record and never reaches past the write offset; aborts otherwise.
+template <class NewestAt, class Partial>
+void check_partial_counts(const vr::capture::RingView &ring, int write_offset, int length,
+                          NewestAt newest_at, Partial partial) {
+  const int newest = newest_at(ring, write_offset);
+  for (int from : {newest < 0 ? -1 : vr::capture::wrap(newest + length), write_offset ^ 0x5A5}) {
+    const int n = partial(ring, from, write_offset);
+    if (n < 0 || n >= length) std::abort();
+    if (n > 0 && vr::capture::distance(from, write_offset) != n) std::abort();
+  }
+}
 
 // A fuzz input read as `count` leading 32-bit offsets (any values, zero when the input is too
 // short) followed by the capture area (zero-padded to its size).
