@@ -529,52 +529,6 @@ vr_pose_filter_state vr_pose_filter_tick(vr_pose_filter *f, double now_s) {
   return f->state;
 }
 
-vr_pose_filter_result vr_pose_filter_distance(vr_pose_filter *f, double t,
-                                              const double speaker_dig[3],
-                                              const double mic_receiver[3], double distance_cm,
-                                              double sigma_cm) {
-  if (!f) return VR_FILTER_INVALID;
-  if (!std::isfinite(t) || !finite3(speaker_dig) || !finite3(mic_receiver) ||
-      !std::isfinite(distance_cm) || !(distance_cm > 0.0) || !std::isfinite(sigma_cm))
-    return refuse(f, VR_FILTER_INVALID);
-  if (lost_at(f, t)) {
-    ++f->unstarted;
-    return VR_FILTER_UNSTARTED;
-  }
-  double lag;
-  if (!bring_to(f, t, &lag)) return refuse(f, VR_FILTER_LATE);
-  if (vr_pose_filter_wants_pose(f)) {
-    ++f->unstarted;
-    return VR_FILTER_NEEDS_POSE;
-  }
-
-  const vr_pose_filter_settings &s = f->settings;
-  const Vec3 r = rotate(f->quat, load(mic_receiver));
-  const Vec3 a = load(f->pos) + r - load(speaker_dig);
-  const double predicted = a.norm();
-  if (!(predicted > min_length)) return refuse(f, VR_FILTER_INVALID);
-  const Vec3 u = a / predicted;
-  const Vec3 w = r.cross(u);  // d(distance)/d(dtheta)
-
-  double sigma = sigma_cm > 0.0 ? sigma_cm : s.distance_sigma_cm;
-  double var = sigma * sigma;
-  if (lag > 0.0) {
-    // How far the distance moves in the lag, at the state's velocities.
-    const double rate = u.dot(load(f->vel) + load(f->omega).cross(r));
-    var += rate * rate * lag * lag;
-  }
-  VecN ph, dx = VecN::Zero();
-  const double h[6] = {u.x(), u.y(), u.z(), w.x(), w.y(), w.z()};
-  gather_ph(f->cov, h, ph);
-  const double hph = u.dot(ph.segment<3>(at_pos)) + w.dot(ph.segment<3>(at_rot));
-  if (!scalar_update(f, ph, hph, distance_cm - predicted, var, s.gate_chi2_1, dx))
-    return refuse(f, VR_FILTER_GATED);
-  inject(f, dx);
-  f->has_orientation = 1;
-  taken(f, t);
-  return VR_FILTER_TAKEN;
-}
-
 static_assert(vr_pose_filter_batch_max == 3, "the batch's covariance pass is written for three");
 
 int vr_pose_filter_distances(vr_pose_filter *f, double t, const double speaker_dig[3],
@@ -585,7 +539,7 @@ int vr_pose_filter_distances(vr_pose_filter *f, double t, const double speaker_d
     for (int i = 0; i < count; ++i) results[i] = VR_FILTER_INVALID;
     return 0;
   }
-  // What each distance is, as vr_pose_filter_distance would judge it on its own.
+  // Which distances are measurements at all; the rest are refused before anything moves.
   bool usable[vr_pose_filter_batch_max];
   int left = 0;
   const bool common_ok = std::isfinite(t) && finite3(speaker_dig) && std::isfinite(sigma_cm);
@@ -643,9 +597,10 @@ int vr_pose_filter_distances(vr_pose_filter *f, double t, const double speaker_d
       continue;
     }
     const Vec3 u = a / predicted;
-    const Vec3 w = r.cross(u);
+    const Vec3 w = r.cross(u);  // d(distance)/d(dtheta)
     double var = sigma * sigma;
     if (lag > 0.0) {
+      // How far the distance moves in the lag, at the state's velocities.
       const double rate = u.dot(load(f->vel) + load(f->omega).cross(r));
       var += rate * rate * lag * lag;
     }
@@ -690,6 +645,17 @@ int vr_pose_filter_distances(vr_pose_filter *f, double t, const double speaker_d
     f->state = converged(f) ? VR_FILTER_TRACKING : VR_FILTER_CONVERGING;
   }
   return applied;
+}
+
+vr_pose_filter_result vr_pose_filter_distance(vr_pose_filter *f, double t,
+                                              const double speaker_dig[3],
+                                              const double mic_receiver[3], double distance_cm,
+                                              double sigma_cm) {
+  // A batch of one: the same judgement and the same update.
+  const double *const mics[1] = {mic_receiver};
+  vr_pose_filter_result result = VR_FILTER_INVALID;
+  vr_pose_filter_distances(f, t, speaker_dig, mics, &distance_cm, 1, sigma_cm, &result);
+  return result;
 }
 
 vr_pose_filter_result vr_pose_filter_pose(vr_pose_filter *f, double t, const double pos[3],
