@@ -19,7 +19,7 @@
 
 #include "vr_attr.h"
 #include "vr_config.h"
-#include "temp_dir.h"
+#include "setup_file_fixture.h"
 #include "vrlib/vr.h"
 #include "ctx_compare.h"
 
@@ -30,25 +30,9 @@ namespace fs = std::filesystem;
 // The source tree, named by the build (a compiler cache may hand __FILE__ over relative).
 const fs::path source_dir = VR_SOURCE_DIR;
 
-class ConfigTest : public ::testing::Test {
+class ConfigTest : public vr_test::SetupFileTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(tmp_.path().empty()) << "no temporary folder";
-    dir_ = tmp_.path();
-  }
-  void TearDown() override {
-    for (int d = VR_DEVICE_TTYA; d <= VR_DEVICE_CAPTURE_ALT; ++d) vr_set_device_path(d, nullptr);
-    unsetenv("VRLIB_CONFIG");
-  }
-
-  std::string write(const std::string &name, const std::string &text) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path) << text;
-    return path;
-  }
-
-  vr_test::TempDir tmp_{"vrconfig"};  // removed with everything in it after the test
-  fs::path dir_;
+  ConfigTest() : SetupFileTest("vrconfig") {}
 };
 
 using vr_test::Ctx;

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "vr_config.h"
-#include "temp_dir.h"
+#include "setup_file_fixture.h"
 #include "vrlib/vr.h"
 #include "ctx_compare.h"
 
@@ -36,26 +36,9 @@ using Clock = std::chrono::steady_clock;
 
 using vr_test::Ctx;
 
-class SetupFiles : public ::testing::Test {
+class SetupFiles : public vr_test::SetupFileTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(tmp_.path().empty()) << "no temporary folder";
-    dir_ = tmp_.path();
-  }
-  void TearDown() override {
-    for (int d = VR_DEVICE_TTYA; d <= VR_DEVICE_CAPTURE_ALT; ++d) vr_set_device_path(d, nullptr);
-    unsetenv("VRLIB_CONFIG");
-  }
-  std::string path(const std::string &name) const { return (dir_ / name).string(); }
-  std::string write(const std::string &name, const std::string &text) {
-    std::ofstream(path(name)) << text;
-    return path(name);
-  }
-  static std::string read(const std::string &p) {
-    std::stringstream s;
-    s << std::ifstream(p).rdbuf();
-    return s.str();
-  }
+  SetupFiles() : SetupFileTest("vrsetup") {}
   // Loads quietly; the result and the message.
   static int load(vr_ctx *ctx, const std::string &p) {
     testing::internal::CaptureStderr();
@@ -63,9 +46,6 @@ class SetupFiles : public ::testing::Test {
     testing::internal::GetCapturedStderr();
     return r;
   }
-
-  vr_test::TempDir tmp_{"vrsetup"};  // removed with everything in it after the test
-  fs::path dir_;
 };
 
 using vr_test::bytes_of;
