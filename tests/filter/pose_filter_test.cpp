@@ -25,14 +25,13 @@ double run(vr_pose_filter *f, const Motion &m, double t0, double t1, double sigm
   return t - record_interval_s;
 }
 
-// A filter started on the motion m and fed a second of its records (seeded noise of 0.005 cm):
-// tracking, its state carried to *t, just past the last record.
-void track_for_a_second(vr_pose_filter *f, const Motion &m, unsigned seed, double *t) {
-  static const vr_pose_filter_settings s = matched();
-  std::mt19937 rng(seed);
+// A filter with the matched settings, started on the motion m's truth and fed its records (noise
+// 0.005 cm) from 0.02 s to `seconds`; returns the newest record's time.
+double start_and_run(vr_pose_filter *f, const Motion &m, double seconds, std::mt19937 &rng) {
+  const vr_pose_filter_settings s = matched();
   vr_pose_filter_init(f, &s);
   start_near(f, m, 0.0, {}, {});
-  *t = run(f, m, 0.02, 1.0, 0.005, rng) + 0.001;
+  return run(f, m, 0.02, seconds, 0.005, rng);
 }
 
 // Whether a symmetric matrix is positive definite (Cholesky without allocation).
@@ -238,9 +237,9 @@ TEST(PoseFilterDistances, ASpeakersDistancesTogetherAgreeWithThemOneAtATime) {
 TEST(PoseFilterDistances, EachDistanceOfABatchIsJudgedOnItsOwn) {
   Motion m;
   m.vel = {5, 0, 0};
+  std::mt19937 rng(12);
   vr_pose_filter f;
-  double t;
-  track_for_a_second(&f, m, 12, &t);
+  const double t = start_and_run(&f, m, 1.0, rng) + 0.001;
   double spk[3], mic[3][3];
   array(speakers[0], spk);
   for (int i = 0; i < 3; ++i) array(mics[i], mic[i]);
@@ -278,9 +277,9 @@ TEST(PoseFilterDistances, EachDistanceOfABatchIsJudgedOnItsOwn) {
 TEST(PoseFilterDistances, ImpossibleDistancesAreRefusedAndCounted) {
   Motion m;
   m.vel = {5, 0, 0};
+  std::mt19937 rng(4);
   vr_pose_filter f;
-  double t;
-  track_for_a_second(&f, m, 4, &t);
+  const double t = start_and_run(&f, m, 1.0, rng) + 0.001;
   double spk[3], mic[3];
   array(speakers[1], spk);
   array(mics[2], mic);
@@ -309,11 +308,8 @@ TEST(PoseFilterDistances, GapCoastsThenRecoversWithoutJumpBeyondTheMotion) {
   Motion m;
   m.vel = {12, 5, -4};  // 13.6 cm/s
   m.omega = {0, 0.5, 0};
-  const vr_pose_filter_settings s = matched();
   vr_pose_filter f;
-  vr_pose_filter_init(&f, &s);
-  start_near(&f, m, 0.0, {}, {});
-  run(&f, m, 0.02, 1.0, 0.005, rng);
+  start_and_run(&f, m, 1.0, rng);
   // Frames at 60 Hz, shown 40 ms after they are drawn; the records stop for half a second.
   const double gap_from = 1.0, gap_to = 1.5;
   double next_record = 1.02, last_pos[3] = {}, worst_step = 0, worst_after = 0;
@@ -408,11 +404,8 @@ TEST(PoseFilterPrediction, StillReceiverIsNotExtrapolatedAndSilenceStopsAtTheHor
 TEST(PoseFilterDistances, LongSilenceTurnsOffUntilStartedAgain) {
   std::mt19937 rng(6);
   const Motion still;
-  const vr_pose_filter_settings s = matched();
   vr_pose_filter f;
-  vr_pose_filter_init(&f, &s);
-  start_near(&f, still, 0.0, {}, {});
-  const double end = run(&f, still, 0.02, 0.5, 0.005, rng);
+  const double end = start_and_run(&f, still, 0.5, rng);
   EXPECT_EQ(vr_pose_filter_tick(&f, end + 0.5), VR_FILTER_COASTING);
   EXPECT_EQ(feed_record(&f, still, end + 1.2, 0.005, rng), 0);
   EXPECT_EQ(f.state, VR_FILTER_OFF);
@@ -430,11 +423,8 @@ TEST(PoseFilterDistances, RunOfRefusalsResetsTheFilter) {
   const Motion still;
   Motion moved;
   moved.p0 = still.p0 + V3{0, 0, 20};
-  const vr_pose_filter_settings s = matched();
   vr_pose_filter f;
-  vr_pose_filter_init(&f, &s);
-  start_near(&f, still, 0.0, {}, {});
-  double t = run(&f, still, 0.02, 0.5, 0.005, rng);
+  double t = start_and_run(&f, still, 0.5, rng);
   // The receiver is somewhere else now (the filter held a wrong pose): three records' worth of
   // refusals turns the filter off, so that the front end starts it from a solved pose.
   int records = 0;
@@ -456,11 +446,8 @@ TEST(PoseFilterDistances, RunOfRefusalsResetsTheFilter) {
 TEST(PoseFilterDistances, SlightlyLateMeasurementTakenOlderOneRefused) {
   std::mt19937 rng(8);
   const Motion still;
-  const vr_pose_filter_settings s = matched();
   vr_pose_filter f;
-  vr_pose_filter_init(&f, &s);
-  start_near(&f, still, 0.0, {}, {});
-  const double end = run(&f, still, 0.02, 0.5, 0.005, rng);
+  const double end = start_and_run(&f, still, 0.5, rng);
   double spk[3], mic[3];
   array(speakers[0], spk);
   array(mics[0], mic);
@@ -580,11 +567,8 @@ TEST(PoseFilterCovariance, StaysSymmetricPositiveOverLongRuns) {
   Motion m;
   m.vel = {8, -3, 2};
   m.omega = {0.2, 0.6, -0.1};
-  const vr_pose_filter_settings s = matched();
   vr_pose_filter f;
-  vr_pose_filter_init(&f, &s);
-  start_near(&f, m, 0.0, {}, {});
-  run(&f, m, 0.02, 60.0, 0.005, rng);
+  start_and_run(&f, m, 60.0, rng);
   EXPECT_EQ(f.state, VR_FILTER_TRACKING);
   // A 3.5 sigma gate refuses one Gaussian measurement in about 2000.
   EXPECT_LT(f.gated, f.taken / 500);
