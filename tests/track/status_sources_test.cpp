@@ -94,7 +94,7 @@ class StatusTable : public TrackTest, public ::testing::WithParamInterface<Param
     TrackTest::TearDown();
   }
 
-  void serial(int glasses, int mouse) { start_serial(glasses, mouse); }
+  using TrackTest::start_serial;
   void stop_port(int port, bool silent) {
     vrsim_imperfections imp{};
     imp.stopped = silent ? 1 : 0;
@@ -136,46 +136,38 @@ class StatusTable : public TrackTest, public ::testing::WithParamInterface<Param
   }
 };
 
+// Rows for the standard Logitech units, both in one mode (1 raw, 2 6D reports), and for silencing
+// one serial port.
+template <int mode>
+void standard_units(StatusTable &t) {
+  vrsim_plug_standard(t.sim);
+  t.start_serial(mode, mode);
+}
+template <int port>
+void silence_port(StatusTable &t, bool silent) {
+  t.stop_port(port, silent);
+}
+
 const Source status_sources[] = {
-    {"Logitech6dHead", Role::head,
-     [](StatusTable &t) {
-       vrsim_plug_standard(t.sim);
-       t.serial(2, 2);
-     },
-     [](StatusTable &t, bool s) { t.stop_port(VRSIM_PORT_A, s); }},
-    {"Logitech6dMouse", Role::mouse,
-     [](StatusTable &t) {
-       vrsim_plug_standard(t.sim);
-       t.serial(2, 2);
-     },
-     [](StatusTable &t, bool s) { t.stop_port(VRSIM_PORT_B, s); }},
-    {"LogitechRawHead", Role::head,
-     [](StatusTable &t) {
-       vrsim_plug_standard(t.sim);
-       t.serial(1, 1);
-     },
-     [](StatusTable &t, bool s) { t.stop_port(VRSIM_PORT_A, s); }},
-    {"LogitechRawMouse", Role::mouse,
-     [](StatusTable &t) {
-       vrsim_plug_standard(t.sim);
-       t.serial(1, 1);
-     },
-     [](StatusTable &t, bool s) { t.stop_port(VRSIM_PORT_B, s); }},
+    {"Logitech6dHead", Role::head, standard_units<2>, silence_port<VRSIM_PORT_A>},
+    {"Logitech6dMouse", Role::mouse, standard_units<2>, silence_port<VRSIM_PORT_B>},
+    {"LogitechRawHead", Role::head, standard_units<1>, silence_port<VRSIM_PORT_A>},
+    {"LogitechRawMouse", Role::mouse, standard_units<1>, silence_port<VRSIM_PORT_B>},
     {"DynaSightHead", Role::head,
      [](StatusTable &t) {
        vrsim_plug_dynasight(t.sim, VRSIM_PORT_A, 60.0);
-       t.serial(4, 1);
+       t.start_serial(4, 1);
      },
-     [](StatusTable &t, bool s) { t.stop_port(VRSIM_PORT_A, s); }},
+     silence_port<VRSIM_PORT_A>},
     {"CybermanMouse", Role::mouse,
      [](StatusTable &t) {
        vrsim_lt_config glasses;
        vrsim_lt_config_init(&glasses, VRSIM_RX_GLASSES);
        vrsim_plug_logitech(t.sim, VRSIM_PORT_A, &glasses);
        vrsim_plug_cyberman(t.sim, VRSIM_PORT_B, 40.0);
-       t.serial(2, 3);
+       t.start_serial(2, 3);
      },
-     [](StatusTable &t, bool s) { t.stop_port(VRSIM_PORT_B, s); }},
+     silence_port<VRSIM_PORT_B>},
     {"NetworkHead", Role::head,
      [](StatusTable &t) {
        t.ctx->tracking_mode = 1;
