@@ -209,9 +209,12 @@ bool raw_frame(vr_ctx *ctx, vr_lt_unit *unit, dmat out, int *accepted_out, bool 
   RawRecord records[vr_display_slots];
   const int placed =
       accepted > 0 ? place_new_records(d, r.clock, unit, accepted, write_offset, records) : 0;
+  // The filter needs the units' geometry only for the records it is fed.
+  const bool feeds_filter = f && placed > 0;
   RawLayout geometry;
-  if (f) geometry = filter_layout(unit, unit == vr_lt_glasses_unit);
-  const RawHistory history = raw_history(d, r.clock, unit, f ? &geometry : &firing_order, !f);
+  if (feeds_filter) geometry = filter_layout(unit, unit == vr_lt_glasses_unit);
+  const RawHistory history =
+      raw_history(d, r.clock, unit, feeds_filter ? &geometry : &firing_order, !f);
   if (placed > 0) vr::display::take_raw_records(ctx, r.lines, history, records, placed, f);
   r.clock.last_write = write_offset;
   r.clock.last_pass_s = ctx->pworld_time_now;
