@@ -42,8 +42,9 @@ constexpr double solved_sigma_rad = 0.015;
 constexpr double start_pair_s = 0.1;
 
 double distance3(const double a[3], const double b[3]) {
-  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
-                   (a[2] - b[2]) * (a[2] - b[2]));
+  dpt d;
+  vr_dvector_sub(a, b, d);
+  return vr_dvector_length(d);
 }
 
 bool has_slot(unsigned mask, int slot) {
